@@ -1,0 +1,23 @@
+#pragma once
+// A private temporary folder for one test, removed with everything in it when the object goes.
+
+#include <string>
+
+class TempDir {
+public:
+    TempDir();
+    ~TempDir();
+    TempDir(const TempDir&) = delete;
+    TempDir& operator=(const TempDir&) = delete;
+
+    // The folder's path, without a trailing separator.
+    const std::string& Path() const { return path_; }
+    // Path of a name inside the folder.
+    std::string File(const std::string& name) const { return path_ + "/" + name; }
+
+    void Write(const std::string& name, const std::string& bytes) const;
+    std::string Read(const std::string& name) const;
+
+private:
+    std::string path_;
+};
