@@ -1,0 +1,387 @@
+#include "app/main_window.h"
+
+#include "app/about_box.h"
+#include "listedit/form_grid.h"
+#include "mailing/data_folder.h"
+#include "mailing/file_io.h"
+#include "mailing/list_file.h"
+#include "mailing/text_codec.h"
+#include "ui/gradient.h"
+#include "ui/icons.h"
+#include "ui/services.h"
+
+#include <QApplication>
+#include <QDragEnterEvent>
+#include <QDropEvent>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kClientWidth = 761;
+constexpr int kClientHeight = 476;
+constexpr int kButtonSize = 30;
+constexpr int kFontPixelSize = 11;
+
+const QColor kBackground(239, 239, 248);
+const QColor kGradientTop(214, 228, 254);
+const QColor kNavy(0, 0, 128);
+const QColor kMaroon(128, 0, 0);
+const QColor kSilver(192, 192, 192);
+const QColor kPurple(128, 0, 128);
+
+const char* const kStatusSaved = "Einstellungen gespeichert.";
+const char* const kHelpFileName = "postira.chm";
+
+QLabel* MakeLabel(const QString& text, QWidget* parent) {
+    auto* label = new QLabel(text, parent);
+    label->setObjectName(QStringLiteral("Label_") + text);
+    return label;
+}
+
+QLineEdit* MakeEdit(const char* name, QWidget* parent) {
+    auto* edit = new QLineEdit(parent);
+    edit->setObjectName(QString::fromLatin1(name));
+    return edit;
+}
+
+QPixmap ConnectionPicture(bool connected) {
+    const QIcon icon = connected ? ThemeIcon("network-transmit-receive", QStyle::SP_DialogApplyButton)
+                                 : ThemeIcon("network-offline", QStyle::SP_DialogCancelButton);
+    return icon.pixmap(24, 24);
+}
+
+}  // namespace
+
+TFormNewMail::TFormNewMail(QWidget* parent) : QMainWindow(parent) {
+    setObjectName(QStringLiteral("FormNewMail"));
+    setWindowTitle(QStringLiteral("Korvex"));
+    // Fixed border with system menu and minimise button, no maximise.
+    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
+                   Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+    setFixedSize(kClientWidth, kClientHeight);
+
+    QFont font = QApplication::font();
+    font.setPixelSize(kFontPixelSize);
+    setFont(font);
+
+    QPalette palette = this->palette();
+    palette.setColor(QPalette::Window, kBackground);
+    setPalette(palette);
+
+    BuildToolBar();
+    BuildControls();
+    // The window sees key presses before its controls (F1 in any field opens the help).
+    qApp->installEventFilter(this);
+}
+
+TFormNewMail::~TFormNewMail() { qApp->removeEventFilter(this); }
+
+QToolButton* TFormNewMail::AddToolButton(const char* name, const QString& hint, const char* themeIcon,
+                                         int fallbackPixmap) {
+    auto* button = new QToolButton(ToolBar1);
+    button->setObjectName(QString::fromLatin1(name));
+    button->setToolTip(hint);
+    button->setAccessibleName(hint);
+    button->setIcon(ThemeIcon(themeIcon, static_cast<QStyle::StandardPixmap>(fallbackPixmap)));
+    button->setIconSize(QSize(22, 22));
+    button->setFixedSize(kButtonSize, kButtonSize);
+    button->setAutoRaise(true);
+    ToolBar1->addWidget(button);
+    return button;
+}
+
+void TFormNewMail::BuildToolBar() {
+    ToolBar1 = new QToolBar(this);
+    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1->setMovable(false);
+    ToolBar1->setFloatable(false);
+    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
+    ToolBar1->toggleViewAction()->setVisible(false);
+    addToolBar(Qt::TopToolBarArea, ToolBar1);
+
+    auto connectGuarded = [this](QToolButton* button, void (TFormNewMail::*handler)()) {
+        connect(button, &QToolButton::clicked, this, [this, handler] { RunGuarded([&] { (this->*handler)(); }); });
+    };
+
+    connectGuarded(AddToolButton("ToolButton1", QStringLiteral("Empfängerliste"), "x-office-address-book",
+                                 QStyle::SP_FileDialogDetailedView),
+                   &TFormNewMail::BitBtnListClick);
+    connectGuarded(AddToolButton("ToolButton2", QStringLiteral("Einstellungen speichern"), "document-save",
+                                 QStyle::SP_DialogSaveButton),
+                   &TFormNewMail::BitBtnSaveSenderClick);
+    AddToolButton("ToolButton3", QStringLiteral("Mailing starten"), "mail-send", QStyle::SP_MediaPlay);
+    AddToolButton("ToolButton4", QStringLiteral("Mailing stoppen"), "process-stop", QStyle::SP_MediaStop);
+    ToolBar1->addSeparator();
+    AddToolButton("ToolButtonCheck", QStringLiteral("Prüfe Onlineverbindung"), "network-wired",
+                  QStyle::SP_DriveNetIcon);
+    AddToolButton("ToolButton8", QStringLiteral("Testmail senden"), "mail-message-new", QStyle::SP_CommandLink);
+    ToolBar1->addSeparator();
+    AddToolButton("ToolButton14", QStringLiteral("Messagefeld löschen"), "edit-clear",
+                  QStyle::SP_DialogResetButton);
+    AddToolButton("ToolButton6", QStringLiteral("Messagetext kopieren"), "edit-copy",
+                  QStyle::SP_FileDialogContentsView);
+    AddToolButton("ToolButton19", QStringLiteral("Textdatei im Messagefeld öffnen"), "document-open",
+                  QStyle::SP_DialogOpenButton);
+    AddToolButton("ToolButton11", QStringLiteral("Standard Mailtext öffnen"), "text-x-generic",
+                  QStyle::SP_FileIcon);
+    AddToolButton("ToolButton12", QStringLiteral("Text speichern"), "document-save-as", QStyle::SP_DriveFDIcon);
+    ToolBar1->addSeparator();
+    AddToolButton("ToolButton15", QStringLiteral("Über Postira"), "help-about", QStyle::SP_MessageBoxInformation);
+    connectGuarded(AddToolButton("ToolButton16", QStringLiteral("Hilfe"), "help-contents",
+                                 QStyle::SP_DialogHelpButton),
+                   &TFormNewMail::BitBtnHelpClick);
+    AddToolButton("ToolButton13", QStringLiteral("Online Update"), "system-software-update",
+                  QStyle::SP_BrowserReload);
+    ToolBar1->addSeparator();
+    connectGuarded(AddToolButton("ToolButton18", QStringLiteral("Beenden"), "application-exit",
+                                 QStyle::SP_DialogCloseButton),
+                   &TFormNewMail::ToolButton18Click);
+    ToolBar1->addSeparator();
+}
+
+void TFormNewMail::BuildControls() {
+    auto* central = new GradientWidget(kGradientTop, this);
+    central->setObjectName(QStringLiteral("ClientArea"));
+    setCentralWidget(central);
+
+    EditHost = MakeEdit("EditHost", central);
+    EditPort = MakeEdit("EditPort", central);
+    EditUser = MakeEdit("EditUser", central);
+    MaskEdit = MakeEdit("MaskEdit", central);
+    MaskEdit->setEchoMode(QLineEdit::Password);
+    MaskEdit->setStyleSheet(QStringLiteral("lineedit-password-character: 42"));  // "*"
+    EditMail = MakeEdit("EditMail", central);
+    Edit1 = MakeEdit("Edit1", central);
+    EditCC = MakeEdit("EditCC", central);
+    EditSubject = MakeEdit("EditSubject", central);
+    EditPatch = MakeEdit("EditPatch", central);
+
+    auto* account = new QGridLayout;
+    account->addWidget(MakeLabel(QStringLiteral("SMTP Host"), central), 0, 0);
+    account->addWidget(EditHost, 0, 1);
+    account->addWidget(MakeLabel(QStringLiteral("Port"), central), 1, 0);
+    account->addWidget(EditPort, 1, 1);
+    account->addWidget(MakeLabel(QStringLiteral("Mailadresse"), central), 2, 0);
+    account->addWidget(EditUser, 2, 1);
+    account->addWidget(MakeLabel(QStringLiteral("Passwort"), central), 3, 0);
+    account->addWidget(MaskEdit, 3, 1);
+
+    ImageDisconnect = new QLabel(central);
+    ImageDisconnect->setObjectName(QStringLiteral("ImageDisconnect"));
+    ImageDisconnect->setPixmap(ConnectionPicture(false));
+    ImageConnect = new QLabel(central);
+    ImageConnect->setObjectName(QStringLiteral("ImageConnect"));
+    ImageConnect->setPixmap(ConnectionPicture(true));
+    LabelStatus = new QLabel(QStringLiteral("Offline"), central);
+    LabelStatus->setObjectName(QStringLiteral("LabelStatus"));
+    QFont bold = font();
+    bold.setBold(true);
+    LabelStatus->setFont(bold);
+    QPalette navyText = LabelStatus->palette();
+    navyText.setColor(QPalette::WindowText, kNavy);
+    LabelStatus->setPalette(navyText);
+    LabelStatus->hide();
+    auto* connection = new QHBoxLayout;
+    connection->addWidget(MakeLabel(QStringLiteral("Verbindungsstatus:"), central));
+    connection->addWidget(ImageDisconnect);
+    connection->addWidget(ImageConnect);
+    connection->addWidget(LabelStatus);
+    connection->addStretch();
+    account->addLayout(connection, 4, 0, 1, 2);
+
+    auto* mail = new QGridLayout;
+    mail->addWidget(MakeLabel(QStringLiteral("Senden an ..."), central), 0, 0);
+    auto* toRow = new QHBoxLayout;
+    toRow->addWidget(EditMail, 1);
+    toRow->addWidget(MakeLabel(QStringLiteral("MailNr.:"), central));
+    Edit1->setFixedWidth(60);
+    toRow->addWidget(Edit1);
+    mail->addLayout(toRow, 0, 1);
+    mail->addWidget(MakeLabel(QStringLiteral("CC Liste"), central), 1, 0);
+    mail->addWidget(EditCC, 1, 1);
+    mail->addWidget(MakeLabel(QStringLiteral("Subject"), central), 2, 0);
+    mail->addWidget(EditSubject, 2, 1);
+    mail->addWidget(MakeLabel(QStringLiteral("Attachment"), central), 3, 0);
+    mail->addWidget(EditPatch, 3, 1);
+    mail->setRowStretch(4, 1);
+
+    auto* top = new QHBoxLayout;
+    top->addLayout(account, 2);
+    top->addSpacing(16);
+    top->addLayout(mail, 3);
+
+    Memo2 = new QPlainTextEdit(central);
+    Memo2->setObjectName(QStringLiteral("Memo2"));
+    Memo2->setLineWrapMode(QPlainTextEdit::NoWrap);  // both scroll bars
+    Memo2->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+    Memo2->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+
+    // The run's line buffer: never shown, no length limit.
+    MemoIni = new QPlainTextEdit(central);
+    MemoIni->setObjectName(QStringLiteral("MemoIni"));
+    MemoIni->hide();
+
+    Progressbar1 = new QProgressBar(central);
+    Progressbar1->setObjectName(QStringLiteral("Progressbar1"));
+    Progressbar1->setTextVisible(false);
+    Progressbar1->setFixedHeight(14);
+    Progressbar1->setRange(0, 100);
+    Progressbar1->setValue(0);
+    Progressbar1->setStyleSheet(QStringLiteral("QProgressBar { border: 1px solid grey; background: white; }"
+                                               "QProgressBar::chunk { background: rgb(128, 0, 128); }"));
+
+    PanelMessage = new QLabel(central);
+    PanelMessage->setObjectName(QStringLiteral("PanelMessage"));
+    PanelMessage->setAutoFillBackground(true);
+    PanelMessage->setFrameShape(QFrame::Panel);
+    PanelMessage->setFrameShadow(QFrame::Sunken);
+    PanelMessage->setFont(bold);
+    PanelMessage->setMinimumHeight(22);
+    QPalette panelPalette = PanelMessage->palette();
+    panelPalette.setColor(QPalette::Window, kSilver);
+    panelPalette.setColor(QPalette::WindowText, kNavy);
+    PanelMessage->setPalette(panelPalette);
+    auto* info = new QHBoxLayout;
+    info->addWidget(MakeLabel(QStringLiteral("Info"), central));
+    info->addWidget(PanelMessage, 1);
+
+    auto* column = new QVBoxLayout(central);
+    column->setContentsMargins(10, 8, 10, 8);
+    column->addLayout(top);
+    column->addSpacing(4);
+    column->addWidget(MakeLabel(QStringLiteral("Message"), central));
+    column->addWidget(Memo2, 1);
+    column->addWidget(Progressbar1);
+    column->addLayout(info);
+
+    ShowConnected(false);
+}
+
+void TFormNewMail::ShowConnected(bool connected) {
+    ImageConnect->setVisible(connected);
+    ImageDisconnect->setVisible(!connected);
+}
+
+void TFormNewMail::FormShow() {
+    EditHost->clear();
+    EditUser->clear();
+    MaskEdit->clear();
+    EditPort->clear();
+    MemoIni->setMaximumBlockCount(0);  // no length limit
+    Progressbar1->setValue(0);
+
+    helpFile_ = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kHelpFileName);
+
+    dataFolder_ = ComputeDataFolder();
+    standardTextPath_ = dataFolder_ + kStandardTextName;
+    currentTextFile_.clear();
+
+    setAcceptDrops(true);
+
+    settings_ = std::make_unique<SettingsFile>(dataFolder_);
+    const AccountSettings values = settings_->LoadSettings();
+    // One charset for the whole file: a file written on Windows shows its umlauts and is saved back alike.
+    const bool legacy = DecodeLocalText(values.host + values.user + values.password + values.port).legacy;
+    settingsLegacy_ = legacy;
+    EditHost->setText(DecodeLocalText(values.host).text);
+    EditUser->setText(DecodeLocalText(values.user).text);
+    MaskEdit->setText(DecodeLocalText(values.password).text);
+    EditPort->setText(DecodeLocalText(values.port).text);
+
+    ShowConnected(false);
+    Progressbar1->setValue(0);
+}
+
+AccountSettings TFormNewMail::AccountFields() const {
+    return {EncodeLocalText(EditHost->text(), settingsLegacy_), EncodeLocalText(EditUser->text(), settingsLegacy_),
+            EncodeLocalText(MaskEdit->text(), settingsLegacy_), EncodeLocalText(EditPort->text(), settingsLegacy_)};
+}
+
+void TFormNewMail::SetStatus(const QString& text, bool aborted) {
+    QPalette palette = PanelMessage->palette();
+    palette.setColor(QPalette::WindowText, aborted ? kMaroon : kNavy);
+    PanelMessage->setPalette(palette);
+    PanelMessage->setText(text);
+}
+
+QString TFormNewMail::StatusText() const { return PanelMessage->text(); }
+
+void TFormNewMail::BitBtnListClick() {
+    if (windows_.grid == nullptr) return;
+    windows_.grid->SetDataFolder(dataFolder_);
+    windows_.grid->exec();
+}
+
+void TFormNewMail::BitBtnSaveSenderClick() {
+    if (!settings_) settings_ = std::make_unique<SettingsFile>(dataFolder_);
+    settings_->SaveSettings(AccountFields());
+    // Only the text changes; the panel keeps its colour.
+    PanelMessage->setText(QString::fromUtf8(kStatusSaved));
+}
+
+void TFormNewMail::BitBtnHelpClick() { emit HelpContentsRequested(); }
+
+void TFormNewMail::ToolButton18Click() {
+    if (!settings_) settings_ = std::make_unique<SettingsFile>(dataFolder_);
+    settings_->SaveSettings(AccountFields());  // a failure leaves the window open
+    close();
+}
+
+void TFormNewMail::FormKeyDown(int key) {
+    if (key == Qt::Key_F1) RunGuarded([this] { BitBtnHelpClick(); });
+}
+
+bool TFormNewMail::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && watched->isWidgetType() &&
+        static_cast<QWidget*>(watched)->window() == this) {
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() == Qt::Key_F1) {
+            FormKeyDown(key->key());
+            return true;
+        }
+    }
+    return QMainWindow::eventFilter(watched, event);
+}
+
+void TFormNewMail::dragEnterEvent(QDragEnterEvent* event) {
+    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
+}
+
+void TFormNewMail::dropEvent(QDropEvent* event) {
+    QStringList paths;
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) paths << url.toLocalFile();
+    }
+    event->acceptProposedAction();
+    WMDropFiles(paths);
+}
+
+void TFormNewMail::WMDropFiles(const QStringList& paths) {
+    // Only the first file of a drop counts; the others are ignored.
+    if (paths.isEmpty()) return;
+    const QString first = paths.first();
+    RunGuarded([&] { LoadMessageFile(first); });
+}
+
+void TFormNewMail::LoadMessageFile(const QString& path) {
+    const std::string bytes = ReadWholeFile(ToLocal(path));
+    const DecodedText decoded = DecodeLocalText(bytes);
+    // Line breaks of any kind (CR LF, CR, LF) become the field's own.
+    QString text = decoded.text;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    Memo2->setPlainText(text);
+    currentTextFile_ = path;
+    currentTextLegacy_ = decoded.legacy;
+}

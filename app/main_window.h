@@ -1,0 +1,110 @@
+#pragma once
+// The main window "Korvex": the account fields, the fields of the current mail, the message text, the
+// progress bar, the status panel and the toolbar with every command.
+
+#include "mailing/settings_file.h"
+
+#include <QMainWindow>
+
+#include <memory>
+#include <string>
+
+class QLabel;
+class QLineEdit;
+class QPlainTextEdit;
+class QProgressBar;
+class QToolBar;
+class QToolButton;
+class TAboutBox;
+class TFormGrid;
+class TFormImport;
+class TFormLoeschen;
+
+// The windows the program creates at start, besides the main window. They live as long as it does.
+struct OtherWindows {
+    TAboutBox* about = nullptr;
+    TFormGrid* grid = nullptr;
+    TFormLoeschen* deleteRows = nullptr;
+    TFormImport* import = nullptr;
+};
+
+class TFormNewMail : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit TFormNewMail(QWidget* parent = nullptr);
+    ~TFormNewMail() override;
+
+    void SetOtherWindows(const OtherWindows& windows) { windows_ = windows; }
+
+    // Runs once before the window is first shown: computes the data folder, accepts dropped files and
+    // loads the settings into the account fields. Throws when the settings file cannot be read; the
+    // program then reports the error and ends.
+    void FormShow();
+
+    // Toolbar commands. Each runs through the general error display.
+    void BitBtnListClick();
+    void BitBtnSaveSenderClick();
+    void BitBtnHelpClick();
+    void ToolButton18Click();
+
+    // The status panel: one line, navy for normal states, maroon for an aborted run.
+    void SetStatus(const QString& text, bool aborted = false);
+    QString StatusText() const;
+
+    // Loads a text file into the message field and remembers it as the current text file.
+    void LoadMessageFile(const QString& path);
+
+    const std::string& DataFolder() const { return dataFolder_; }
+    const std::string& StandardTextPath() const { return standardTextPath_; }
+    const QString& CurrentTextFile() const { return currentTextFile_; }
+    const QString& HelpFile() const { return helpFile_; }
+
+    // The account values as the fields hold them, as bytes for the settings file.
+    AccountSettings AccountFields() const;
+
+signals:
+    // The help contents were asked for ("Hilfe" or F1).
+    void HelpContentsRequested();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+
+private:
+    void BuildControls();
+    void BuildToolBar();
+    QToolButton* AddToolButton(const char* name, const QString& hint, const char* themeIcon, int fallbackPixmap);
+    void FormKeyDown(int key);
+    void WMDropFiles(const QStringList& paths);
+    void ShowConnected(bool connected);
+
+    OtherWindows windows_;
+    std::unique_ptr<SettingsFile> settings_;
+    bool settingsLegacy_ = false;  // the settings file held Windows-1252 text
+    std::string dataFolder_;
+    std::string standardTextPath_;
+    QString currentTextFile_;
+    bool currentTextLegacy_ = false;
+    QString helpFile_;
+
+public:
+    // Controls, named as users and tests know them.
+    QToolBar* ToolBar1 = nullptr;
+    QLineEdit* EditHost = nullptr;
+    QLineEdit* EditPort = nullptr;
+    QLineEdit* EditUser = nullptr;
+    QLineEdit* MaskEdit = nullptr;
+    QLineEdit* EditMail = nullptr;
+    QLineEdit* Edit1 = nullptr;
+    QLineEdit* EditCC = nullptr;
+    QLineEdit* EditSubject = nullptr;
+    QLineEdit* EditPatch = nullptr;
+    QPlainTextEdit* Memo2 = nullptr;
+    QLabel* ImageDisconnect = nullptr;
+    QLabel* ImageConnect = nullptr;
+    QLabel* LabelStatus = nullptr;
+    QProgressBar* Progressbar1 = nullptr;
+    QLabel* PanelMessage = nullptr;
+    QPlainTextEdit* MemoIni = nullptr;
+};

@@ -1,0 +1,7 @@
+#include "listedit/form_loeschen.h"
+
+TFormLoeschen::TFormLoeschen(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("FormLoeschen"));
+    setWindowTitle(QStringLiteral("Zeilen löschen"));
+    setFixedSize(352, 150);
+}

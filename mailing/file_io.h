@@ -1,0 +1,40 @@
+#pragma once
+// Reading and writing whole files as bytes, with the program's own file errors.
+
+#include <functional>
+#include <stdexcept>
+#include <string>
+#include <string_view>
+#include <sys/types.h>
+
+// A file that cannot be read or written. The text names the full path and the system's reason.
+class EFileError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// "Datei %s kann nicht geöffnet werden. %s"
+EFileError CannotOpenError(const std::string& path, int error);
+// "Datei "%s" kann nicht erstellt werden. %s"
+EFileError CannotCreateError(const std::string& path, int error);
+
+// A regular file (or a link to one) is there.
+bool FileExists(const std::string& path);
+// Anything is there under that name: a file, a folder, a dangling link.
+bool PathExists(const std::string& path);
+
+// The whole file. Throws EFileError when it cannot be opened or read (a folder included).
+std::string ReadWholeFile(const std::string& path);
+
+// Replaces the file atomically: the bytes go to a temporary file in the same folder, which is flushed to
+// disk and then renamed over the old file, so a crash or a full disk never leaves a half-written file.
+// `mode` is the permission of a new file; an existing file keeps its permissions unless `forceMode`.
+// Throws EFileError; the old file is then unchanged and no temporary file is left behind.
+void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode = 0644,
+                     bool forceMode = false);
+
+// The same, with the content produced piece by piece by `produce`, which calls `write` for each piece.
+// An exception from `produce` aborts the write the same way: the old file stays as it was.
+void WriteFileAtomicWith(const std::string& path,
+                         const std::function<void(const std::function<void(std::string_view)>& write)>& produce,
+                         mode_t mode = 0644, bool forceMode = false);

@@ -1,0 +1,49 @@
+#include "mailing/text_codec.h"
+
+#include <QStringDecoder>
+
+#include <array>
+
+namespace {
+
+// Windows-1252 differs from Latin-1 only in 0x80 to 0x9F; the five unassigned codes keep their
+// Latin-1 control characters so that they survive a round trip.
+constexpr std::array<char16_t, 32> kCp1252High = {
+    0x20AC, 0x0081, 0x201A, 0x0192, 0x201E, 0x2026, 0x2020, 0x2021, 0x02C6, 0x2030, 0x0160,
+    0x2039, 0x0152, 0x008D, 0x017D, 0x008F, 0x0090, 0x2018, 0x2019, 0x201C, 0x201D, 0x2022,
+    0x2013, 0x2014, 0x02DC, 0x2122, 0x0161, 0x203A, 0x0153, 0x009D, 0x017E, 0x0178};
+
+QString DecodeCp1252(std::string_view bytes) {
+    QString text(static_cast<qsizetype>(bytes.size()), Qt::Uninitialized);
+    QChar* out = text.data();
+    for (unsigned char byte : bytes) {
+        *out++ = (byte >= 0x80 && byte <= 0x9F) ? QChar(kCp1252High[byte - 0x80]) : QChar(byte);
+    }
+    return text;
+}
+
+char EncodeCp1252Char(char16_t c) {
+    if (c < 0x80 || (c >= 0xA0 && c <= 0xFF)) return static_cast<char>(c);
+    for (size_t i = 0; i < kCp1252High.size(); ++i) {
+        if (kCp1252High[i] == c) return static_cast<char>(0x80 + i);
+    }
+    return '?';
+}
+
+}  // namespace
+
+DecodedText DecodeLocalText(std::string_view bytes) {
+    // A byte order mark is kept as a character: the bytes of the file are shown as they are.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+    if (!utf8.hasError()) return {text, false};
+    return {DecodeCp1252(bytes), true};
+}
+
+std::string EncodeLocalText(const QString& text, bool legacy) {
+    if (!legacy) return text.toStdString();
+    std::string bytes;
+    bytes.reserve(static_cast<size_t>(text.size()));
+    for (QChar c : text) bytes += EncodeCp1252Char(c.unicode());
+    return bytes;
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The boundary between the bytes of files and the text of widgets. Files are in the locale's charset
+// (UTF-8 on every current system). Bytes that are not valid UTF-8, such as a Windows-1252 list brought
+// over from Windows, are shown as Windows-1252 rather than as replacement characters, and text read that
+// way is written back the same way, so no byte is lost on a round trip.
+
+#include <QString>
+
+#include <string>
+#include <string_view>
+
+struct DecodedText {
+    QString text;
+    bool legacy = false;  // decoded as Windows-1252
+};
+
+DecodedText DecodeLocalText(std::string_view bytes);
+// Encodes as UTF-8, or as Windows-1252 when `legacy` (characters it lacks become "?").
+std::string EncodeLocalText(const QString& text, bool legacy = false);
+
+// Shorthands for text that needs no memory of its charset (paths, short field values).
+inline QString FromLocal(std::string_view bytes) { return DecodeLocalText(bytes).text; }
+inline std::string ToLocal(const QString& text) { return EncodeLocalText(text); }

@@ -1,0 +1,243 @@
+#include "app/main_window.h"
+#include "listedit/form_grid.h"
+#include "mailing/file_io.h"
+#include "mailing/settings_file.h"
+#include "tests/support/qt/fake_services.h"
+#include "tests/support/qt/qt_printers.h"
+#include "tests/support/temp_dir.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMimeData>
+#include <QPlainTextEdit>
+#include <QSignalSpy>
+#include <QTest>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QUrl>
+
+#include <gtest/gtest.h>
+
+#include <sys/stat.h>
+
+namespace {
+
+// Every test gets its own data home, so the data folder is fresh.
+class MainWindowTest : public ::testing::Test {
+protected:
+    MainWindowTest() {
+        const char* old = getenv("XDG_DATA_HOME");
+        savedHome_ = old ? old : "";
+        setenv("XDG_DATA_HOME", home.Path().c_str(), 1);
+    }
+    ~MainWindowTest() override { setenv("XDG_DATA_HOME", savedHome_.c_str(), 1); }
+
+    std::string Folder() const { return home.Path() + "/ptdata/"; }
+    void WriteSettingsFile(const std::string& bytes) {
+        mkdir(Folder().c_str(), 0700);
+        WriteFileAtomic(Folder() + "postira.ini", bytes);
+    }
+    QToolButton* Button(const char* name) { return window.findChild<QToolButton*>(QString::fromLatin1(name)); }
+
+    TempDir home;
+    FakeServices fakes;
+    TFormNewMail window;
+
+private:
+    std::string savedHome_;
+};
+
+TEST_F(MainWindowTest, ToolbarHasEveryCommandInOrderWithPictures) {
+    const std::vector<std::pair<QString, QString>> expected = {
+        {"ToolButton1", "Empfängerliste"},
+        {"ToolButton2", "Einstellungen speichern"},
+        {"ToolButton3", "Mailing starten"},
+        {"ToolButton4", "Mailing stoppen"},
+        {"|", ""},
+        {"ToolButtonCheck", "Prüfe Onlineverbindung"},
+        {"ToolButton8", "Testmail senden"},
+        {"|", ""},
+        {"ToolButton14", "Messagefeld löschen"},
+        {"ToolButton6", "Messagetext kopieren"},
+        {"ToolButton19", "Textdatei im Messagefeld öffnen"},
+        {"ToolButton11", "Standard Mailtext öffnen"},
+        {"ToolButton12", "Text speichern"},
+        {"|", ""},
+        {"ToolButton15", "Über Postira"},
+        {"ToolButton16", "Hilfe"},
+        {"ToolButton13", "Online Update"},
+        {"|", ""},
+        {"ToolButton18", "Beenden"},
+        {"|", ""},
+    };
+    const QList<QAction*> actions = window.ToolBar1->actions();
+    ASSERT_EQ(actions.size(), static_cast<qsizetype>(expected.size()));
+    for (size_t i = 0; i < expected.size(); ++i) {
+        SCOPED_TRACE(expected[i].first.toStdString());
+        if (expected[i].first == "|") {
+            EXPECT_TRUE(actions[i]->isSeparator());
+            continue;
+        }
+        auto* button = qobject_cast<QToolButton*>(window.ToolBar1->widgetForAction(actions[i]));
+        ASSERT_NE(button, nullptr);
+        EXPECT_EQ(button->objectName(), expected[i].first);
+        EXPECT_EQ(button->toolTip(), expected[i].second);
+        EXPECT_EQ(button->size(), QSize(30, 30));
+        EXPECT_FALSE(button->icon().isNull());
+    }
+}
+
+TEST_F(MainWindowTest, WindowLooksAsSpecified) {
+    EXPECT_EQ(window.windowTitle(), "Korvex");
+    EXPECT_EQ(window.size(), QSize(761, 476));
+    EXPECT_FALSE(window.windowFlags() & Qt::WindowMaximizeButtonHint);
+    for (const char* name : {"EditHost", "EditPort", "EditUser", "MaskEdit", "EditMail", "Edit1", "EditCC",
+                             "EditSubject", "EditPatch"}) {
+        EXPECT_NE(window.findChild<QLineEdit*>(QString::fromLatin1(name)), nullptr) << name;
+    }
+    EXPECT_EQ(window.MaskEdit->echoMode(), QLineEdit::Password);
+    EXPECT_EQ(window.PanelMessage->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    EXPECT_EQ(window.PanelMessage->palette().color(QPalette::Window), QColor(192, 192, 192));
+    EXPECT_TRUE(window.PanelMessage->font().bold());
+    window.SetStatus("Mailing abgebrochen!", true);
+    EXPECT_EQ(window.PanelMessage->palette().color(QPalette::WindowText), QColor(128, 0, 0));
+}
+
+TEST_F(MainWindowTest, FirstStartWithoutDataFolder) {
+    window.EditHost->setText("stale");
+    window.FormShow();
+    EXPECT_TRUE(QFileInfo(QString::fromStdString(Folder())).isDir());
+    EXPECT_EQ(window.DataFolder(), Folder());
+    EXPECT_EQ(window.StandardTextPath(), Folder() + "defaultmail.txt");
+    for (QLineEdit* field : {window.EditHost, window.EditUser, window.MaskEdit, window.EditPort})
+        EXPECT_EQ(field->text(), "");
+    EXPECT_TRUE(window.ImageDisconnect->isVisibleTo(&window));
+    EXPECT_FALSE(window.ImageConnect->isVisibleTo(&window));
+    EXPECT_FALSE(window.LabelStatus->isVisibleTo(&window));
+    EXPECT_TRUE(window.acceptDrops());
+    EXPECT_TRUE(window.HelpFile().endsWith("/postira.chm"));
+}
+
+TEST_F(MainWindowTest, FormShowReadsPlainAndEncipheredFiles) {
+    WriteSettingsFile("smtp.example.de\r\nich@example.de\r\ngeheim\r\n25\r\n");
+    window.FormShow();
+    EXPECT_EQ(window.EditHost->text(), "smtp.example.de");
+    EXPECT_EQ(window.EditUser->text(), "ich@example.de");
+    EXPECT_EQ(window.MaskEdit->text(), "geheim");
+    EXPECT_EQ(window.EditPort->text(), "25");
+
+    WriteSettingsFile(EncodeSettingsFile({"mail.gmx.de", "anna@gmx.de", " Pass wort ", "587"}, {}));
+    TFormNewMail second;
+    second.FormShow();
+    EXPECT_EQ(second.EditHost->text(), "mail.gmx.de");
+    EXPECT_EQ(second.MaskEdit->text(), " Pass wort ");
+    EXPECT_EQ(second.EditPort->text(), "587");
+}
+
+TEST_F(MainWindowTest, UnreadableSettingsStopFormShow) {
+    mkdir(Folder().c_str(), 0700);
+    mkdir((Folder() + "postira.ini").c_str(), 0700);
+    EXPECT_THROW(window.FormShow(), EFileError);
+}
+
+TEST_F(MainWindowTest, BeendenSavesButCloseButtonDoesNot) {
+    window.FormShow();
+    window.show();
+    window.EditHost->setText("smtp.neu.de");
+    window.EditPort->setText("25");
+    window.close();  // the close button: nothing saved
+    EXPECT_FALSE(FileExists(Folder() + "postira.ini"));
+
+    window.show();
+    Button("ToolButton18")->click();
+    EXPECT_FALSE(window.isVisible());
+    TFormNewMail next;
+    next.FormShow();
+    EXPECT_EQ(next.EditHost->text(), "smtp.neu.de");
+    EXPECT_EQ(next.EditPort->text(), "25");
+    EXPECT_TRUE(fakes.messages.shown.empty());
+}
+
+TEST_F(MainWindowTest, BeendenThatCannotSaveKeepsTheWindowOpen) {
+    window.FormShow();
+    window.show();
+    mkdir((Folder() + "postira.ini").c_str(), 0700);  // nothing can be written there
+    Button("ToolButton18")->click();
+    EXPECT_TRUE(window.isVisible());
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].kind, "Postira");
+    EXPECT_TRUE(fakes.messages.shown[0].text.contains("kann nicht erstellt werden."));
+    window.close();
+}
+
+TEST_F(MainWindowTest, SaveSettingsSetsStatusText) {
+    window.FormShow();
+    window.EditUser->setText("ich@example.de");
+    Button("ToolButton2")->click();
+    EXPECT_EQ(window.StatusText(), "Einstellungen gespeichert.");
+    SettingsFile file(Folder());
+    EXPECT_EQ(file.LoadSettings().user, "ich@example.de");
+}
+
+void Drop(QWidget& target, const QList<QUrl>& urls) {
+    QMimeData data;
+    data.setUrls(urls);
+    QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&target, &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&target, &drop);
+}
+
+TEST_F(MainWindowTest, DropLoadsOnlyTheFirstFile) {
+    window.FormShow();
+    home.Write("one.txt", "Hallo $Name,\r\nzweite Zeile\r\n");
+    home.Write("two.txt", "zwei");
+    home.Write("three.txt", "drei");
+    Drop(window, {QUrl::fromLocalFile(QString::fromStdString(home.File("one.txt"))),
+                  QUrl::fromLocalFile(QString::fromStdString(home.File("two.txt"))),
+                  QUrl::fromLocalFile(QString::fromStdString(home.File("three.txt")))});
+    EXPECT_EQ(window.Memo2->toPlainText(), "Hallo $Name,\nzweite Zeile\n");
+    EXPECT_EQ(window.CurrentTextFile(), QString::fromStdString(home.File("one.txt")));
+    EXPECT_TRUE(fakes.messages.shown.empty());
+}
+
+TEST_F(MainWindowTest, DroppedFolderShowsFileErrorAndChangesNothing) {
+    window.FormShow();
+    window.Memo2->setPlainText("unverändert");
+    Drop(window, {QUrl::fromLocalFile(QString::fromStdString(home.Path()))});
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].kind, "Postira");
+    EXPECT_EQ(fakes.messages.shown[0].text.left(6), "Datei ");
+    EXPECT_TRUE(fakes.messages.shown[0].text.contains("kann nicht geöffnet werden."));
+    EXPECT_EQ(window.Memo2->toPlainText(), "unverändert");
+    EXPECT_EQ(window.CurrentTextFile(), "");
+}
+
+TEST_F(MainWindowTest, F1InAnyFieldAsksForHelpContents) {
+    window.FormShow();
+    window.show();
+    QSignalSpy help(&window, &TFormNewMail::HelpContentsRequested);
+    QTest::keyClick(window.EditSubject, Qt::Key_F1);
+    QTest::keyClick(window.Memo2, Qt::Key_F1);
+    EXPECT_EQ(help.count(), 2);
+    QTest::keyClick(window.EditSubject, Qt::Key_F2);
+    EXPECT_EQ(help.count(), 2);
+    Button("ToolButton16")->click();
+    EXPECT_EQ(help.count(), 3);
+    window.close();
+}
+
+TEST_F(MainWindowTest, RecipientListGetsTheDataFolder) {
+    window.FormShow();
+    TFormGrid grid;
+    window.SetOtherWindows({nullptr, &grid, nullptr, nullptr});
+    QTimer::singleShot(0, &grid, [&grid] { grid.reject(); });
+    Button("ToolButton1")->click();
+    EXPECT_EQ(grid.DataFolder(), Folder());
+}
+
+}  // namespace
