@@ -3,6 +3,8 @@
 
 #include "app/about_box.h"
 #include "app/main_window.h"
+#include "help/desktop_help_engine.h"
+#include "help/help_viewer.h"
 #include "listedit/form_grid.h"
 #include "listedit/form_import.h"
 #include "listedit/form_loeschen.h"
@@ -16,6 +18,7 @@
 
 #include <csignal>
 #include <exception>
+#include <memory>
 
 int main(int argc, char** argv) {
     // A server that closes the connection while we write must give an error, not end the program.
@@ -24,6 +27,7 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Postira"));
     QApplication::setApplicationVersion(QStringLiteral(POSTIRA_VERSION));
+    QApplication::setWindowIcon(ProgramIcon());
     EnsureIconTheme();
 
     // Qt's own texts (dialog buttons, context menus) in German, like the rest of the program.
@@ -32,6 +36,13 @@ int main(int argc, char** argv) {
                           QLibraryInfo::path(QLibraryInfo::TranslationsPath))) {
         QApplication::installTranslator(&qtTranslator);
     }
+
+    // Help requests of every window go through the help manager to this viewer; the WinHelp tester
+    // declines everything, so that no other viewer claims a request.
+    TVelHtmlHelpViewer helpViewer(std::make_unique<DesktopHelpEngine>());
+    helpViewer.Register(HelpManager::Instance());
+    TVelWinHelpTester winHelpTester;
+    HelpManager::Instance().SetWinHelpTester(&winHelpTester);
 
     TFormNewMail mainWindow;
     TAboutBox about(&mainWindow);
@@ -48,5 +59,8 @@ int main(int argc, char** argv) {
         return 1;
     }
     mainWindow.show();
-    return QApplication::exec();
+    const int result = QApplication::exec();
+    helpViewer.Unregister();
+    HelpManager::Instance().SetWinHelpTester(nullptr);
+    return result;
 }

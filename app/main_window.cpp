@@ -1,16 +1,20 @@
 #include "app/main_window.h"
 
 #include "app/about_box.h"
+#include "app/updater.h"
+#include "help/help_manager.h"
 #include "listedit/form_grid.h"
 #include "mailing/data_folder.h"
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
+#include "mailing/standard_text.h"
 #include "mailing/text_codec.h"
 #include "ui/gradient.h"
 #include "ui/icons.h"
 #include "ui/services.h"
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGridLayout>
@@ -42,6 +46,15 @@ const QColor kPurple(128, 0, 128);
 
 const char* const kStatusSaved = "Einstellungen gespeichert.";
 const char* const kHelpFileName = "postira.chm";
+const char* const kCreateStandardText = "defaultmail.txt nicht gefunden. Neuen Standardtext erstellen?";
+const char* const kAllFiles = "Alle|*.*";
+
+// True when the text holds anything but characters with codes 0 to 32.
+bool HasVisibleText(const QString& text) {
+    for (QChar c : text)
+        if (c.unicode() > 32) return true;
+    return false;
+}
 
 QLabel* MakeLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -127,22 +140,31 @@ void TFormNewMail::BuildToolBar() {
                   QStyle::SP_DriveNetIcon);
     AddToolButton("ToolButton8", QStringLiteral("Testmail senden"), "mail-message-new", QStyle::SP_CommandLink);
     ToolBar1->addSeparator();
-    AddToolButton("ToolButton14", QStringLiteral("Messagefeld löschen"), "edit-clear",
-                  QStyle::SP_DialogResetButton);
-    AddToolButton("ToolButton6", QStringLiteral("Messagetext kopieren"), "edit-copy",
-                  QStyle::SP_FileDialogContentsView);
-    AddToolButton("ToolButton19", QStringLiteral("Textdatei im Messagefeld öffnen"), "document-open",
-                  QStyle::SP_DialogOpenButton);
-    AddToolButton("ToolButton11", QStringLiteral("Standard Mailtext öffnen"), "text-x-generic",
-                  QStyle::SP_FileIcon);
-    AddToolButton("ToolButton12", QStringLiteral("Text speichern"), "document-save-as", QStyle::SP_DriveFDIcon);
+    connectGuarded(AddToolButton("ToolButton14", QStringLiteral("Messagefeld löschen"), "edit-clear",
+                                 QStyle::SP_DialogResetButton),
+                   &TFormNewMail::BitBtn4Click);
+    connectGuarded(AddToolButton("ToolButton6", QStringLiteral("Messagetext kopieren"), "edit-copy",
+                                 QStyle::SP_FileDialogContentsView),
+                   &TFormNewMail::BitBtn5Click);
+    connectGuarded(AddToolButton("ToolButton19", QStringLiteral("Textdatei im Messagefeld öffnen"), "document-open",
+                                 QStyle::SP_DialogOpenButton),
+                   &TFormNewMail::BitBtn1Click);
+    connectGuarded(AddToolButton("ToolButton11", QStringLiteral("Standard Mailtext öffnen"), "text-x-generic",
+                                 QStyle::SP_FileIcon),
+                   &TFormNewMail::BitBtnDefaultClick);
+    connectGuarded(AddToolButton("ToolButton12", QStringLiteral("Text speichern"), "document-save-as",
+                                 QStyle::SP_DriveFDIcon),
+                   &TFormNewMail::BitBtn2Click);
     ToolBar1->addSeparator();
-    AddToolButton("ToolButton15", QStringLiteral("Über Postira"), "help-about", QStyle::SP_MessageBoxInformation);
+    connectGuarded(AddToolButton("ToolButton15", QStringLiteral("Über Postira"), "help-about",
+                                 QStyle::SP_MessageBoxInformation),
+                   &TFormNewMail::BitBtnAboutClick);
     connectGuarded(AddToolButton("ToolButton16", QStringLiteral("Hilfe"), "help-contents",
                                  QStyle::SP_DialogHelpButton),
                    &TFormNewMail::BitBtnHelpClick);
-    AddToolButton("ToolButton13", QStringLiteral("Online Update"), "system-software-update",
-                  QStyle::SP_BrowserReload);
+    connectGuarded(AddToolButton("ToolButton13", QStringLiteral("Online Update"), "system-software-update",
+                                 QStyle::SP_BrowserReload),
+                   &TFormNewMail::ToolButton13Click);
     ToolBar1->addSeparator();
     connectGuarded(AddToolButton("ToolButton18", QStringLiteral("Beenden"), "application-exit",
                                  QStyle::SP_DialogCloseButton),
@@ -282,6 +304,8 @@ void TFormNewMail::FormShow() {
     Progressbar1->setValue(0);
 
     helpFile_ = QCoreApplication::applicationDirPath() + QLatin1Char('/') + QLatin1String(kHelpFileName);
+    HelpManager::Instance().SetHelpFile(helpFile_);
+    HelpManager::Instance().SetHandle(this);
 
     dataFolder_ = ComputeDataFolder();
     standardTextPath_ = dataFolder_ + kStandardTextName;
@@ -330,7 +354,69 @@ void TFormNewMail::BitBtnSaveSenderClick() {
     PanelMessage->setText(QString::fromUtf8(kStatusSaved));
 }
 
-void TFormNewMail::BitBtnHelpClick() { emit HelpContentsRequested(); }
+void TFormNewMail::BitBtnHelpClick() {
+    emit HelpContentsRequested();
+    HelpManager::Instance().ShowTableOfContents();
+}
+
+void TFormNewMail::BitBtnAboutClick() {
+    if (windows_.about == nullptr) return;
+    windows_.about->ShowWithVersion(FileVersionText());
+}
+
+void TFormNewMail::ToolButton13Click() {
+    const QString folder = programFolder_.isEmpty() ? QCoreApplication::applicationDirPath() : programFolder_;
+    StartUpdater(folder, FileVersionText(), QFileInfo(QCoreApplication::applicationFilePath()).fileName());
+}
+
+void TFormNewMail::BitBtn1Click() {
+    // Any name is accepted, also one of a file that does not exist: the load then reports it.
+    const auto chosen = services::Dialogs().OpenFile(this, QString::fromLatin1(kAllFiles), FromLocal(dataFolder_));
+    if (!chosen || chosen->isEmpty()) return;
+    currentTextFile_ = *chosen;
+    Memo2->clear();
+    LoadMessageFile(*chosen);
+}
+
+void TFormNewMail::BitBtn2Click() {
+    const QString text = Memo2->toPlainText();
+    if (text.isEmpty()) return;
+    // Proposes the file the text came from; without one the dialog opens where it was left.
+    const auto chosen = services::Dialogs().SaveFile(this, QString(), currentTextFile_);
+    if (!chosen || chosen->isEmpty()) return;
+    currentTextFile_ = *chosen;
+    WriteFileAtomic(ToLocal(*chosen), FieldTextToFile(text, currentTextLegacy_));
+}
+
+void TFormNewMail::BitBtn5Click() {
+    const QString text = Memo2->toPlainText();
+    if (!HasVisibleText(text)) return;
+    services::Clip().SetText(text);
+}
+
+void TFormNewMail::BitBtn4Click() {
+    Memo2->clear();
+    currentTextFile_.clear();
+    currentTextLegacy_ = false;
+}
+
+void TFormNewMail::BitBtnDefaultClick() { LoadStandardText(); }
+
+void TFormNewMail::LoadStandardText() {
+    const std::string path = DataFilePath(dataFolder_, kStandardTextName);
+    if (FileExists(path)) {
+        Memo2->clear();
+        LoadMessageFile(FromLocal(path));
+        return;
+    }
+    if (!services::Messages().Question(QString::fromUtf8(kCreateStandardText))) return;
+    QStringList lines;
+    for (std::string_view line : kStandardTextLines) lines << QString::fromUtf8(line.data(), line.size());
+    Memo2->setPlainText(lines.join(QLatin1Char('\n')));
+    currentTextLegacy_ = false;
+    WriteFileAtomic(path, FieldTextToFile(Memo2->toPlainText()));
+    currentTextFile_ = FromLocal(path);
+}
 
 void TFormNewMail::ToolButton18Click() {
     if (!settings_) settings_ = std::make_unique<SettingsFile>(dataFolder_);
@@ -375,13 +461,8 @@ void TFormNewMail::WMDropFiles(const QStringList& paths) {
 }
 
 void TFormNewMail::LoadMessageFile(const QString& path) {
-    const std::string bytes = ReadWholeFile(ToLocal(path));
-    const DecodedText decoded = DecodeLocalText(bytes);
-    // Line breaks of any kind (CR LF, CR, LF) become the field's own.
-    QString text = decoded.text;
-    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
-    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
-    Memo2->setPlainText(text);
+    const DecodedText decoded = FileTextToField(ReadWholeFile(ToLocal(path)));
+    Memo2->setPlainText(decoded.text);
     currentTextFile_ = path;
     currentTextLegacy_ = decoded.legacy;
 }

@@ -45,7 +45,16 @@ public:
     void BitBtnListClick();
     void BitBtnSaveSenderClick();
     void BitBtnHelpClick();
+    void BitBtnAboutClick();
+    void ToolButton13Click();
     void ToolButton18Click();
+    // Message text tools.
+    void BitBtn1Click();        // open a text file into the message field
+    void BitBtn2Click();        // save the message text
+    void BitBtn5Click();        // copy the message text
+    void BitBtn4Click();        // clear the message field
+    void BitBtnDefaultClick();  // the standard text
+    void LoadStandardText();
 
     // The status panel: one line, navy for normal states, maroon for an aborted run.
     void SetStatus(const QString& text, bool aborted = false);
@@ -58,6 +67,8 @@ public:
     const std::string& StandardTextPath() const { return standardTextPath_; }
     const QString& CurrentTextFile() const { return currentTextFile_; }
     const QString& HelpFile() const { return helpFile_; }
+    // The folder the updater is looked for in: the program's own, unless a test says otherwise.
+    void SetProgramFolder(const QString& folder) { programFolder_ = folder; }
 
     // The account values as the fields hold them, as bytes for the settings file.
     AccountSettings AccountFields() const;
@@ -87,6 +98,7 @@ private:
     QString currentTextFile_;
     bool currentTextLegacy_ = false;
     QString helpFile_;
+    QString programFolder_;
 
 public:
     // Controls, named as users and tests know them.

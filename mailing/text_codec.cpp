@@ -47,3 +47,20 @@ std::string EncodeLocalText(const QString& text, bool legacy) {
     for (QChar c : text) bytes += EncodeCp1252Char(c.unicode());
     return bytes;
 }
+
+DecodedText FileTextToField(std::string_view bytes) {
+    DecodedText decoded = DecodeLocalText(bytes);
+    QString& text = decoded.text;
+    text.replace(QStringLiteral("\r\n"), QStringLiteral("\n"));
+    text.replace(QLatin1Char('\r'), QLatin1Char('\n'));
+    if (text.endsWith(QLatin1Char('\n'))) text.chop(1);
+    return decoded;
+}
+
+std::string FieldTextToFile(const QString& text, bool legacy) {
+    if (text.isEmpty()) return {};
+    QString lines = text;
+    lines.replace(QLatin1Char('\n'), QStringLiteral("\r\n"));
+    lines += QStringLiteral("\r\n");
+    return EncodeLocalText(lines, legacy);
+}

@@ -21,3 +21,9 @@ std::string EncodeLocalText(const QString& text, bool legacy = false);
 // Shorthands for text that needs no memory of its charset (paths, short field values).
 inline QString FromLocal(std::string_view bytes) { return DecodeLocalText(bytes).text; }
 inline std::string ToLocal(const QString& text) { return EncodeLocalText(text); }
+
+// A text file for a multi-line field: lines split at CR LF, CR or LF and joined with "\n"; a break after
+// the last line does not add an empty line.
+DecodedText FileTextToField(std::string_view bytes);
+// A multi-line field for a text file: every line followed by CR LF, as the program writes text files.
+std::string FieldTextToFile(const QString& text, bool legacy = false);

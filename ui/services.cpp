@@ -2,6 +2,8 @@
 
 #include <QApplication>
 #include <QClipboard>
+#include <QDesktopServices>
+#include <QProcess>
 #include <QFileDialog>
 #include <QGuiApplication>
 #include <QMessageBox>
@@ -80,15 +82,25 @@ public:
     }
 };
 
+class QtLauncher : public Launcher {
+public:
+    bool StartDetached(const QString& program, const QStringList& arguments) override {
+        return QProcess::startDetached(program, arguments);
+    }
+    bool OpenUrl(const QUrl& url) override { return QDesktopServices::openUrl(url); }
+};
+
 QtMessageBoxes g_qtMessages;
 QtFileDialogs g_qtDialogs;
 QtClipboard g_qtClipboard;
 QtCursor g_qtCursor;
+QtLauncher g_qtLauncher;
 
 MessageBoxes* g_messages = &g_qtMessages;
 FileDialogs* g_dialogs = &g_qtDialogs;
 Clipboard* g_clipboard = &g_qtClipboard;
 Cursor* g_cursor = &g_qtCursor;
+Launcher* g_launcher = &g_qtLauncher;
 
 }  // namespace
 
@@ -97,11 +109,13 @@ MessageBoxes& Messages() { return *g_messages; }
 FileDialogs& Dialogs() { return *g_dialogs; }
 Clipboard& Clip() { return *g_clipboard; }
 Cursor& Pointer() { return *g_cursor; }
+Launcher& Starter() { return *g_launcher; }
 
 void SetMessages(MessageBoxes* replacement) { g_messages = replacement ? replacement : &g_qtMessages; }
 void SetDialogs(FileDialogs* replacement) { g_dialogs = replacement ? replacement : &g_qtDialogs; }
 void SetClipboard(Clipboard* replacement) { g_clipboard = replacement ? replacement : &g_qtClipboard; }
 void SetCursor(Cursor* replacement) { g_cursor = replacement ? replacement : &g_qtCursor; }
+void SetLauncher(Launcher* replacement) { g_launcher = replacement ? replacement : &g_qtLauncher; }
 }  // namespace services
 
 QString TranslateFilter(const QString& filter) {

@@ -4,6 +4,8 @@
 // ones at start, a test installs its fakes (and gets the Qt ones back when its fake goes away).
 
 #include <QString>
+#include <QStringList>
+#include <QUrl>
 
 #include <functional>
 #include <optional>
@@ -52,17 +54,30 @@ public:
     virtual void Restore() = 0;
 };
 
+// Starts outside programs and opens addresses with the desktop's programs. Tests replace it, so that no
+// test ever starts a program or sends traffic.
+class Launcher {
+public:
+    virtual ~Launcher() = default;
+    // Starts a program without waiting for it; false when it could not be started.
+    virtual bool StartDetached(const QString& program, const QStringList& arguments) = 0;
+    // Opens a file or web address with the desktop's viewer; false when nothing could open it.
+    virtual bool OpenUrl(const QUrl& url) = 0;
+};
+
 namespace services {
 MessageBoxes& Messages();
 FileDialogs& Dialogs();
 Clipboard& Clip();
 Cursor& Pointer();
+Launcher& Starter();
 
 // Installs a replacement; nullptr puts the Qt implementation back.
 void SetMessages(MessageBoxes* replacement);
 void SetDialogs(FileDialogs* replacement);
 void SetClipboard(Clipboard* replacement);
 void SetCursor(Cursor* replacement);
+void SetLauncher(Launcher* replacement);
 }  // namespace services
 
 // Shows the busy cursor while it lives; the normal cursor comes back on every path out of a scope.

@@ -200,7 +200,7 @@ TEST_F(MainWindowTest, DropLoadsOnlyTheFirstFile) {
     Drop(window, {QUrl::fromLocalFile(QString::fromStdString(home.File("one.txt"))),
                   QUrl::fromLocalFile(QString::fromStdString(home.File("two.txt"))),
                   QUrl::fromLocalFile(QString::fromStdString(home.File("three.txt")))});
-    EXPECT_EQ(window.Memo2->toPlainText(), "Hallo $Name,\nzweite Zeile\n");
+    EXPECT_EQ(window.Memo2->toPlainText(), "Hallo $Name,\nzweite Zeile");
     EXPECT_EQ(window.CurrentTextFile(), QString::fromStdString(home.File("one.txt")));
     EXPECT_TRUE(fakes.messages.shown.empty());
 }

@@ -52,3 +52,6 @@ FakeClipboard::~FakeClipboard() { services::SetClipboard(nullptr); }
 
 FakeCursor::FakeCursor() { services::SetCursor(this); }
 FakeCursor::~FakeCursor() { services::SetCursor(nullptr); }
+
+FakeLauncher::FakeLauncher() { services::SetLauncher(this); }
+FakeLauncher::~FakeLauncher() { services::SetLauncher(nullptr); }

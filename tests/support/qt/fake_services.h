@@ -78,10 +78,33 @@ public:
     int busyCalls = 0;
 };
 
-// All four at once, as most window tests want them.
+class FakeLauncher : public Launcher {
+public:
+    FakeLauncher();
+    ~FakeLauncher() override;
+    bool StartDetached(const QString& program, const QStringList& arguments) override {
+        started.push_back({program, arguments});
+        return startSucceeds;
+    }
+    bool OpenUrl(const QUrl& url) override {
+        opened.push_back(url);
+        return openSucceeds;
+    }
+    struct Start {
+        QString program;
+        QStringList arguments;
+    };
+    std::vector<Start> started;
+    std::vector<QUrl> opened;
+    bool startSucceeds = true;
+    bool openSucceeds = true;
+};
+
+// All of them at once, as most window tests want them.
 struct FakeServices {
     FakeMessageBoxes messages;
     FakeFileDialogs dialogs;
     FakeClipboard clipboard;
     FakeCursor cursor;
+    FakeLauncher launcher;
 };
