@@ -1,0 +1,166 @@
+#include "mailing/mailing_run.h"
+
+#include "mailing/data_folder.h"
+#include "mailing/file_io.h"
+#include "mailing/send_time.h"
+
+#include <QDateTime>
+
+namespace {
+
+char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
+
+// Replaces every occurrence of `placeholder`, letters compared without regard to case, in one pass.
+std::string ReplaceIgnoringCase(const std::string& text, std::string_view placeholder, const std::string& value) {
+    std::string out;
+    out.reserve(text.size());
+    size_t i = 0;
+    while (i < text.size()) {
+        bool match = text[i] == placeholder[0] && i + placeholder.size() <= text.size();
+        for (size_t p = 1; match && p < placeholder.size(); ++p) match = Lower(text[i + p]) == Lower(placeholder[p]);
+        if (match) {
+            out += value;
+            i += placeholder.size();
+        } else {
+            out += text[i++];
+        }
+    }
+    return out;
+}
+
+// RAII: the run counts as running while this lives, on every path out.
+struct RunningFlag {
+    bool& flag;
+    explicit RunningFlag(bool& f) : flag(f) { flag = true; }
+    ~RunningFlag() { flag = false; }
+};
+
+}  // namespace
+
+std::string Personalise(const std::string& text, const std::string& firstName, const std::string& surname) {
+    return ReplaceIgnoringCase(ReplaceIgnoringCase(text, "$Prename", firstName), "$Name", surname);
+}
+
+MailingRun::MailingRun(RunFrontEnd& frontEnd, MailTransport& transport, std::string dataFolder)
+    : frontEnd_(frontEnd), transport_(transport), dataFolder_(std::move(dataFolder)) {}
+
+bool MailingRun::StartMailing() {
+    if (running_) return false;  // one run at a time
+    const AccountSettings account = frontEnd_.Account();
+    for (const std::string* value : {&account.host, &account.user, &account.password, &account.port}) {
+        if (TrimView(*value).empty()) {
+            frontEnd_.ShowError(kAccountMissing);
+            return false;
+        }
+    }
+    frontEnd_.ClearStopRequest();
+    frontEnd_.SetProgress(0);
+    frontEnd_.SetStatus(kRunStarted, false);
+    RunMailing();
+    return true;
+}
+
+void MailingRun::RunMailing() {
+    RunningFlag running(running_);
+    runErrorText_.clear();
+    stopped_ = completed_ = false;
+    sent_ = failed_ = 0;
+    if (listPath_.empty()) listPath_ = DataFilePath(dataFolder_, kListFileName);
+
+    if (!FileExists(listPath_)) {
+        if (!frontEnd_.Ask(kNoListQuestion)) return;
+        if (auto picked = frontEnd_.PickListFile(dataFolder_, kListFileName)) listPath_ = *picked;
+        if (!FileExists(listPath_)) {
+            runErrorText_ += kNoListNote;
+            frontEnd_.ShowInformation(Trim(runErrorText_));
+            return;
+        }
+    }
+
+    lines_ = SplitTextLines(ReadWholeFile(listPath_));
+    const int count = static_cast<int>(lines_.lines.size());
+    if (count > 0) frontEnd_.SetProgressMaximum(count);
+
+    try {
+        for (size_t i = 0; i < lines_.lines.size(); ++i) {
+            frontEnd_.SetProgress(static_cast<int>(i) + 1);
+            frontEnd_.ProcessPendingInput();
+            if (frontEnd_.StopRequested()) {
+                stopped_ = true;
+                break;
+            }
+            const LineOutcome outcome = ProcessLine(i);
+            if (outcome == LineOutcome::Sent) ++sent_;
+            if (outcome == LineOutcome::SendFailed) ++failed_;
+        }
+        if (transport_.IsConnected()) transport_.CloseSession();
+    } catch (...) {
+        // Whatever ended the run, the mails sent so far are recorded: otherwise the next run would send
+        // them a second time.
+        WriteList();
+        throw;
+    }
+    WriteList();
+    Finish();
+}
+
+LineOutcome MailingRun::ProcessLine(size_t index) {
+    std::string& line = lines_.lines[index];
+    if (IsBlankLine(line)) return LineOutcome::Blank;
+    const int number = static_cast<int>(index) + 1;
+    RecipientRecord record = SplitListLine(line);
+
+    frontEnd_.ShowLineFields(record.Address, record.Subject, Trim(record.Attachment));
+    const std::string textFile = ChooseTextFile(record.TextFile);
+    frontEnd_.SetCurrentTextFile(textFile);
+    const std::string text = Personalise(ReadWholeFile(textFile), record.FirstName, record.Surname);
+    frontEnd_.ShowMessageText(text);
+    frontEnd_.ShowMailNumber(number);
+
+    LineOutcome outcome;
+    if (IsBlankLine(text)) {
+        runErrorText_ += kEmptyMailNote;
+        outcome = LineOutcome::EmptyMessage;
+    } else if (IsBlankLine(record.FirstName)) {
+        record.Result = kNoFirstNameStatus;
+        line = JoinFieldsUntrimmed(record);
+        outcome = LineOutcome::NoFirstName;
+    } else if (IsBlankLine(record.Address)) {
+        outcome = LineOutcome::NoAddress;
+    } else {
+        MailFields fields;
+        fields.account = frontEnd_.Account();
+        fields.recipients = record.Address;
+        fields.cc = frontEnd_.CopyList();
+        fields.subject = record.Subject;
+        fields.attachment = record.Attachment;
+        fields.body = text;
+        if (SendOneMessage(fields, transport_, frontEnd_)) {
+            record.Result = FormatSendTime(QDateTime::currentDateTime()).toStdString();
+            line = JoinFieldsUntrimmed(record);
+            outcome = LineOutcome::Sent;
+        } else {
+            outcome = LineOutcome::SendFailed;
+        }
+    }
+    frontEnd_.LineDone(number, outcome, record);
+    return outcome;
+}
+
+std::string MailingRun::ChooseTextFile(const std::string& textFileField) const {
+    const std::string standard = DataFilePath(dataFolder_, kStandardTextName);
+    if (textFileField == "default" || IsBlankLine(textFileField)) return standard;
+    return FileExists(textFileField) ? textFileField : standard;
+}
+
+void MailingRun::WriteList() { WriteFileAtomic(listPath_, JoinTextLines(lines_)); }
+
+void MailingRun::Finish() {
+    if (stopped_) {
+        frontEnd_.SetStatus(kRunAborted, true);
+    } else {
+        completed_ = true;
+        frontEnd_.SetStatus(kRunCompleted, false);
+    }
+    if (!runErrorText_.empty()) frontEnd_.ShowInformation(Trim(runErrorText_));
+}

@@ -1,0 +1,106 @@
+#pragma once
+// The mailing run: one personalised mail for every line of the recipient list, the send time written back
+// into each line sent. The run talks to its front end (the main window, or the terminal of postira-run)
+// only through RunFrontEnd, and sends through a MailTransport.
+
+#include "mailing/list_file.h"
+#include "mailing/send_one.h"
+
+#include <optional>
+#include <string>
+
+// What happened to one list line.
+enum class LineOutcome {
+    Blank,          // empty after trimming: skipped
+    Sent,           // the mail went out; the send time is in field 6
+    SendFailed,     // the send failed; the line is unchanged
+    NoFirstName,    // not sent; field 6 says why
+    NoAddress,      // not sent; the line is unchanged
+    EmptyMessage,   // the personalised text is empty: not sent, the line is unchanged
+};
+
+class RunFrontEnd : public SendFrontEnd {
+public:
+    // The account fields and the copy list as the user typed them.
+    virtual AccountSettings Account() = 0;
+    virtual std::string CopyList() = 0;
+
+    // Called once before every line: the window handles what the user did meanwhile ("Mailing stoppen").
+    virtual void ProcessPendingInput() = 0;
+    virtual bool StopRequested() = 0;
+    // A new run starts with no stop pending.
+    virtual void ClearStopRequest() = 0;
+
+    // A question with "&Ja" and "&Nein"; true for "&Ja".
+    virtual bool Ask(const std::string& text) = 0;
+    // The open dialog for a list file, starting in `folder` with `proposedName`; nothing on cancel.
+    virtual std::optional<std::string> PickListFile(const std::string& folder, const std::string& proposedName) = 0;
+    virtual void ShowError(const std::string& text) = 0;
+    virtual void ShowInformation(const std::string& text) = 0;
+
+    virtual void SetProgressMaximum(int maximum) = 0;
+    virtual void SetProgress(int value) = 0;
+    virtual void SetStatus(const std::string& text, bool aborted) = 0;
+
+    // The line's data in the window's fields.
+    virtual void ShowLineFields(const std::string& address, const std::string& subject,
+                                const std::string& attachment) = 0;
+    virtual void ShowMessageText(const std::string& text) = 0;
+    virtual void ShowMailNumber(int number) = 0;
+    virtual void SetCurrentTextFile(const std::string& path) = 0;
+
+    // After each line: its position (from 1) and outcome. The terminal prints it; the window need not.
+    virtual void LineDone(int /*number*/, LineOutcome /*outcome*/, const RecipientRecord& /*record*/) {}
+};
+
+inline constexpr const char* kAccountMissing = "Bitte zunächst alle Accountdaten ausfüllen!";
+inline constexpr const char* kRunStarted = "Mailing gestartet. Bitte warten...";
+inline constexpr const char* kRunCompleted = "Mailing komplett.";
+inline constexpr const char* kRunAborted = "Mailing abgebrochen!";
+inline constexpr const char* kNoListQuestion = "Keine Empfängerliste gefunden. Möchten Sie selbst danach suchen?";
+inline constexpr const char* kNoListNote = " Sendlist.csv nicht gefunden!";
+inline constexpr const char* kEmptyMailNote = " Leere Mail!";
+inline constexpr const char* kNoFirstNameStatus = "nicht gesendet: kein Vorname";
+
+// Replaces "$Prename" by the first name, then "$Name" by the surname, letters compared without regard to
+// case. The surname also replaces a "$Name" that the first name brought in.
+std::string Personalise(const std::string& text, const std::string& firstName, const std::string& surname);
+
+class MailingRun {
+public:
+    MailingRun(RunFrontEnd& frontEnd, MailTransport& transport, std::string dataFolder);
+
+    // The list file to use instead of the data folder's (postira-run --list).
+    void SetListPath(std::string path) { listPath_ = std::move(path); }
+
+    // Checks the account fields, then runs. Returns false when the check failed (nothing ran).
+    bool StartMailing();
+    void RunMailing();
+
+    bool Running() const { return running_; }
+    const std::string& RunErrorText() const { return runErrorText_; }
+    const std::string& ListPath() const { return listPath_; }
+    // Counts of the last run.
+    int SentCount() const { return sent_; }
+    int FailedCount() const { return failed_; }
+    bool Stopped() const { return stopped_; }
+    bool Completed() const { return completed_; }
+
+private:
+    LineOutcome ProcessLine(size_t index);
+    std::string ChooseTextFile(const std::string& textFileField) const;
+    void WriteList();
+    void Finish();
+
+    RunFrontEnd& frontEnd_;
+    MailTransport& transport_;
+    std::string dataFolder_;
+    std::string listPath_;
+    TextLines lines_;  // the run's own line buffer; nothing else touches it
+    std::string runErrorText_;
+    bool running_ = false;
+    bool stopped_ = false;
+    bool completed_ = false;
+    int sent_ = 0;
+    int failed_ = 0;
+};

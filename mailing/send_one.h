@@ -1,0 +1,77 @@
+#pragma once
+// Sending the one mail that the main window's fields describe: the translation from field texts to what the
+// mail transport needs, and the one error message a failed send shows.
+
+#include "mailing/settings_text.h"
+
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+// A text that is not a whole number: "'%s' ist kein gültiger Integerwert".
+class EConvertError : public std::runtime_error {
+public:
+    using std::runtime_error::runtime_error;
+};
+
+// Converts a port text like the classic StrToInt: leading blanks skipped, an optional sign, decimal digits
+// or hexadecimal after "$" or "0x"; anything else (a trailing blank too) throws EConvertError.
+int ConvertPort(const std::string& text);
+
+// One mail as the transport receives it: the account and the message, all texts trimmed already.
+struct OutgoingMail {
+    std::string host;
+    int port = 25;
+    std::string username;  // the sender mail address is the login name
+    std::string password;  // empty: no login
+    std::string from;      // parsed as one address
+    std::string recipients;  // address list text
+    std::string cc;          // address list text, may be empty
+    std::string subject;
+    std::vector<std::string> bodyLines;
+    std::string attachmentPath;  // an existing file, or empty
+};
+
+// The mail transport behind the sends: one connection that stays open from one mail to the next.
+class MailTransport {
+public:
+    virtual ~MailTransport() = default;
+    virtual bool IsConnected() = 0;
+    // Sends one mail, connecting first when needed. An address text that cannot be parsed throws before
+    // anything is sent. A failure of the connection, the server or the login returns false, with the
+    // connection closed. The message is emptied after every attempt.
+    virtual bool Transmit(const OutgoingMail& mail) = 0;
+    virtual void CloseSession() = 0;
+};
+
+// The window's fields as they are at the moment of sending, untrimmed.
+struct MailFields {
+    AccountSettings account;
+    std::string recipients;
+    std::string cc;
+    std::string subject;
+    std::string attachment;
+    std::string body;  // the whole message text; CR LF, CR and LF all end a line
+};
+
+// What the send shows.
+class SendFrontEnd {
+public:
+    virtual ~SendFrontEnd() = default;
+    // "Fehler beim Mailversand. Bitte prüfen Sie Ihre Firewalleinstellungen und die Internetverbindung!"
+    virtual void ShowSendError() = 0;
+    // The online picture instead of the offline one.
+    virtual void ShowConnected() = 0;
+};
+
+inline constexpr const char* kSendErrorText =
+    "Fehler beim Mailversand. Bitte prüfen Sie Ihre Firewalleinstellungen und die Internetverbindung!";
+
+// Builds the mail from the fields; throws EConvertError for a port that is not a whole number.
+OutgoingMail TransmitMessageFields(const MailFields& fields, const std::string& recipients, const std::string& cc,
+                                   const std::string& subject);
+
+// Sends the mail the fields describe. Returns true when it went out (the caller's SendFailed is the
+// opposite). An empty recipient sends nothing and shows nothing. Errors in the port text or in an address
+// text leave as exceptions; a failed send shows the one error message and returns false.
+bool SendOneMessage(const MailFields& fields, MailTransport& transport, SendFrontEnd& frontEnd);
