@@ -82,6 +82,15 @@ bool MakeSocketAddress(const std::string& ip, int port, sockaddr_in& address) {
     return true;
 }
 
+// Reads one end's address of a socket (getsockname or getpeername); EIdSocketError when that fails.
+void ReadAddress(int (*query)(int, sockaddr*, socklen_t*), int handle, std::string& ip, int& port) {
+    sockaddr_in address{};
+    socklen_t size = sizeof address;
+    TIdStack::Instance().CheckSocketResult(query(handle, reinterpret_cast<sockaddr*>(&address), &size));
+    ip = DottedText(address.sin_addr);
+    port = ntohs(address.sin_port);
+}
+
 }  // namespace
 
 // ---------------------------------------------------------------------------------------------------------
@@ -202,21 +211,9 @@ int TIdSocketHandle::Connect(const std::string& ip, int port) {
     return connect(handle_, reinterpret_cast<const sockaddr*>(&address), sizeof address);
 }
 
-void TIdSocketHandle::UpdateBindingLocal() {
-    sockaddr_in address{};
-    socklen_t size = sizeof address;
-    TIdStack::Instance().CheckSocketResult(getsockname(handle_, reinterpret_cast<sockaddr*>(&address), &size));
-    localIP_ = DottedText(address.sin_addr);
-    localPort_ = ntohs(address.sin_port);
-}
+void TIdSocketHandle::UpdateBindingLocal() { ReadAddress(&getsockname, handle_, localIP_, localPort_); }
 
-void TIdSocketHandle::UpdateBindingPeer() {
-    sockaddr_in address{};
-    socklen_t size = sizeof address;
-    TIdStack::Instance().CheckSocketResult(getpeername(handle_, reinterpret_cast<sockaddr*>(&address), &size));
-    peerIP_ = DottedText(address.sin_addr);
-    peerPort_ = ntohs(address.sin_port);
-}
+void TIdSocketHandle::UpdateBindingPeer() { ReadAddress(&getpeername, handle_, peerIP_, peerPort_); }
 
 void TIdSocketHandle::ShutdownAndClose() {
     if (!allocated_) return;

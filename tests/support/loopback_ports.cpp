@@ -9,9 +9,6 @@
 
 #include <stdexcept>
 
-namespace {
-
-// A loopback socket bound to a free port; returns the port.
 int BindLoopback(int fd) {
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -24,6 +21,8 @@ int BindLoopback(int fd) {
     }
     return ntohs(address.sin_port);
 }
+
+namespace {
 
 // Starts a connect without waiting and tells whether it completed within the time given.
 bool ConnectsWithin(int fd, int port, int milliseconds) {

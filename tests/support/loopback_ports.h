@@ -4,6 +4,9 @@
 
 #include <vector>
 
+// Binds a socket to a free loopback port and returns the port; closes the socket and throws on failure.
+int BindLoopback(int fd);
+
 // A loopback port that is bound but not listening: a connect to it is refused. Holding the socket keeps
 // any other program from taking the port meanwhile.
 class ClosedLoopbackPort {

@@ -1,5 +1,7 @@
 #include "tests/support/scripted_smtp_server.h"
 
+#include "tests/support/loopback_ports.h"
+
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
@@ -72,16 +74,11 @@ ScriptedSmtpServer::ScriptedSmtpServer(Script firstConnection) {
     scripts_.push_back(std::move(firstConnection));
     listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
     if (listener_ == -1) throw std::runtime_error("scripted server: no socket");
-    sockaddr_in address{};
-    address.sin_family = AF_INET;
-    address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t size = sizeof address;
-    if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) == -1 || listen(listener_, 16) == -1 ||
-        getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) == -1) {
+    port_ = BindLoopback(listener_);
+    if (listen(listener_, 16) == -1) {
         close(listener_);
         throw std::runtime_error("scripted server: cannot listen on loopback");
     }
-    port_ = ntohs(address.sin_port);
     acceptThread_ = std::thread(&ScriptedSmtpServer::AcceptLoop, this);
 }
 

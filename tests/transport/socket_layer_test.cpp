@@ -7,6 +7,8 @@
 #include <gtest/gtest.h>
 
 #include <netdb.h>
+#include <netinet/in.h>
+#include <netinet/tcp.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -290,5 +292,22 @@ TEST(SocketAdapter, WaitReadableSeesInputAndTimesOut) {
     char buffer[64];
     EXPECT_EQ(adapter.ReceiveSome(buffer, sizeof buffer), 11);
     adapter.ShutdownAndClose();
+    EXPECT_TRUE(server.Finish());
+}
+
+TEST(SocketAdapter, NagleStaysOnUnlessSwitchedOff) {
+    ScriptedSmtpServer server({smtp_script::Silent()});
+    server.AddConnection({smtp_script::Silent()});
+    for (bool useNagle : {true, false}) {
+        TIdIOHandlerSocket adapter;
+        adapter.UseNagle = useNagle;
+        adapter.PrepareHandle();
+        adapter.ConnectTo("127.0.0.1", server.Port(), kConnectLimitMs, "", 0);
+        int noDelay = -1;
+        socklen_t size = sizeof noDelay;
+        getsockopt(adapter.Binding()->Handle(), IPPROTO_TCP, TCP_NODELAY, &noDelay, &size);
+        EXPECT_EQ(noDelay != 0, !useNagle);
+        adapter.ShutdownAndClose();
+    }
     EXPECT_TRUE(server.Finish());
 }
