@@ -253,20 +253,26 @@ void TIdIOHandlerSocket::ConnectTo(const std::string& host, int port, int32_t ti
     NotifyStatus(hsConnecting, peerIP);
 
     if (timeoutMs != UseReadTimeout && timeoutMs != 0) {
-        TIdConnectThread worker(*binding_, peerIP, port);
-        worker.Start();
-        if (!worker.WaitFinished(timeoutMs)) {
-            worker.EndWorker();
-            binding_->ShutdownAndClose();
-            throw EIdConnectTimeout();
-        }
-        worker.EndWorker();
-        if (std::string message = worker.ErrorMessage(); !message.empty()) throw EIdConnectException(message);
+        ConnectWithTimeLimit(peerIP, port, timeoutMs);
     } else {
         stack.CheckSocketResult(binding_->Connect(peerIP, port));
     }
     binding_->UpdateBindingLocal();
     binding_->UpdateBindingPeer();
+}
+
+void TIdIOHandlerSocket::ConnectWithTimeLimit(const std::string& ip, int port, int32_t limitMs) {
+    // Name resolution is done by now: the limit covers the connect alone.
+    TIdConnectThread worker(*binding_, ip, port);
+    worker.Start();
+    if (!worker.WaitFinished(limitMs)) {
+        // The caller waits for the worker's end before it raises, so no thread outlives the attempt.
+        worker.EndWorker();
+        binding_->ShutdownAndClose();
+        throw EIdConnectTimeout();
+    }
+    worker.EndWorker();
+    if (std::string message = worker.ErrorMessage(); !message.empty()) throw EIdConnectException(message);
 }
 
 bool TIdIOHandlerSocket::IsOpen() const { return binding_ != nullptr && binding_->Allocated(); }

@@ -154,7 +154,9 @@ public:
     const TIdSocketHandle* Binding() const { return binding_.get(); }
 
 private:
-    void ConnectWithTimeLimit(int32_t limitMs);
+    // Runs the connect on a worker thread and waits for it at most limitMs (or without limit for
+    // WaitForever).
+    void ConnectWithTimeLimit(const std::string& ip, int port, int32_t limitMs);
 
     std::unique_ptr<TIdSocketHandle> binding_;
 };

@@ -34,7 +34,8 @@ struct ScriptStep {
 using Script = std::vector<ScriptStep>;
 
 namespace smtp_script {
-// The next line from the client, without its CR LF, must equal line.
+// The next line from the client, without its line end, must equal line. A lone LF ends a line here too;
+// assert on Received() to see the exact line ends.
 ScriptStep Expect(std::string line);
 // Any one line.
 ScriptStep ExpectAny();
