@@ -3,6 +3,7 @@
 #include "transport/socket_errors.h"
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <exception>
 #include <strings.h>
@@ -153,11 +154,10 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t time
         count = ioHandler_->ReceiveSome(receiveBuffer_.Data(), static_cast<int32_t>(receiveBuffer_.Size()));
         peerClosed_ = count == 0;
         if (count < 0) {
-            TIdStack& stack = TIdStack::Instance();
+            const int code = SocketCodeFromErrno(errno);
             // A connection shut down or aborted on this side ends like a close; any other error is raised
             // with the socket left open.
-            stack.CheckSocketResult(count, {socket_code::kShutDown, socket_code::kConnectionAborted});
-            int code = stack.LastError();
+            TIdStack::Instance().CheckSocketResult(count, {socket_code::kShutDown, socket_code::kConnectionAborted});
             count = 0;
             DropSocket();
             if (pendingInput_.Size() == 0) throw EIdSocketError(code);
@@ -296,11 +296,10 @@ void TIdTCPConnection::SendAll(const char* bytes, size_t count) {
         size_t part = std::min<size_t>(count - position, INT32_MAX);
         int32_t sent = ioHandler_->SendSome(bytes + position, static_cast<int32_t>(part));
         if (sent < 0) {
-            TIdStack& stack = TIdStack::Instance();
+            const int code = SocketCodeFromErrno(errno);
             // Shut down, aborted or reset by the peer: the connection is over. Other errors leave it open.
-            stack.CheckSocketResult(sent, {socket_code::kShutDown, socket_code::kConnectionAborted,
-                                           socket_code::kConnectionReset});
-            int code = stack.LastError();
+            TIdStack::Instance().CheckSocketResult(sent, {socket_code::kShutDown, socket_code::kConnectionAborted,
+                                                          socket_code::kConnectionReset});
             DropSocket();
             throw EIdSocketError(code);
         }
