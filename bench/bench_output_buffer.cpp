@@ -1,0 +1,107 @@
+// Writing a message through the connection: with the output buffer (sent when 64 KiB are collected and
+// before the reply is read) against one send call per line. Both put the same bytes on the wire.
+//
+// The peer is a sink on loopback that reads everything and answers "250 OK" after each "." line, so one
+// iteration is one message body followed by its end mark and the server's reply, as in a mail transaction.
+
+#include "transport/tcp_connection.h"
+
+#include <benchmark/benchmark.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+#include <stdexcept>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace {
+
+// Accepts one connection and answers every line "." with "250 OK" until the client closes.
+class MessageSink {
+public:
+    MessageSink() {
+        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in address{};
+        address.sin_family = AF_INET;
+        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        socklen_t size = sizeof address;
+        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) == -1 || listen(listener_, 1) == -1 ||
+            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) == -1) {
+            throw std::runtime_error("sink cannot listen");
+        }
+        port_ = ntohs(address.sin_port);
+        thread_ = std::thread([this] { Serve(); });
+    }
+    ~MessageSink() {
+        thread_.join();
+        close(listener_);
+    }
+    int Port() const { return port_; }
+
+private:
+    void Serve() {
+        int fd = accept(listener_, nullptr, nullptr);
+        const std::string endMark = "\r\n.\r\n";
+        std::string tail;
+        char buffer[65536];
+        for (;;) {
+            ssize_t count = recv(fd, buffer, sizeof buffer, 0);
+            if (count <= 0) break;
+            tail.append(buffer, static_cast<size_t>(count));
+            for (size_t at = tail.find(endMark); at != std::string::npos; at = tail.find(endMark)) {
+                send(fd, "250 OK\r\n", 8, MSG_NOSIGNAL);
+                tail.erase(0, at + endMark.size());
+            }
+            if (tail.size() > endMark.size()) tail.erase(0, tail.size() - endMark.size());
+        }
+        close(fd);
+    }
+
+    int listener_ = -1;
+    int port_ = 0;
+    std::thread thread_;
+};
+
+// A message body of the given number of lines of 76 characters, like a base64 attachment.
+std::vector<std::string> BodyLines(int64_t count) {
+    std::vector<std::string> lines;
+    for (int64_t i = 0; i < count; ++i) lines.push_back(std::string(76, static_cast<char>('A' + i % 26)));
+    return lines;
+}
+
+// range(0): lines per message; range(1): 1 with the output buffer, 0 with one send per line.
+void BM_WriteMessage(benchmark::State& state) {
+    const std::vector<std::string> lines = BodyLines(state.range(0));
+    MessageSink sink;
+    TIdTCPClient client;
+    client.Host = "127.0.0.1";
+    client.Port = sink.Port();
+    client.SetOutputBufferSize(state.range(1) != 0 ? TIdTCPConnection::kOutputBufferSize : 0);
+    client.OpenConnection(1000);
+    int64_t bytes = 0;
+    for (auto _ : state) {
+        for (const std::string& line : lines) client.WriteLine(line);
+        client.SendCommand(".", 250);
+        bytes += static_cast<int64_t>(lines.size() * 78 + 3);
+    }
+    state.SetBytesProcessed(bytes);
+    client.CloseConnection();
+}
+
+}  // namespace
+
+// 40 lines: a short text mail; 13800 lines: a mail with an attachment of about 750 KB.
+BENCHMARK(BM_WriteMessage)
+    ->ArgNames({"lines", "buffered"})
+    ->Args({40, 0})
+    ->Args({40, 1})
+    ->Args({13800, 0})
+    ->Args({13800, 1})
+    ->UseRealTime()
+    ->Unit(benchmark::kMillisecond);
+
+BENCHMARK_MAIN();
