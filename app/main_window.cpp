@@ -1,12 +1,14 @@
 #include "app/main_window.h"
 
 #include "app/about_box.h"
+#include "app/threaded_transport.h"
 #include "app/updater.h"
 #include "help/help_manager.h"
 #include "listedit/form_grid.h"
 #include "mailing/data_folder.h"
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
+#include "mailing/mailing_run.h"
 #include "mailing/standard_text.h"
 #include "mailing/text_codec.h"
 #include "ui/gradient.h"
@@ -15,6 +17,7 @@
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
 #include <QGridLayout>
@@ -48,6 +51,11 @@ const char* const kStatusSaved = "Einstellungen gespeichert.";
 const char* const kHelpFileName = "postira.chm";
 const char* const kCreateStandardText = "defaultmail.txt nicht gefunden. Neuen Standardtext erstellen?";
 const char* const kAllFiles = "Alle|*.*";
+const char* const kNoRecipient = "Bitte eine Empfängeradresse angeben!";
+const char* const kAttachQuestion = "Möchten Sie eine Datei anhängen?";
+const char* const kTestSubject = "Testmail";
+const char* const kTestText = "Testmail Text";
+const char* const kMailSent = "Mail gesendet!";
 
 // True when the text holds anything but characters with codes 0 to 32.
 bool HasVisibleText(const QString& text) {
@@ -100,6 +108,100 @@ TFormNewMail::TFormNewMail(QWidget* parent) : QMainWindow(parent) {
 
 TFormNewMail::~TFormNewMail() { qApp->removeEventFilter(this); }
 
+void TFormNewMail::SetTransport(std::unique_ptr<MailTransport> transport) {
+    transport_ = std::make_unique<ThreadedTransport>(std::move(transport));
+}
+
+MailTransport& TFormNewMail::Transport() {
+    if (!transport_) {
+        if (!transportFactory_) throw std::logic_error("no mail transport configured");
+        SetTransport(transportFactory_());
+    }
+    return *transport_;
+}
+
+void TFormNewMail::SetBusy(bool busy) {
+    busy_ = busy;
+    // While a run or a send lasts, nothing may change what it uses; only "Mailing stoppen" stays.
+    for (const char* name : {"ToolButton1", "ToolButton2", "ToolButton3", "ToolButton8", "ToolButton18"}) {
+        if (auto* button = findChild<QToolButton*>(QString::fromLatin1(name))) button->setEnabled(!busy);
+    }
+    for (QLineEdit* field : {EditHost, EditPort, EditUser, MaskEdit, EditCC}) field->setReadOnly(busy);
+}
+
+MailFields TFormNewMail::CurrentFields() const {
+    MailFields fields;
+    fields.account = AccountFields();
+    fields.recipients = ToLocal(EditMail->text());
+    fields.cc = ToLocal(EditCC->text());
+    fields.subject = ToLocal(EditSubject->text());
+    fields.attachment = ToLocal(EditPatch->text());
+    fields.body = ToLocal(Memo2->toPlainText());
+    return fields;
+}
+
+bool TFormNewMail::SendOneMessage() {
+    sendFailed_ = true;
+    sendFailed_ = !::SendOneMessage(CurrentFields(), Transport(), frontEnd_);
+    return !sendFailed_;
+}
+
+void TFormNewMail::BtnMailClick() {
+    if (busy_) return;  // one run at a time
+    SetBusy(true);
+    struct Idle {
+        TFormNewMail* window;
+        ~Idle() { window->SetBusy(false); }
+    } idle{this};
+    MailingRun run(frontEnd_, Transport(), dataFolder_);
+    try {
+        run.StartMailing();
+    } catch (...) {
+        runErrorText_ = run.RunErrorText();
+        throw;
+    }
+    runErrorText_ = run.RunErrorText();
+}
+
+void TFormNewMail::BitBtnStopClick() { stopRequested_ = true; }
+
+void TFormNewMail::BitBtnOpenClick() {
+    const auto chosen = services::Dialogs().OpenFile(this, QString::fromLatin1(kAllFiles), FromLocal(dataFolder_));
+    if (chosen && !chosen->isEmpty()) EditPatch->setText(*chosen);
+}
+
+void TFormNewMail::BitBtnTestmailClick() {
+    if (busy_) return;
+    if (!HasVisibleText(EditMail->text())) {
+        services::Messages().Warning(QString::fromUtf8(kNoRecipient));
+        return;
+    }
+    if (services::Messages().Question(QString::fromUtf8(kAttachQuestion))) BitBtnOpenClick();
+    QCoreApplication::processEvents();
+    PanelMessage->clear();
+    PanelMessage->repaint();
+    BusyCursor busyCursor;
+    SetBusy(true);
+    struct Idle {
+        TFormNewMail* window;
+        ~Idle() { window->SetBusy(false); }
+    } idle{this};
+    if (!HasVisibleText(EditSubject->text())) EditSubject->setText(QString::fromUtf8(kTestSubject));
+    if (!HasVisibleText(Memo2->toPlainText())) {
+        Memo2->setPlainText(QString::fromUtf8(kTestText));
+        Memo2->repaint();
+    }
+    if (SendOneMessage()) PanelMessage->setText(QString::fromUtf8(kMailSent));
+}
+
+void TFormNewMail::BitBtnCheckClick() {
+    if (!onlineChecker_) onlineChecker_ = std::make_unique<SystemOnlineChecker>();
+    const bool online = onlineChecker_->GoOnline();
+    ShowConnected(online);
+    LabelStatus->setText(online ? QStringLiteral("Online") : QStringLiteral("Offline"));
+    LabelStatus->show();
+}
+
 QToolButton* TFormNewMail::AddToolButton(const char* name, const QString& hint, const char* themeIcon,
                                          int fallbackPixmap) {
     auto* button = new QToolButton(ToolBar1);
@@ -133,12 +235,18 @@ void TFormNewMail::BuildToolBar() {
     connectGuarded(AddToolButton("ToolButton2", QStringLiteral("Einstellungen speichern"), "document-save",
                                  QStyle::SP_DialogSaveButton),
                    &TFormNewMail::BitBtnSaveSenderClick);
-    AddToolButton("ToolButton3", QStringLiteral("Mailing starten"), "mail-send", QStyle::SP_MediaPlay);
-    AddToolButton("ToolButton4", QStringLiteral("Mailing stoppen"), "process-stop", QStyle::SP_MediaStop);
+    connectGuarded(AddToolButton("ToolButton3", QStringLiteral("Mailing starten"), "mail-send", QStyle::SP_MediaPlay),
+                   &TFormNewMail::BtnMailClick);
+    connectGuarded(AddToolButton("ToolButton4", QStringLiteral("Mailing stoppen"), "process-stop",
+                                 QStyle::SP_MediaStop),
+                   &TFormNewMail::BitBtnStopClick);
     ToolBar1->addSeparator();
-    AddToolButton("ToolButtonCheck", QStringLiteral("Prüfe Onlineverbindung"), "network-wired",
-                  QStyle::SP_DriveNetIcon);
-    AddToolButton("ToolButton8", QStringLiteral("Testmail senden"), "mail-message-new", QStyle::SP_CommandLink);
+    connectGuarded(AddToolButton("ToolButtonCheck", QStringLiteral("Prüfe Onlineverbindung"), "network-wired",
+                                 QStyle::SP_DriveNetIcon),
+                   &TFormNewMail::BitBtnCheckClick);
+    connectGuarded(AddToolButton("ToolButton8", QStringLiteral("Testmail senden"), "mail-message-new",
+                                 QStyle::SP_CommandLink),
+                   &TFormNewMail::BitBtnTestmailClick);
     ToolBar1->addSeparator();
     connectGuarded(AddToolButton("ToolButton14", QStringLiteral("Messagefeld löschen"), "edit-clear",
                                  QStyle::SP_DialogResetButton),
@@ -438,6 +546,16 @@ bool TFormNewMail::eventFilter(QObject* watched, QEvent* event) {
         }
     }
     return QMainWindow::eventFilter(watched, event);
+}
+
+void TFormNewMail::closeEvent(QCloseEvent* event) {
+    // A run or a send in progress is asked to stop; the window closes once it has.
+    if (busy_) {
+        stopRequested_ = true;
+        event->ignore();
+        return;
+    }
+    QMainWindow::closeEvent(event);
 }
 
 void TFormNewMail::dragEnterEvent(QDragEnterEvent* event) {

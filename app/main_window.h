@@ -2,10 +2,14 @@
 // The main window "Korvex": the account fields, the fields of the current mail, the message text, the
 // progress bar, the status panel and the toolbar with every command.
 
+#include "app/online_check.h"
+#include "app/window_front_end.h"
+#include "mailing/send_one.h"
 #include "mailing/settings_file.h"
 
 #include <QMainWindow>
 
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -19,6 +23,7 @@ class TAboutBox;
 class TFormGrid;
 class TFormImport;
 class TFormLoeschen;
+class ThreadedTransport;
 
 // The windows the program creates at start, besides the main window. They live as long as it does.
 struct OtherWindows {
@@ -42,6 +47,11 @@ public:
     void FormShow();
 
     // Toolbar commands. Each runs through the general error display.
+    void BtnMailClick();        // "Mailing starten"
+    void BitBtnStopClick();     // "Mailing stoppen"
+    void BitBtnTestmailClick(); // "Testmail senden"
+    void BitBtnCheckClick();    // "Prüfe Onlineverbindung"
+    void BitBtnOpenClick();     // the attachment picker of the test mail
     void BitBtnListClick();
     void BitBtnSaveSenderClick();
     void BitBtnHelpClick();
@@ -55,6 +65,28 @@ public:
     void BitBtn4Click();        // clear the message field
     void BitBtnDefaultClick();  // the standard text
     void LoadStandardText();
+
+    // Sends the mail the window's fields describe; false (SendFailed) when it did not go out.
+    bool SendOneMessage();
+    bool SendFailed() const { return sendFailed_; }
+
+    // The mail transport behind every send (the SMTP client); tests put in their own.
+    void SetTransport(std::unique_ptr<MailTransport> transport);
+    // How the window makes its transport when it first needs one (the program: the SMTP client).
+    void SetTransportFactory(std::function<std::unique_ptr<MailTransport>()> factory) {
+        transportFactory_ = std::move(factory);
+    }
+    MailTransport& Transport();
+    void SetOnlineChecker(std::unique_ptr<OnlineChecker> checker) { onlineChecker_ = std::move(checker); }
+
+    bool StopRequested() const { return stopRequested_; }
+    void SetStopRequested(bool stop) { stopRequested_ = stop; }
+    // True while a run or a test mail is in progress.
+    bool Busy() const { return busy_; }
+    const std::string& RunErrorText() const { return runErrorText_; }
+
+    void ShowConnected(bool connected);
+    void SetCurrentTextFile(const QString& path) { currentTextFile_ = path; }
 
     // The status panel: one line, navy for normal states, maroon for an aborted run.
     void SetStatus(const QString& text, bool aborted = false);
@@ -81,6 +113,7 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
 
 private:
     void BuildControls();
@@ -88,9 +121,19 @@ private:
     QToolButton* AddToolButton(const char* name, const QString& hint, const char* themeIcon, int fallbackPixmap);
     void FormKeyDown(int key);
     void WMDropFiles(const QStringList& paths);
-    void ShowConnected(bool connected);
+    // Disables what a run or a send uses, and enables it again.
+    void SetBusy(bool busy);
+    MailFields CurrentFields() const;
 
     OtherWindows windows_;
+    WindowFrontEnd frontEnd_{*this};
+    std::unique_ptr<ThreadedTransport> transport_;
+    std::function<std::unique_ptr<MailTransport>()> transportFactory_;
+    std::unique_ptr<OnlineChecker> onlineChecker_;
+    bool stopRequested_ = false;
+    bool sendFailed_ = false;
+    bool busy_ = false;
+    std::string runErrorText_;
     std::unique_ptr<SettingsFile> settings_;
     bool settingsLegacy_ = false;  // the settings file held Windows-1252 text
     std::string dataFolder_;

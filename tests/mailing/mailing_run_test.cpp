@@ -1,6 +1,7 @@
 #include "mailing/file_io.h"
 #include "mailing/mailing_run.h"
 #include "mailing/send_time.h"
+#include "tests/support/qt/fake_transport.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -10,33 +11,6 @@
 #include <set>
 
 namespace {
-
-// Records what went out; fails on request.
-class FakeTransport : public MailTransport {
-public:
-    bool IsConnected() override { return connected; }
-    bool Transmit(const OutgoingMail& mail) override {
-        if (beforeSend) beforeSend(mail);
-        ++attempts;
-        if (failAttempt.count(attempts)) {
-            connected = false;
-            return false;
-        }
-        if (!connected) ++connects;
-        connected = true;
-        sent.push_back(mail);
-        return true;
-    }
-    void CloseSession() override {
-        connected = false;
-        ++closes;
-    }
-    bool connected = false;
-    int attempts = 0, connects = 0, closes = 0;
-    std::set<int> failAttempt;
-    std::vector<OutgoingMail> sent;
-    std::function<void(const OutgoingMail&)> beforeSend;
-};
 
 class FakeRunFrontEnd : public RunFrontEnd {
 public:

@@ -1,0 +1,27 @@
+#pragma once
+// Runs every call of a mail transport on a worker thread while the window keeps handling its events, so
+// that the window stays painted and "Mailing stoppen" reacts while a mail is on its way. The caller still
+// waits for each call: the run itself stays one line after the other.
+
+#include "mailing/send_one.h"
+
+#include <functional>
+#include <memory>
+
+class ThreadedTransport : public MailTransport {
+public:
+    explicit ThreadedTransport(std::unique_ptr<MailTransport> inner) : inner_(std::move(inner)) {}
+
+    bool IsConnected() override;
+    bool Transmit(const OutgoingMail& mail) override;
+    void CloseSession() override;
+
+    MailTransport& Inner() { return *inner_; }
+
+private:
+    // Runs `work` on a worker thread and handles window events until it is done; an exception of the
+    // work is raised again here.
+    void RunAside(const std::function<void()>& work);
+
+    std::unique_ptr<MailTransport> inner_;
+};

@@ -1,0 +1,66 @@
+#include "app/window_front_end.h"
+
+#include "app/main_window.h"
+#include "mailing/text_codec.h"
+#include "ui/services.h"
+
+#include <QCoreApplication>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+
+AccountSettings WindowFrontEnd::Account() { return window_.AccountFields(); }
+
+std::string WindowFrontEnd::CopyList() { return ToLocal(window_.EditCC->text()); }
+
+void WindowFrontEnd::ProcessPendingInput() { QCoreApplication::processEvents(); }
+
+bool WindowFrontEnd::StopRequested() { return window_.StopRequested(); }
+
+void WindowFrontEnd::ClearStopRequest() { window_.SetStopRequested(false); }
+
+bool WindowFrontEnd::Ask(const std::string& text) { return services::Messages().Question(FromLocal(text)); }
+
+std::optional<std::string> WindowFrontEnd::PickListFile(const std::string& folder, const std::string& proposedName) {
+    const auto chosen =
+        services::Dialogs().OpenFile(&window_, QStringLiteral("Alle|*.*"), FromLocal(folder + proposedName));
+    if (!chosen || chosen->isEmpty()) return std::nullopt;
+    return ToLocal(*chosen);
+}
+
+void WindowFrontEnd::ShowError(const std::string& text) { services::Messages().Error(FromLocal(text)); }
+
+void WindowFrontEnd::ShowInformation(const std::string& text) {
+    services::Messages().Information(FromLocal(text));
+}
+
+void WindowFrontEnd::SetProgressMaximum(int maximum) {
+    window_.Progressbar1->setMaximum(maximum);
+    window_.Progressbar1->repaint();
+}
+
+void WindowFrontEnd::SetProgress(int value) {
+    window_.Progressbar1->setValue(value);
+    window_.Progressbar1->repaint();
+}
+
+void WindowFrontEnd::SetStatus(const std::string& text, bool aborted) { window_.SetStatus(FromLocal(text), aborted); }
+
+void WindowFrontEnd::ShowLineFields(const std::string& address, const std::string& subject,
+                                    const std::string& attachment) {
+    window_.EditMail->setText(FromLocal(address));
+    window_.EditSubject->setText(FromLocal(subject));
+    window_.EditPatch->setText(FromLocal(attachment));
+}
+
+void WindowFrontEnd::ShowMessageText(const std::string& text) {
+    window_.Memo2->setPlainText(FileTextToField(text).text);
+}
+
+void WindowFrontEnd::ShowMailNumber(int number) { window_.Edit1->setText(QString::number(number)); }
+
+void WindowFrontEnd::SetCurrentTextFile(const std::string& path) { window_.SetCurrentTextFile(FromLocal(path)); }
+
+void WindowFrontEnd::ShowSendError() { services::Messages().Error(QString::fromUtf8(kSendErrorText)); }
+
+void WindowFrontEnd::ShowConnected() { window_.ShowConnected(true); }

@@ -1,0 +1,213 @@
+#include "app/main_window.h"
+#include "mailing/file_io.h"
+#include "mailing/list_file.h"
+#include "tests/support/qt/fake_services.h"
+#include "tests/support/qt/fake_transport.h"
+#include "tests/support/qt/qt_printers.h"
+#include "tests/support/temp_dir.h"
+
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPlainTextEdit>
+#include <QProgressBar>
+#include <QToolButton>
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class AnswerChecker : public OnlineChecker {
+public:
+    explicit AnswerChecker(bool answer) : answer_(answer) {}
+    bool GoOnline() override { return answer_; }
+
+private:
+    bool answer_;
+};
+
+class RunWindowTest : public ::testing::Test {
+protected:
+    RunWindowTest() {
+        const char* old = getenv("XDG_DATA_HOME");
+        savedHome_ = old ? old : "";
+        setenv("XDG_DATA_HOME", home.Path().c_str(), 1);
+        window.FormShow();
+        window.SetTransport(std::make_unique<SharedFakeTransport>(transport));
+        window.EditHost->setText("smtp.example.de");
+        window.EditUser->setText("ich@example.de");
+        window.MaskEdit->setText("geheim");
+        window.EditPort->setText("25");
+        WriteFileAtomic(window.DataFolder() + "defaultmail.txt", "Hallo $Prename $Name\r\n");
+    }
+    ~RunWindowTest() override { setenv("XDG_DATA_HOME", savedHome_.c_str(), 1); }
+
+    void Click(const char* name) { window.findChild<QToolButton*>(QString::fromLatin1(name))->click(); }
+    void WriteList(const std::string& text) { WriteFileAtomic(window.DataFolder() + "sendlist.csv", text); }
+    std::string List() { return ReadWholeFile(window.DataFolder() + "sendlist.csv"); }
+
+    TempDir home;
+    FakeServices fakes;
+    FakeTransport transport;
+    TFormNewMail window;
+
+private:
+    std::string savedHome_;
+};
+
+TEST_F(RunWindowTest, RunShowsLinesProgressAndFinalStatus) {
+    WriteList("Meier;Hans;hans@x.de;Angebot;default;x;;\r\n\r\nSchulz;Erika;erika@x.de;Info;;x;;\r\n");
+    window.EditCC->setText("chef@x.de, buero@x.de");
+    Click("ToolButton3");
+    ASSERT_EQ(transport.sent.size(), 2u);
+    EXPECT_EQ(transport.sent[1].cc, "chef@x.de, buero@x.de");
+    EXPECT_EQ(window.EditMail->text(), "erika@x.de");
+    EXPECT_EQ(window.EditSubject->text(), "Info");
+    EXPECT_EQ(window.Memo2->toPlainText(), "Hallo Erika Schulz");
+    EXPECT_EQ(window.Edit1->text(), "3");
+    EXPECT_EQ(window.Progressbar1->maximum(), 3);
+    EXPECT_EQ(window.Progressbar1->value(), 3);
+    EXPECT_EQ(window.StatusText(), "Mailing komplett.");
+    EXPECT_EQ(window.PanelMessage->palette().color(QPalette::WindowText), QColor(0, 0, 128));
+    EXPECT_TRUE(window.ImageConnect->isVisibleTo(&window));
+    EXPECT_FALSE(window.Busy());
+    EXPECT_EQ(window.CurrentTextFile().toStdString(), window.DataFolder() + "defaultmail.txt");
+    EXPECT_EQ(transport.closes, 1);
+}
+
+TEST_F(RunWindowTest, StopButtonReachesTheRunBetweenLines) {
+    WriteList("A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\nC;c;c@x.de;S;;x;;\r\nD;d;d@x.de;S;;x;;\r\nE;e;e@x.de;S;;x;;\r\n");
+    // The user presses "Mailing stoppen" while the third mail is being sent.
+    transport.beforeSend = [&](const OutgoingMail& mail) {
+        if (mail.recipients == "c@x.de") QMetaObject::invokeMethod(&window, [&] { Click("ToolButton4"); });
+    };
+    Click("ToolButton3");
+    EXPECT_EQ(transport.sent.size(), 3u);
+    EXPECT_EQ(window.StatusText(), "Mailing abgebrochen!");
+    EXPECT_EQ(window.PanelMessage->palette().color(QPalette::WindowText), QColor(128, 0, 0));
+    const TextLines lines = SplitTextLines(List());
+    EXPECT_NE(SplitListLine(lines.lines[2]).Result, "x");
+    EXPECT_EQ(lines.lines[3], "D;d;d@x.de;S;;x;;");
+
+    // The next run starts afresh: the stop of the last one is forgotten.
+    transport.beforeSend = nullptr;
+    Click("ToolButton3");
+    EXPECT_EQ(window.StatusText(), "Mailing komplett.");
+}
+
+TEST_F(RunWindowTest, CommandsAreDisabledWhileARunIsInProgress) {
+    WriteList("A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\n");
+    std::vector<bool> startEnabled, stopEnabled, hostReadOnly;
+    transport.beforeSend = [&](const OutgoingMail&) {
+        QMetaObject::invokeMethod(&window, [&] {
+            startEnabled.push_back(window.findChild<QToolButton*>("ToolButton3")->isEnabled());
+            stopEnabled.push_back(window.findChild<QToolButton*>("ToolButton4")->isEnabled());
+            hostReadOnly.push_back(window.EditHost->isReadOnly());
+            Click("ToolButton3");  // a second run must not start
+        });
+    };
+    Click("ToolButton3");
+    EXPECT_EQ(transport.sent.size(), 2u);
+    EXPECT_EQ(startEnabled, (std::vector<bool>{false, false}));
+    EXPECT_EQ(stopEnabled, (std::vector<bool>{true, true}));
+    EXPECT_EQ(hostReadOnly, (std::vector<bool>{true, true}));
+    EXPECT_TRUE(window.findChild<QToolButton*>("ToolButton3")->isEnabled());
+    EXPECT_FALSE(window.EditHost->isReadOnly());
+}
+
+TEST_F(RunWindowTest, RunErrorIsShownAfterTheListIsWritten) {
+    WriteList("A;a;a@x.de;S;;x;;\r\n");
+    window.EditPort->setText("abc");
+    Click("ToolButton3");
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].kind, "Postira");
+    EXPECT_EQ(fakes.messages.shown[0].text, "'abc' ist kein gültiger Integerwert");
+    EXPECT_EQ(List(), "A;a;a@x.de;S;;x;;\r\n");
+    EXPECT_EQ(window.StatusText(), "Mailing gestartet. Bitte warten...");
+    EXPECT_FALSE(window.Busy());
+}
+
+TEST_F(RunWindowTest, MissingAccountData) {
+    window.MaskEdit->setText("   ");
+    Click("ToolButton3");
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].kind, "Fehler");
+    EXPECT_EQ(fakes.messages.shown[0].text, "Bitte zunächst alle Accountdaten ausfüllen!");
+}
+
+TEST_F(RunWindowTest, FailedSendShowsTheOneMessage) {
+    WriteList("A;a;a@x.de;S;;x;;\r\n");
+    transport.failAttempt = {1};
+    Click("ToolButton3");
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].kind, "Fehler");
+    EXPECT_EQ(fakes.messages.shown[0].text,
+              "Fehler beim Mailversand. Bitte prüfen Sie Ihre Firewalleinstellungen und die Internetverbindung!");
+    EXPECT_EQ(List(), "A;a;a@x.de;S;;x;;\r\n");
+}
+
+TEST_F(RunWindowTest, TestMailDefaultsAndAttachmentQuestion) {
+    Click("ToolButton8");
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].kind, "Warnung");
+    EXPECT_EQ(fakes.messages.shown[0].text, "Bitte eine Empfängeradresse angeben!");
+    EXPECT_TRUE(transport.sent.empty());
+
+    window.EditMail->setText(" test@x.de ");
+    home.Write("datei.pdf", "%PDF");
+    fakes.messages.AnswerQuestions({true});
+    fakes.dialogs.results.push_back(QString::fromStdString(home.File("datei.pdf")));
+    Click("ToolButton8");
+    EXPECT_EQ(fakes.messages.shown.back().text, "Möchten Sie eine Datei anhängen?");
+    ASSERT_EQ(transport.sent.size(), 1u);
+    EXPECT_EQ(transport.sent[0].recipients, "test@x.de");
+    EXPECT_EQ(transport.sent[0].subject, "Testmail");
+    EXPECT_EQ(transport.sent[0].bodyLines, std::vector<std::string>{"Testmail Text"});
+    EXPECT_EQ(transport.sent[0].attachmentPath, home.File("datei.pdf"));
+    EXPECT_EQ(window.EditSubject->text(), "Testmail");
+    EXPECT_EQ(window.Memo2->toPlainText(), "Testmail Text");
+    EXPECT_EQ(window.StatusText(), "Mail gesendet!");
+    EXPECT_EQ(fakes.cursor.depth, 0);
+
+    // No: the attachment field keeps what it holds; placeholders stay unreplaced.
+    window.Memo2->setPlainText("Hallo $Name");
+    fakes.messages.AnswerQuestions({false});
+    Click("ToolButton8");
+    EXPECT_EQ(transport.sent.back().attachmentPath, home.File("datei.pdf"));
+    EXPECT_EQ(transport.sent.back().bodyLines, std::vector<std::string>{"Hallo $Name"});
+}
+
+TEST_F(RunWindowTest, TestMailErrorsRestoreTheCursor) {
+    window.EditMail->setText("a@x.de");
+    window.EditPort->setText("25 ");
+    fakes.messages.AnswerQuestions({false});
+    Click("ToolButton8");
+    EXPECT_EQ(fakes.cursor.depth, 0);
+    EXPECT_GE(fakes.cursor.busyCalls, 1);
+    EXPECT_EQ(fakes.messages.shown.back().text, "'25 ' ist kein gültiger Integerwert");
+    EXPECT_EQ(window.StatusText(), "");
+
+    window.EditPort->setText("25");
+    transport.failAttempt = {1};
+    fakes.messages.AnswerQuestions({false});
+    Click("ToolButton8");
+    EXPECT_EQ(window.StatusText(), "");
+    EXPECT_EQ(fakes.cursor.depth, 0);
+}
+
+TEST_F(RunWindowTest, ConnectionCheckShowsPicturesAndLabel) {
+    EXPECT_FALSE(window.LabelStatus->isVisibleTo(&window));
+    window.SetOnlineChecker(std::make_unique<AnswerChecker>(true));
+    Click("ToolButtonCheck");
+    EXPECT_TRUE(window.LabelStatus->isVisibleTo(&window));
+    EXPECT_EQ(window.LabelStatus->text(), "Online");
+    EXPECT_TRUE(window.ImageConnect->isVisibleTo(&window));
+    EXPECT_FALSE(window.ImageDisconnect->isVisibleTo(&window));
+    window.SetOnlineChecker(std::make_unique<AnswerChecker>(false));
+    Click("ToolButtonCheck");
+    EXPECT_EQ(window.LabelStatus->text(), "Offline");
+    EXPECT_FALSE(window.ImageConnect->isVisibleTo(&window));
+    EXPECT_TRUE(window.ImageDisconnect->isVisibleTo(&window));
+}
+
+}  // namespace
