@@ -135,6 +135,7 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
         fields.subject = record.Subject;
         fields.attachment = record.Attachment;
         fields.body = text;
+        fields.mailNumber = number;
         if (SendOneMessage(fields, transport_, frontEnd_)) {
             record.Result = FormatSendTime(QDateTime::currentDateTime()).toStdString();
             line = JoinFieldsUntrimmed(record);
@@ -153,7 +154,9 @@ std::string MailingRun::ChooseTextFile(const std::string& textFileField) const {
     return FileExists(textFileField) ? textFileField : standard;
 }
 
-void MailingRun::WriteList() { WriteFileAtomic(listPath_, JoinTextLines(lines_)); }
+void MailingRun::WriteList() {
+    if (writeBack_) WriteFileAtomic(listPath_, JoinTextLines(lines_));
+}
 
 void MailingRun::Finish() {
     if (stopped_) {

@@ -72,6 +72,8 @@ public:
 
     // The list file to use instead of the data folder's (postira-run --list).
     void SetListPath(std::string path) { listPath_ = std::move(path); }
+    // A dry run leaves the list file as it is.
+    void SetWriteBack(bool writeBack) { writeBack_ = writeBack; }
 
     // Checks the account fields, then runs. Returns false when the check failed (nothing ran).
     bool StartMailing();
@@ -99,6 +101,7 @@ private:
     TextLines lines_;  // the run's own line buffer; nothing else touches it
     std::string runErrorText_;
     bool running_ = false;
+    bool writeBack_ = true;
     bool stopped_ = false;
     bool completed_ = false;
     int sent_ = 0;

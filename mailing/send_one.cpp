@@ -55,6 +55,7 @@ OutgoingMail TransmitMessageFields(const MailFields& fields, const std::string& 
     mail.cc = cc;
     mail.subject = subject;
     mail.bodyLines = SplitTextLines(fields.body).lines;
+    mail.mailNumber = fields.mailNumber;
     const std::string attachment = Trim(fields.attachment);
     // A path of a file that does not exist is left out without a word; the mail goes without it.
     if (!attachment.empty() && FileExists(attachment)) mail.attachmentPath = attachment;

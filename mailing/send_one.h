@@ -30,6 +30,7 @@ struct OutgoingMail {
     std::string subject;
     std::vector<std::string> bodyLines;
     std::string attachmentPath;  // an existing file, or empty
+    int mailNumber = 0;          // the line's position in the list during a run, else 0
 };
 
 // The mail transport behind the sends: one connection that stays open from one mail to the next.
@@ -52,6 +53,7 @@ struct MailFields {
     std::string subject;
     std::string attachment;
     std::string body;  // the whole message text; CR LF, CR and LF all end a line
+    int mailNumber = 0;
 };
 
 // What the send shows.

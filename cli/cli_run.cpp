@@ -1,0 +1,149 @@
+#include "cli/cli_run.h"
+
+#include "mailing/data_folder.h"
+#include "mailing/mailing_run.h"
+#include "mailing/settings_file.h"
+
+#include <exception>
+#include <ostream>
+#include <stdexcept>
+
+namespace {
+
+const char* OutcomeText(LineOutcome outcome) {
+    switch (outcome) {
+        case LineOutcome::Sent: return "gesendet an";
+        case LineOutcome::SendFailed: return "Fehler beim Senden an";
+        case LineOutcome::NoFirstName: return "nicht gesendet, kein Vorname:";
+        case LineOutcome::NoAddress: return "nicht gesendet, keine Adresse";
+        case LineOutcome::EmptyMessage: return "nicht gesendet, leere Mail:";
+        case LineOutcome::Blank: return "leer";
+    }
+    return "";
+}
+
+// The terminal as front end: every line's result on standard output, every message box on standard
+// error as its caption and text, questions answered with "Nein" unless --yes.
+class TerminalFrontEnd : public RunFrontEnd {
+public:
+    TerminalFrontEnd(const AccountSettings& account, const CliOptions& options, std::ostream& out, std::ostream& err,
+                     const std::function<bool()>& stop)
+        : account_(account), options_(options), out_(out), err_(err), stop_(stop) {}
+
+    AccountSettings Account() override { return account_; }
+    std::string CopyList() override { return options_.cc; }
+    void ProcessPendingInput() override {}
+    bool StopRequested() override { return stop_ && stop_(); }
+    void ClearStopRequest() override {}
+    bool Ask(const std::string& text) override {
+        err_ << "Bestätigung: " << text << (options_.yes ? " Ja" : " Nein") << '\n';
+        return options_.yes;
+    }
+    std::optional<std::string> PickListFile(const std::string&, const std::string&) override { return std::nullopt; }
+    void ShowError(const std::string& text) override { err_ << "Fehler: " << text << '\n'; }
+    void ShowInformation(const std::string& text) override { err_ << "Informationen: " << text << '\n'; }
+    void SetProgressMaximum(int) override {}
+    void SetProgress(int) override {}
+    void SetStatus(const std::string& text, bool) override { status_ = text; }
+    void ShowLineFields(const std::string&, const std::string&, const std::string&) override {}
+    void ShowMessageText(const std::string&) override {}
+    void ShowMailNumber(int) override {}
+    void SetCurrentTextFile(const std::string&) override {}
+    void ShowSendError() override { err_ << "Fehler: " << kSendErrorText << '\n'; }
+    void ShowConnected() override {}
+    void LineDone(int number, LineOutcome outcome, const RecipientRecord& record) override {
+        out_ << number << ": " << OutcomeText(outcome);
+        if (outcome != LineOutcome::NoAddress) out_ << ' ' << Trim(record.Address);
+        out_ << '\n' << std::flush;
+    }
+
+    const std::string& Status() const { return status_; }
+
+private:
+    AccountSettings account_;
+    const CliOptions& options_;
+    std::ostream& out_;
+    std::ostream& err_;
+    const std::function<bool()>& stop_;
+    std::string status_;
+};
+
+}  // namespace
+
+std::string CliUsage() {
+    return "Aufruf: postira-run [--data-dir ORDNER] [--list DATEI] [--cc TEXT] [--yes] [--dry-run ORDNER]\n"
+           "Verschickt die Serienmail an jede Zeile der Empfängerliste, mit den Kontodaten aus den Einstellungen.\n"
+           "  --data-dir ORDNER  Datenordner (Standard: der Datenordner des Programms)\n"
+           "  --list DATEI       Empfängerliste (Standard: sendlist.csv im Datenordner)\n"
+           "  --cc TEXT          Kopie-Empfänger jeder Mail\n"
+           "  --yes              Rückfragen mit Ja beantworten (sonst Nein)\n"
+           "  --dry-run ORDNER   nichts senden, nichts ändern: jede Mail als ORDNER/NNNN.eml schreiben\n"
+           "  --help, --version\n"
+           "Rückgabe: 0 Mailing komplett, 1 Fehler oder abgebrochen, 2 falscher Aufruf oder Kontodaten fehlen.\n";
+}
+
+CliOptions ParseCliOptions(const std::vector<std::string>& args) {
+    CliOptions options;
+    for (size_t i = 0; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        auto value = [&]() -> std::string {
+            if (i + 1 >= args.size()) throw std::invalid_argument("Für " + arg + " fehlt der Wert.");
+            return args[++i];
+        };
+        if (arg == "--data-dir") options.dataDir = value();
+        else if (arg == "--list") options.listFile = value();
+        else if (arg == "--cc") options.cc = value();
+        else if (arg == "--dry-run") options.dryRunDir = value();
+        else if (arg == "--yes") options.yes = true;
+        else if (arg == "--help" || arg == "-h") options.help = true;
+        else if (arg == "--version") options.version = true;
+        else throw std::invalid_argument("Unbekannte Angabe: " + arg);
+    }
+    return options;
+}
+
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliTransports& transports,
+           const std::function<bool()>& stop) {
+    CliOptions options;
+    try {
+        options = ParseCliOptions(args);
+    } catch (const std::invalid_argument& error) {
+        err << error.what() << '\n' << CliUsage();
+        return kExitUsage;
+    }
+    if (options.help) {
+        out << CliUsage();
+        return kExitCompleted;
+    }
+    if (options.version) {
+        out << "postira-run " << POSTIRA_VERSION << '\n';
+        return kExitCompleted;
+    }
+
+    std::string folder = options.dataDir.empty() ? ComputeDataFolder() : options.dataDir;
+    if (folder.back() != '/') folder += '/';
+    AccountSettings account;
+    std::unique_ptr<MailTransport> transport;
+    try {
+        account = SettingsFile(folder).LoadSettings();
+        transport = options.dryRunDir.empty() ? transports.smtp() : transports.dryRun(options.dryRunDir);
+    } catch (const std::exception& error) {
+        err << "Fehler: " << error.what() << '\n';
+        return kExitProblem;
+    }
+
+    TerminalFrontEnd frontEnd(account, options, out, err, stop);
+    MailingRun run(frontEnd, *transport, folder);
+    if (!options.listFile.empty()) run.SetListPath(options.listFile);
+    // A dry run changes no file.
+    run.SetWriteBack(options.dryRunDir.empty());
+    try {
+        if (!run.StartMailing()) return kExitUsage;
+    } catch (const std::exception& error) {
+        err << "Fehler: " << error.what() << '\n';
+        return kExitProblem;
+    }
+    if (!frontEnd.Status().empty()) out << frontEnd.Status() << '\n';
+    if (!run.Completed() || run.FailedCount() > 0) return kExitProblem;
+    return kExitCompleted;
+}

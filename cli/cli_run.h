@@ -1,0 +1,41 @@
+#pragma once
+// postira-run: the mailing run without a window, on the same run code as the main window.
+//   postira-run [--data-dir DIR] [--list FILE] [--cc TEXT] [--yes] [--dry-run DIR]
+
+#include "mailing/send_one.h"
+
+#include <functional>
+#include <iosfwd>
+#include <memory>
+#include <string>
+#include <vector>
+
+struct CliOptions {
+    std::string dataDir;   // empty: the program's data folder
+    std::string listFile;  // empty: the data folder's list
+    std::string cc;
+    bool yes = false;
+    std::string dryRunDir;  // not empty: write the mails there instead of sending
+    bool help = false;
+    bool version = false;
+};
+
+// Exit codes.
+inline constexpr int kExitCompleted = 0;
+inline constexpr int kExitProblem = 1;    // a line failed, the run was stopped or ended by an error
+inline constexpr int kExitUsage = 2;      // wrong arguments or missing account data
+
+// Parses the arguments (without the program name); throws std::invalid_argument with a German text.
+CliOptions ParseCliOptions(const std::vector<std::string>& args);
+
+// Makes the transport: the SMTP client, or for a dry run the writer of .eml files into a folder.
+struct CliTransports {
+    std::function<std::unique_ptr<MailTransport>()> smtp;
+    std::function<std::unique_ptr<MailTransport>(const std::string& folder)> dryRun;
+};
+
+// Runs postira-run; `stop` is polled between lines (set by SIGINT and SIGTERM in the program).
+int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliTransports& transports,
+           const std::function<bool()>& stop);
+
+std::string CliUsage();

@@ -1,0 +1,107 @@
+#include "cli/cli_run.h"
+#include "mailing/file_io.h"
+#include "mailing/settings_file.h"
+#include "tests/support/qt/fake_transport.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+#include <sstream>
+
+namespace {
+
+class CliTest : public ::testing::Test {
+protected:
+    CliTest() {
+        SettingsFile settings(Folder());
+        settings.LoadSettings();
+        settings.SaveSettings({"smtp.example.de", "ich@example.de", "geheim", "25"});
+        temp.Write("defaultmail.txt", "Hallo $Prename $Name");
+        transports.smtp = [this] { return std::make_unique<SharedFakeTransport>(transport); };
+        transports.dryRun = [this](const std::string& folder) {
+            dryRunFolder = folder;
+            return std::make_unique<SharedFakeTransport>(transport);
+        };
+    }
+    std::string Folder() const { return temp.Path() + "/"; }
+    int Run(std::vector<std::string> args) {
+        out.str("");
+        err.str("");
+        args.insert(args.begin(), {"--data-dir", temp.Path()});
+        return RunCli(args, out, err, transports, [this] { return stopAfter >= 0 && transport.attempts >= stopAfter; });
+    }
+
+    TempDir temp;
+    FakeTransport transport;
+    CliTransports transports;
+    std::ostringstream out, err;
+    std::string dryRunFolder;
+    int stopAfter = -1;
+};
+
+TEST_F(CliTest, RunsTheListAndReportsEveryLine) {
+    temp.Write("sendlist.csv", "Meier;Hans;hans@x.de;S;;x;;\r\n\r\nKurz;;k@x.de;S;;x;;\r\nOhne;Adresse;;S;;x;;\r\n");
+    EXPECT_EQ(Run({"--cc", "chef@x.de"}), 0);
+    EXPECT_EQ(out.str(),
+              "1: gesendet an hans@x.de\n"
+              "3: nicht gesendet, kein Vorname: k@x.de\n"
+              "4: nicht gesendet, keine Adresse\n"
+              "Mailing komplett.\n");
+    ASSERT_EQ(transport.sent.size(), 1u);
+    EXPECT_EQ(transport.sent[0].cc, "chef@x.de");
+    EXPECT_EQ(transport.sent[0].bodyLines[0], "Hallo Hans Meier");
+    EXPECT_NE(temp.Read("sendlist.csv").find("nicht gesendet: kein Vorname"), std::string::npos);
+}
+
+TEST_F(CliTest, FailedLinesAndStopGiveExitCodeOne) {
+    temp.Write("sendlist.csv", "A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\nC;c;c@x.de;S;;x;;\r\n");
+    transport.failAttempt = {2};
+    EXPECT_EQ(Run({}), 1);
+    EXPECT_NE(err.str().find("Fehler: Fehler beim Mailversand."), std::string::npos);
+    EXPECT_NE(out.str().find("2: Fehler beim Senden an b@x.de"), std::string::npos);
+
+    transport.failAttempt.clear();
+    stopAfter = transport.attempts + 1;
+    EXPECT_EQ(Run({}), 1);
+    EXPECT_NE(out.str().find("Mailing abgebrochen!"), std::string::npos);
+}
+
+TEST_F(CliTest, UsageAndAccountErrorsGiveExitCodeTwo) {
+    EXPECT_EQ(Run({"--bogus"}), 2);
+    EXPECT_NE(err.str().find("Unbekannte Angabe: --bogus"), std::string::npos);
+    EXPECT_EQ(Run({"--list"}), 2);
+
+    SettingsFile settings(Folder());
+    settings.LoadSettings();
+    settings.SaveSettings({"smtp.example.de", "ich@example.de", "", "25"});
+    temp.Write("sendlist.csv", "A;a;a@x.de;S;;x;;\r\n");
+    EXPECT_EQ(Run({}), 2);
+    EXPECT_NE(err.str().find("Fehler: Bitte zunächst alle Accountdaten ausfüllen!"), std::string::npos);
+    EXPECT_TRUE(transport.sent.empty());
+}
+
+TEST_F(CliTest, QuestionsAreAnsweredNoUnlessYes) {
+    EXPECT_EQ(Run({"--list", temp.File("fehlt.csv")}), 1);
+    EXPECT_NE(err.str().find("Bestätigung: Keine Empfängerliste gefunden. Möchten Sie selbst danach suchen? Nein"),
+              std::string::npos);
+    EXPECT_EQ(Run({"--yes", "--list", temp.File("fehlt.csv")}), 1);
+    EXPECT_NE(err.str().find("Informationen: Sendlist.csv nicht gefunden!"), std::string::npos);
+}
+
+TEST_F(CliTest, DryRunChangesNoFile) {
+    const std::string list = "A;a;a@x.de;S;;x;;\r\n";
+    temp.Write("sendlist.csv", list);
+    EXPECT_EQ(Run({"--dry-run", temp.File("out")}), 0);
+    EXPECT_EQ(dryRunFolder, temp.File("out"));
+    EXPECT_EQ(transport.sent.at(0).mailNumber, 1);
+    EXPECT_EQ(temp.Read("sendlist.csv"), list);
+}
+
+TEST_F(CliTest, ListOptionAndErrorEndings) {
+    temp.Write("andere.csv", "A;a;a@x.de;S;" + temp.File("weg.txt") + ";x;;\r\n");
+    std::remove(temp.File("defaultmail.txt").c_str());
+    EXPECT_EQ(Run({"--list", temp.File("andere.csv")}), 1);
+    EXPECT_NE(err.str().find("Fehler: Datei "), std::string::npos);
+}
+
+}  // namespace
