@@ -85,6 +85,10 @@ struct Unit {
     bool jisAfter = false;
 };
 
+bool IsJisEscape(std::string_view s, std::size_t i) {
+    return i + 2 < s.size() && s[i] == '\x1b' && (s[i + 1] == '$' || s[i + 1] == '(');
+}
+
 std::vector<Unit> SplitIntoUnits(CharsetKind kind, std::string_view s) {
     std::vector<Unit> units;
     bool jis = false;
@@ -94,12 +98,13 @@ std::vector<Unit> SplitIntoUnits(CharsetKind kind, std::string_view s) {
         unit.jisBefore = jis;
         std::size_t start = i;
         if (kind == CharsetKind::Iso2022Jp) {
-            // Escape sequences belong to the character after them, so that no word ends in a switch.
-            while (i + 2 < s.size() && s[i] == '\x1b' && (s[i + 1] == '$' || s[i + 1] == '(')) {
+            // An escape sequence belongs to the character after it, so that no word ends in a switch.
+            // A second escape right after it starts a unit of its own, which keeps units short.
+            if (IsJisEscape(s, i)) {
                 jis = s[i + 1] == '$';
                 i += 3;
             }
-            if (i < s.size()) i += (jis && i + 1 < s.size()) ? 2 : 1;
+            if (i < s.size() && !IsJisEscape(s, i)) i += (jis && i + 1 < s.size()) ? 2 : 1;
         } else {
             i += CharacterLength(kind, s, i);
         }

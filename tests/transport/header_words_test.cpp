@@ -145,6 +145,14 @@ TEST(HeaderWords, Iso2022JpConvertsFirstAndEveryWordEndsInAscii) {
     std::string codes;
     for (int i = 0; i < 40; ++i) codes += "0!";
     EXPECT_EQ(all, codes);
+
+    // Raw escape sequences in a row cannot make one word overlong.
+    std::string escapes;
+    for (int i = 0; i < 40; ++i) escapes += kEsc + "$B";
+    for (char letter : {'B', 'Q'}) {
+        std::string value = EncodeHeaderWords(escapes + "!!", "", letter, TTransfer::bit8, "ISO-2022-JP");
+        for (const EncodedWord& word : FindEncodedWords(value)) EXPECT_LE(word.text.size() + 18, 75u);
+    }
 }
 
 TEST(Iso2022Jp, ConvertsShiftJisPairsAndDropsWhatJisLacks) {
