@@ -7,23 +7,8 @@
 #include <cstdlib>
 #include <string>
 
+#include "tests/support/transport_text.h"
 #include "transport/header_list.h"
-
-namespace {
-
-std::string WithoutCrLf(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text.compare(i, 2, "\r\n") == 0) {
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-}  // namespace
 
 extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size) {
     std::string text(reinterpret_cast<const char*>(data), size);

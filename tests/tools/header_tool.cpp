@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "tests/support/transport_text.h"
 #include "transport/email_address.h"
 #include "transport/encoders.h"
 #include "transport/header_list.h"
@@ -43,13 +44,6 @@ std::string HeaderText(const TIdHeaderList& list) {
     std::string text;
     for (std::size_t i = 0; i < list.Count(); ++i) text += (i > 0 ? "\r\n" : "") + list[i];
     return text;
-}
-
-std::string EncodeAttachment(TIdMessageEncoder& encoder, const std::string& data) {
-    std::istringstream source(data);
-    std::ostringstream destination;
-    encoder.EncodeStream(source, destination);
-    return destination.str();
 }
 
 }  // namespace

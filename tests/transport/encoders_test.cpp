@@ -6,6 +6,7 @@
 #include <string>
 
 #include "tests/support/temp_dir.h"
+#include "tests/support/transport_text.h"
 #include "transport/encoders.h"
 #include "transport/message_encoders.h"
 
@@ -15,13 +16,6 @@ std::string Bytes(std::size_t count) {
     std::string bytes;
     for (std::size_t i = 0; i < count; ++i) bytes += static_cast<char>((i * 7 + 3) & 0xFF);
     return bytes;
-}
-
-std::string EncodeAttachment(TIdMessageEncoder& encoder, const std::string& data) {
-    std::istringstream source(data);
-    std::ostringstream destination;
-    encoder.EncodeStream(source, destination);
-    return destination.str();
 }
 
 std::string Base64Attachment(const std::string& data) {

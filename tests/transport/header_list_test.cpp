@@ -6,22 +6,11 @@
 #include <ctime>
 #include <string>
 
+#include "tests/support/transport_text.h"
 #include "transport/header_list.h"
 #include "transport/internet_date.h"
 
 namespace {
-
-std::string Unfold(const std::string& text) {
-    std::string out;
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text.compare(i, 2, "\r\n") == 0) {
-            ++i;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
 
 std::string Joined(const TIdHeaderList& list) {
     std::string all;
@@ -112,7 +101,7 @@ TEST(HeaderList, FoldedLinesUnfoldToTheOriginalLine) {
     };
     for (const std::string& line : lines) {
         std::string folded = WrapHeaderText(line);
-        EXPECT_EQ(Unfold(folded), line);
+        EXPECT_EQ(WithoutCrLf(folded), line);
         EXPECT_EQ(folded.find("\r\n\r\n"), std::string::npos);
     }
     // The blank after the name is the only place to break; the rest stays long.
@@ -167,7 +156,7 @@ TEST(HeaderList, HugeValuesFoldInLinearTime) {
     std::string value;
     for (int i = 0; i < 100000; ++i) value += "abcdefghi ";
     std::string folded = WrapHeaderText(value);
-    EXPECT_EQ(Unfold(folded), value);
+    EXPECT_EQ(WithoutCrLf(folded), value);
     std::string commas(1 << 20, ',');
     EXPECT_EQ(WrapHeaderText(commas), commas);
 }
