@@ -173,3 +173,13 @@ TEST(Iso2022Jp, HalfWidthKatakanaBecomeFullWidthWithTheirMarks) {
     EXPECT_EQ(ConvertToISO2022JP("\xB1\xDF"), Jis("%\"!,"));    // ｱﾟ → ア ゜
     EXPECT_EQ(ConvertToISO2022JP("\xDE" "a"), Jis("!+") + "a");  // a lone mark
 }
+
+TEST(HeaderWords, HugeTextsEncodeInLinearTime) {
+    std::string word;
+    for (int i = 0; i < (1 << 19); ++i) word += "ü";  // one word of 1 MB
+    std::string value = Utf8Q(word);
+    EXPECT_EQ(FindEncodedWords(value).size(), (1u << 19) / 10 + 1);
+    std::string mixed;
+    for (int i = 0; i < (1 << 18); ++i) mixed += i % 2 ? "ab " : "\xFF\x01 ";
+    EXPECT_NE(EncodeHeaderWords(mixed, AddressSpecials, 'B', TTransfer::bit8, "UTF-8"), mixed);
+}
