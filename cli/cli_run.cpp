@@ -18,6 +18,7 @@ const char* OutcomeText(LineOutcome outcome) {
         case LineOutcome::NoAddress: return "nicht gesendet, keine Adresse";
         case LineOutcome::EmptyMessage: return "nicht gesendet, leere Mail:";
         case LineOutcome::Blank: return "leer";
+        case LineOutcome::AlreadySent: return "bereits gesendet (unterbrochener Durchlauf):";
     }
     return "";
 }
@@ -41,6 +42,13 @@ public:
     }
     std::optional<std::string> PickListFile(const std::string&, const std::string&) override { return std::nullopt; }
     void ShowError(const std::string& text) override { err_ << "Fehler: " << text << '\n'; }
+    std::optional<bool> ResumeInterrupted(int sentCount) override {
+        if (options_.resume || options_.noResume) return options_.resume;
+        err_ << "Fehler: Der letzte Mailingdurchlauf wurde unterbrochen; " << sentCount
+             << " Mails wurden bereits gesendet. Bitte --resume (nur an die übrigen Empfänger) oder --no-resume "
+                "(an alle) angeben.\n";
+        return std::nullopt;
+    }
     void ShowInformation(const std::string& text) override { err_ << "Informationen: " << text << '\n'; }
     void SetProgressMaximum(int) override {}
     void SetProgress(int) override {}
@@ -72,12 +80,15 @@ private:
 
 std::string CliUsage() {
     return "Aufruf: postira-run [--data-dir ORDNER] [--list DATEI] [--cc TEXT] [--yes] [--dry-run ORDNER]\n"
+           "                   [--resume | --no-resume]\n"
            "Verschickt die Serienmail an jede Zeile der Empfängerliste, mit den Kontodaten aus den Einstellungen.\n"
            "  --data-dir ORDNER  Datenordner (Standard: der Datenordner des Programms)\n"
            "  --list DATEI       Empfängerliste (Standard: sendlist.csv im Datenordner)\n"
            "  --cc TEXT          Kopie-Empfänger jeder Mail\n"
            "  --yes              Rückfragen mit Ja beantworten (sonst Nein)\n"
            "  --dry-run ORDNER   nichts senden, nichts ändern: jede Mail als ORDNER/NNNN.eml schreiben\n"
+           "  --resume           nach einem unterbrochenen Durchlauf nur an die übrigen Empfänger senden\n"
+           "  --no-resume        nach einem unterbrochenen Durchlauf an alle Zeilen senden\n"
            "  --help, --version\n"
            "Rückgabe: 0 Mailing komplett, 1 Fehler oder abgebrochen, 2 falscher Aufruf oder Kontodaten fehlen.\n";
 }
@@ -95,10 +106,13 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         else if (arg == "--cc") options.cc = value();
         else if (arg == "--dry-run") options.dryRunDir = value();
         else if (arg == "--yes") options.yes = true;
+        else if (arg == "--resume") options.resume = true;
+        else if (arg == "--no-resume") options.noResume = true;
         else if (arg == "--help" || arg == "-h") options.help = true;
         else if (arg == "--version") options.version = true;
         else throw std::invalid_argument("Unbekannte Angabe: " + arg);
     }
+    if (options.resume && options.noResume) throw std::invalid_argument("--resume und --no-resume schließen sich aus.");
     return options;
 }
 
@@ -143,6 +157,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << "Fehler: " << error.what() << '\n';
         return kExitProblem;
     }
+    if (run.Refused()) return kExitUsage;
     if (!frontEnd.Status().empty()) out << frontEnd.Status() << '\n';
     if (!run.Completed() || run.FailedCount() > 0) return kExitProblem;
     return kExitCompleted;

@@ -1,6 +1,6 @@
 #pragma once
 // postira-run: the mailing run without a window, on the same run code as the main window.
-//   postira-run [--data-dir DIR] [--list FILE] [--cc TEXT] [--yes] [--dry-run DIR]
+//   postira-run [--data-dir DIR] [--list FILE] [--cc TEXT] [--yes] [--dry-run DIR] [--resume | --no-resume]
 
 #include "mailing/send_one.h"
 
@@ -15,6 +15,9 @@ struct CliOptions {
     std::string listFile;  // empty: the data folder's list
     std::string cc;
     bool yes = false;
+    // How to go on after an interrupted run: only the remaining recipients (resume) or every line.
+    bool resume = false;
+    bool noResume = false;
     std::string dryRunDir;  // not empty: write the mails there instead of sending
     bool help = false;
     bool version = false;

@@ -3,6 +3,7 @@
 #include "ui/services.h"
 
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileInfo>
 #include <QUrl>
 
@@ -14,8 +15,14 @@ const char* const kNoHelp =
 
 }  // namespace
 
+QString GuideFolderFor(const QString& programFolder) {
+    const QString beside = programFolder + QStringLiteral("/help");
+    if (QFileInfo(beside + QStringLiteral("/index.html")).isFile()) return beside;
+    return QDir::cleanPath(programFolder + QStringLiteral("/../share/postira/help"));
+}
+
 DesktopHelpEngine::DesktopHelpEngine(QString guideFolder) : guideFolder_(std::move(guideFolder)) {
-    if (guideFolder_.isEmpty()) guideFolder_ = QCoreApplication::applicationDirPath() + QStringLiteral("/help");
+    if (guideFolder_.isEmpty()) guideFolder_ = GuideFolderFor(QCoreApplication::applicationDirPath());
 }
 
 QString DesktopHelpEngine::GuidePage(int command, const QVariant& data, const QString& topic) {

@@ -6,12 +6,16 @@
 
 #include "help/help_viewer.h"
 
+// Where the guide lies for a program in `programFolder`: a "help" folder beside it (the build tree), else
+// the installed program's data folder "../share/postira/help".
+QString GuideFolderFor(const QString& programFolder);
+
 class DesktopHelpEngine : public HtmlHelpEngine {
 public:
     // The context number of the list editor windows.
     static constexpr int kListEditorContext = 100;
 
-    // `guideFolder`: where the HTML guide lies; by default the "help" folder beside the program.
+    // `guideFolder`: where the HTML guide lies; by default GuideFolderFor the program's folder.
     explicit DesktopHelpEngine(QString guideFolder = {});
 
     void HtmlHelp(QWidget* owner, const QString& file, int command, const QVariant& data) override;

@@ -2,6 +2,7 @@
 
 #include "mailing/data_folder.h"
 #include "mailing/file_io.h"
+#include "mailing/run_journal.h"
 #include "mailing/send_time.h"
 
 #include <QDateTime>
@@ -41,8 +42,16 @@ std::string Personalise(const std::string& text, const std::string& firstName, c
     return ReplaceIgnoringCase(ReplaceIgnoringCase(text, "$Prename", firstName), "$Name", surname);
 }
 
+std::optional<bool> RunFrontEnd::ResumeInterrupted(int sentCount) {
+    std::string question = kResumeQuestion;
+    question.replace(question.find("%d"), 2, std::to_string(sentCount));
+    return Ask(question);
+}
+
 MailingRun::MailingRun(RunFrontEnd& frontEnd, MailTransport& transport, std::string dataFolder)
     : frontEnd_(frontEnd), transport_(transport), dataFolder_(std::move(dataFolder)) {}
+
+MailingRun::~MailingRun() = default;
 
 bool MailingRun::StartMailing() {
     if (running_) return false;  // one run at a time
@@ -63,7 +72,7 @@ bool MailingRun::StartMailing() {
 void MailingRun::RunMailing() {
     RunningFlag running(running_);
     runErrorText_.clear();
-    stopped_ = completed_ = false;
+    stopped_ = completed_ = refused_ = false;
     sent_ = failed_ = 0;
     if (listPath_.empty()) listPath_ = DataFilePath(dataFolder_, kListFileName);
 
@@ -78,6 +87,11 @@ void MailingRun::RunMailing() {
     }
 
     lines_ = SplitTextLines(ReadWholeFile(listPath_));
+    skip_.assign(lines_.lines.size(), false);
+    if (writeBack_) {
+        if (!RecoverInterruptedRun()) return;
+        journal_ = std::make_unique<RunJournal>(listPath_);
+    }
     const int count = static_cast<int>(lines_.lines.size());
     if (count > 0) frontEnd_.SetProgressMaximum(count);
 
@@ -89,6 +103,10 @@ void MailingRun::RunMailing() {
                 stopped_ = true;
                 break;
             }
+            if (skip_[i]) {
+                frontEnd_.LineDone(static_cast<int>(i) + 1, LineOutcome::AlreadySent, SplitListLine(lines_.lines[i]));
+                continue;
+            }
             const LineOutcome outcome = ProcessLine(i);
             if (outcome == LineOutcome::Sent) ++sent_;
             if (outcome == LineOutcome::SendFailed) ++failed_;
@@ -98,10 +116,28 @@ void MailingRun::RunMailing() {
         // Whatever ended the run, the mails sent so far are recorded: otherwise the next run would send
         // them a second time.
         WriteList();
+        if (journal_) journal_->Finish();
         throw;
     }
     WriteList();
+    if (journal_) journal_->Finish();
     Finish();
+}
+
+bool MailingRun::RecoverInterruptedRun() {
+    const JournalContent journal = ReadJournal(listPath_);
+    if (!journal.Interrupted()) return true;
+    // The mails recorded there went out: their lines get their send times whatever the answer.
+    const std::vector<size_t> applied = ApplyJournal(journal, lines_);
+    if (applied.empty()) return true;
+    const std::optional<bool> onlyTheOthers = frontEnd_.ResumeInterrupted(static_cast<int>(applied.size()));
+    if (!onlyTheOthers) {
+        refused_ = true;
+        return false;
+    }
+    if (*onlyTheOthers)
+        for (size_t index : applied) skip_[index] = true;
+    return true;
 }
 
 LineOutcome MailingRun::ProcessLine(size_t index) {
@@ -139,6 +175,7 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
         if (SendOneMessage(fields, transport_, frontEnd_)) {
             record.Result = FormatSendTime(QDateTime::currentDateTime()).toStdString();
             line = JoinFieldsUntrimmed(record);
+            if (journal_) journal_->RecordSent(index, line);
             outcome = LineOutcome::Sent;
         } else {
             outcome = LineOutcome::SendFailed;

@@ -6,7 +6,9 @@
 #include "mailing/list_file.h"
 #include "mailing/send_one.h"
 
+#include <memory>
 #include <optional>
+#include <vector>
 #include <string>
 
 // What happened to one list line.
@@ -17,6 +19,7 @@ enum class LineOutcome {
     NoFirstName,    // not sent; field 6 says why
     NoAddress,      // not sent; the line is unchanged
     EmptyMessage,   // the personalised text is empty: not sent, the line is unchanged
+    AlreadySent,    // sent by an interrupted earlier run (recovered from its journal): skipped
 };
 
 class RunFrontEnd : public SendFrontEnd {
@@ -36,6 +39,9 @@ public:
     // The open dialog for a list file, starting in `folder` with `proposedName`; nothing on cancel.
     virtual std::optional<std::string> PickListFile(const std::string& folder, const std::string& proposedName) = 0;
     virtual void ShowError(const std::string& text) = 0;
+    // An earlier run on this list was interrupted after `sentCount` mails: true to send only to the other
+    // recipients, false to send to every line, nothing to refuse the run. Asks the user by default.
+    virtual std::optional<bool> ResumeInterrupted(int sentCount);
     virtual void ShowInformation(const std::string& text) = 0;
 
     virtual void SetProgressMaximum(int maximum) = 0;
@@ -61,6 +67,9 @@ inline constexpr const char* kNoListQuestion = "Keine Empfängerliste gefunden. 
 inline constexpr const char* kNoListNote = " Sendlist.csv nicht gefunden!";
 inline constexpr const char* kEmptyMailNote = " Leere Mail!";
 inline constexpr const char* kNoFirstNameStatus = "nicht gesendet: kein Vorname";
+inline constexpr const char* kResumeQuestion =
+    "Der letzte Mailingdurchlauf wurde unterbrochen. %d Mails wurden bereits gesendet. Nur an die übrigen "
+    "Empfänger senden?";
 
 // Replaces "$Prename" by the first name, then "$Name" by the surname, letters compared without regard to
 // case. The surname also replaces a "$Name" that the first name brought in.
@@ -69,6 +78,7 @@ std::string Personalise(const std::string& text, const std::string& firstName, c
 class MailingRun {
 public:
     MailingRun(RunFrontEnd& frontEnd, MailTransport& transport, std::string dataFolder);
+    ~MailingRun();
 
     // The list file to use instead of the data folder's (postira-run --list).
     void SetListPath(std::string path) { listPath_ = std::move(path); }
@@ -87,10 +97,13 @@ public:
     int FailedCount() const { return failed_; }
     bool Stopped() const { return stopped_; }
     bool Completed() const { return completed_; }
+    // The run did not start because the front end refused to decide about an interrupted run.
+    bool Refused() const { return refused_; }
 
 private:
     LineOutcome ProcessLine(size_t index);
     std::string ChooseTextFile(const std::string& textFileField) const;
+    bool RecoverInterruptedRun();
     void WriteList();
     void Finish();
 
@@ -102,6 +115,9 @@ private:
     std::string runErrorText_;
     bool running_ = false;
     bool writeBack_ = true;
+    bool refused_ = false;
+    std::vector<bool> skip_;                  // lines an interrupted run already sent
+    std::unique_ptr<class RunJournal> journal_;
     bool stopped_ = false;
     bool completed_ = false;
     int sent_ = 0;

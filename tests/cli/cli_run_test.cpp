@@ -1,5 +1,6 @@
 #include "cli/cli_run.h"
 #include "mailing/file_io.h"
+#include "mailing/run_journal.h"
 #include "mailing/settings_file.h"
 #include "tests/support/qt/fake_transport.h"
 #include "tests/support/temp_dir.h"
@@ -102,6 +103,22 @@ TEST_F(CliTest, ListOptionAndErrorEndings) {
     std::remove(temp.File("defaultmail.txt").c_str());
     EXPECT_EQ(Run({"--list", temp.File("andere.csv")}), 1);
     EXPECT_NE(err.str().find("Fehler: Datei "), std::string::npos);
+}
+
+TEST_F(CliTest, InterruptedListNeedsResumeOrNoResume) {
+    temp.Write("sendlist.csv", "A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\n");
+    RunJournal(temp.File("sendlist.csv")).RecordSent(0, "A;a;a@x.de;S;;08.12.2026 09:00:00;;");
+    EXPECT_EQ(Run({}), 2);
+    EXPECT_NE(err.str().find("--resume"), std::string::npos);
+    EXPECT_TRUE(transport.sent.empty());
+    EXPECT_EQ(Run({"--resume", "--no-resume"}), 2);
+
+    EXPECT_EQ(Run({"--resume"}), 0);
+    ASSERT_EQ(transport.sent.size(), 1u);
+    EXPECT_EQ(transport.sent[0].recipients, "b@x.de");
+    EXPECT_NE(out.str().find("1: bereits gesendet (unterbrochener Durchlauf): a@x.de"), std::string::npos);
+    EXPECT_NE(temp.Read("sendlist.csv").find("08.12.2026 09:00:00"), std::string::npos);
+    EXPECT_FALSE(PathExists(temp.File("sendlist.csv.journal")));
 }
 
 }  // namespace

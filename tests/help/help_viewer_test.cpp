@@ -195,3 +195,16 @@ TEST(HelpGuide, ShipsBesideTheProgramInTheBuild) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(HelpGuide, FoundBesideTheProgramOrInTheInstalledDataFolder) {
+    TempDir tree;
+    std::filesystem::create_directories(tree.Path() + "/bin/help");
+    const QString bin = QString::fromStdString(tree.Path() + "/bin");
+    EXPECT_EQ(GuideFolderFor(bin), QString::fromStdString(tree.Path() + "/share/postira/help"));
+    tree.Write("bin/help/index.html", "<html>");
+    EXPECT_EQ(GuideFolderFor(bin), bin + "/help");
+}
+
+}  // namespace

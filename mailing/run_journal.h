@@ -1,0 +1,71 @@
+#pragma once
+// The run journal: a file beside the list ("<list>.journal") that records every mail the moment it has
+// gone out. A run that is killed, crashes or loses power leaves it behind; the next run on that list
+// applies its records first, so no recipient is sent the same mail twice.
+//
+// Each record is a line "R <kind> <index> <length> <crc32>" followed by <length> bytes and a line feed.
+// Kinds: S (start; the bytes are the list's path), L (line <index> was sent; the bytes are the line as
+// rewritten), E (the run ended and the list was written). A record that is cut off or whose checksum does
+// not match ends the reading: what follows a torn write is never trusted.
+
+#include "mailing/list_file.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+std::string JournalPathFor(const std::string& listPath);
+
+uint32_t Crc32(std::string_view bytes);
+
+struct JournalContent {
+    bool started = false;
+    bool ended = false;
+    struct Sent {
+        size_t index;
+        std::string line;
+    };
+    std::vector<Sent> sent;
+
+    // Written by a run that did not reach its end.
+    bool Interrupted() const { return started && !ended; }
+};
+
+// Reads the journal's bytes; never throws on bad content.
+JournalContent ParseJournal(std::string_view bytes);
+// The journal of a list, if there is one (a missing file gives an empty content).
+JournalContent ReadJournal(const std::string& listPath);
+
+// Puts the recorded lines into `lines` (records for lines beyond the list are ignored) and returns the
+// indices that were applied, each once.
+std::vector<size_t> ApplyJournal(const JournalContent& journal, TextLines& lines);
+
+// For the list editor: applies an interrupted run's journal to a loaded list; returns how many sends it
+// recovered (0 when there is no interrupted journal).
+int RecoverInterruptedRun(const std::string& listPath, TextLines& lines);
+
+// Appends records durably: each record is written with one system call and synced to disk before the
+// next mail goes out, so that a crash loses at most the mail in flight.
+class RunJournal {
+public:
+    // Starts a new journal for the list, replacing an old one.
+    explicit RunJournal(const std::string& listPath);
+    ~RunJournal();
+    RunJournal(const RunJournal&) = delete;
+    RunJournal& operator=(const RunJournal&) = delete;
+
+    void RecordSent(size_t index, std::string_view line);
+    // The list has been written: marks the end and removes the journal.
+    void Finish();
+
+    const std::string& Path() const { return path_; }
+
+private:
+    void Append(char kind, size_t index, std::string_view bytes);
+
+    std::string path_;
+    int fd_ = -1;
+};
+
+std::string EncodeJournalRecord(char kind, size_t index, std::string_view bytes);
