@@ -141,26 +141,27 @@ MailFields TFormNewMail::CurrentFields() const {
 }
 
 bool TFormNewMail::SendOneMessage() {
+    // An error that leaves the send (a wrong port, an address that cannot be parsed) counts as failed too.
     sendFailed_ = true;
     sendFailed_ = !::SendOneMessage(CurrentFields(), Transport(), frontEnd_);
     return !sendFailed_;
 }
 
+// Marks the window busy for as long as it lives, on every path out.
+class TFormNewMail::BusyScope {
+public:
+    explicit BusyScope(TFormNewMail& window) : window_(window) { window_.SetBusy(true); }
+    ~BusyScope() { window_.SetBusy(false); }
+
+private:
+    TFormNewMail& window_;
+};
+
 void TFormNewMail::BtnMailClick() {
     if (busy_) return;  // one run at a time
-    SetBusy(true);
-    struct Idle {
-        TFormNewMail* window;
-        ~Idle() { window->SetBusy(false); }
-    } idle{this};
+    BusyScope busy(*this);
     MailingRun run(frontEnd_, Transport(), dataFolder_);
-    try {
-        run.StartMailing();
-    } catch (...) {
-        runErrorText_ = run.RunErrorText();
-        throw;
-    }
-    runErrorText_ = run.RunErrorText();
+    run.StartMailing();
 }
 
 void TFormNewMail::BitBtnStopClick() { stopRequested_ = true; }
@@ -181,11 +182,7 @@ void TFormNewMail::BitBtnTestmailClick() {
     PanelMessage->clear();
     PanelMessage->repaint();
     BusyCursor busyCursor;
-    SetBusy(true);
-    struct Idle {
-        TFormNewMail* window;
-        ~Idle() { window->SetBusy(false); }
-    } idle{this};
+    BusyScope busy(*this);
     if (!HasVisibleText(EditSubject->text())) EditSubject->setText(QString::fromUtf8(kTestSubject));
     if (!HasVisibleText(Memo2->toPlainText())) {
         Memo2->setPlainText(QString::fromUtf8(kTestText));

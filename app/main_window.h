@@ -83,7 +83,6 @@ public:
     void SetStopRequested(bool stop) { stopRequested_ = stop; }
     // True while a run or a test mail is in progress.
     bool Busy() const { return busy_; }
-    const std::string& RunErrorText() const { return runErrorText_; }
 
     void ShowConnected(bool connected);
     void SetCurrentTextFile(const QString& path) { currentTextFile_ = path; }
@@ -123,6 +122,7 @@ private:
     void WMDropFiles(const QStringList& paths);
     // Disables what a run or a send uses, and enables it again.
     void SetBusy(bool busy);
+    class BusyScope;
     MailFields CurrentFields() const;
 
     OtherWindows windows_;
@@ -133,7 +133,6 @@ private:
     bool stopRequested_ = false;
     bool sendFailed_ = false;
     bool busy_ = false;
-    std::string runErrorText_;
     std::unique_ptr<SettingsFile> settings_;
     bool settingsLegacy_ = false;  // the settings file held Windows-1252 text
     std::string dataFolder_;
