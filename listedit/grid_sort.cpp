@@ -26,30 +26,71 @@ QString TrimControls(const QString& text) {
 
 QString SortKey(int column, const QString& cell, const QLocale& locale) {
     if (column != GridSort::kSentColumn) return TrimControls(cell);
-    const auto time = ParseSendTime(ToLocal(cell), locale);
+    const auto time = ParseSendTimeText(cell, locale);
     if (!time) throw ESortError(QStringLiteral("'%1' ist keine gültige Datums- und Uhrzeitangabe").arg(cell).toStdString());
-    return time->toString(QStringLiteral("yyyyMMddhhmmss"));
+    return time->SortableText();
 }
+
+namespace {
+
+// Case-insensitive comparison in the locale's order, prepared once per text: comparing prepared keys is
+// far cheaper than collating pairs of texts again and again.
+class CollationKeys {
+public:
+    CollationKeys(const std::vector<QString>& texts, const QLocale& locale) : plain_(locale.language() == QLocale::C) {
+        if (plain_) {
+            // The "C" locale has no collation rules, and Qt's sort keys for it ignore the case setting:
+            // compare case-folded texts by code point instead.
+            folded_.reserve(texts.size());
+            for (const QString& text : texts) folded_.push_back(text.toCaseFolded());
+            return;
+        }
+        QCollator collator(locale);
+        collator.setCaseSensitivity(Qt::CaseInsensitive);
+        keys_.reserve(texts.size());
+        for (const QString& text : texts) keys_.push_back(collator.sortKey(text));
+    }
+    int Compare(size_t a, size_t b) const {
+        if (plain_) return folded_[a].compare(folded_[b]);
+        return keys_[a].compare(keys_[b]);
+    }
+
+private:
+    bool plain_;
+    std::vector<QString> folded_;
+    std::vector<QCollatorSortKey> keys_;
+};
+
+}  // namespace
 
 std::vector<size_t> CollatedOrder(const std::vector<QString>& texts, const QLocale& locale) {
     std::vector<size_t> order(texts.size());
     std::iota(order.begin(), order.end(), size_t{0});
-    if (locale.language() == QLocale::C) {
-        // The "C" locale has no collation rules, and Qt's sort keys for it ignore the case setting:
-        // compare case-folded texts by code point instead.
-        std::vector<QString> folded;
-        folded.reserve(texts.size());
-        for (const QString& text : texts) folded.push_back(text.toCaseFolded());
-        std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return folded[a] < folded[b]; });
-        return order;
+    const CollationKeys keys(texts, locale);
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return keys.Compare(a, b) < 0; });
+    return order;
+}
+
+std::vector<size_t> CollatedOrder(const std::vector<QString>& keys, const std::function<QString(size_t)>& tieBreak,
+                                  const QLocale& locale) {
+    std::vector<size_t> order(keys.size());
+    std::iota(order.begin(), order.end(), size_t{0});
+    const CollationKeys primary(keys, locale);
+    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return primary.Compare(a, b) < 0; });
+    // Only rows with equal keys need their other cells compared.
+    for (size_t begin = 0; begin < order.size();) {
+        size_t end = begin + 1;
+        while (end < order.size() && primary.Compare(order[begin], order[end]) == 0) ++end;
+        if (end - begin > 1) {
+            std::vector<QString> rests;
+            for (size_t i = begin; i < end; ++i) rests.push_back(tieBreak(order[i]));
+            const std::vector<size_t> within = CollatedOrder(rests, locale);
+            std::vector<size_t> group(order.begin() + static_cast<std::ptrdiff_t>(begin),
+                                      order.begin() + static_cast<std::ptrdiff_t>(end));
+            for (size_t i = 0; i < within.size(); ++i) order[begin + i] = group[within[i]];
+        }
+        begin = end;
     }
-    QCollator collator(locale);
-    collator.setCaseSensitivity(Qt::CaseInsensitive);
-    // Sort keys are computed once per text; comparing them is far cheaper than collating pairs.
-    std::vector<QCollatorSortKey> keys;
-    keys.reserve(texts.size());
-    for (const QString& text : texts) keys.push_back(collator.sortKey(text));
-    std::stable_sort(order.begin(), order.end(), [&](size_t a, size_t b) { return keys[a].compare(keys[b]) < 0; });
     return order;
 }
 
@@ -93,22 +134,21 @@ void GridSort::SortByColumn(int column) {
         return;
     }
 
-    // Each row's composite: the key, "#", then every cell of the row followed by a line break, so that
-    // rows with equal keys are ordered by their cells, the old number first.
+    // Every key is made before anything moves, so a bad send time stops the sort with the rows as they were.
     const QLocale locale;
-    std::vector<QString> composites;
-    composites.reserve(static_cast<size_t>(count));
-    for (int r = 1; r <= count; ++r) {
-        const GridRow& row = table_.Row(r);
-        QString composite = SortKey(column, row[static_cast<size_t>(column)], locale);
-        composite += QLatin1Char('#');
-        for (const QString& cell : row) {
-            composite += cell;
-            composite += QLatin1Char('\n');
+    std::vector<QString> keys;
+    keys.reserve(static_cast<size_t>(count));
+    for (int r = 1; r <= count; ++r) keys.push_back(SortKey(column, table_.Row(r)[static_cast<size_t>(column)], locale));
+    // Rows with equal keys are ordered by all their cells, the old number first.
+    const auto cells = [this](size_t index) {
+        QString text;
+        for (const QString& cell : table_.Row(static_cast<int>(index) + 1)) {
+            text += cell;
+            text += QLatin1Char('\n');
         }
-        composites.push_back(std::move(composite));
-    }
-    const std::vector<size_t> order = CollatedOrder(composites, locale);
+        return text;
+    };
+    const std::vector<size_t> order = CollatedOrder(keys, cells, locale);
 
     std::vector<GridRow> sorted;
     sorted.reserve(order.size());

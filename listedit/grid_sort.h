@@ -9,6 +9,7 @@
 #include <QString>
 
 #include <array>
+#include <functional>
 #include <stdexcept>
 #include <vector>
 
@@ -62,3 +63,6 @@ private:
 
 // The order in which `texts` sort case-insensitively in the locale's order; equal texts keep their order.
 std::vector<size_t> CollatedOrder(const std::vector<QString>& texts, const QLocale& locale);
+// The same by `keys`; texts with equal keys are ordered by `tieBreak` of their index.
+std::vector<size_t> CollatedOrder(const std::vector<QString>& keys, const std::function<QString(size_t)>& tieBreak,
+                                  const QLocale& locale);

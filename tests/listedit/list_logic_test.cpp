@@ -88,6 +88,18 @@ TEST(GridSort, OrderIgnoresCaseAndFollowsTheLocale) {
     EXPECT_EQ(plain, (std::vector<QString>{"adler", "Bauer", "bauer", "Claus", "Äpfel"}));
 }
 
+TEST(GridSort, EqualKeysAreOrderedByTheRestOfTheRow) {
+    const std::vector<QString> keys = {"Meier", "adler", "meier", "Meier"};
+    const std::vector<QString> rests = {"9", "1", "10", "2"};
+    const auto order = CollatedOrder(keys, [&](size_t i) { return rests[i]; }, QLocale(QLocale::German, QLocale::Germany));
+    // The numbers compare as text, as the number column does.
+    EXPECT_EQ(order, (std::vector<size_t>{1, 2, 3, 0}));
+    // A longer key with the same start comes after the shorter one, whatever follows in the row.
+    const auto prefix = CollatedOrder({"Bauer Hans", "Bauer"}, [](size_t i) { return QString::number(i); },
+                                      QLocale(QLocale::German, QLocale::Germany));
+    EXPECT_EQ(prefix, (std::vector<size_t>{1, 0}));
+}
+
 TEST(GridSort, KeysTrimAndReadSendTimes) {
     const QLocale german(QLocale::German, QLocale::Germany);
     EXPECT_EQ(SortKey(1, " \tMeier \r", german), "Meier");
