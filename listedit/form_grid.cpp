@@ -163,6 +163,8 @@ void TFormGrid::BuildTable() {
     QHeaderView* rows = StringGrid1->verticalHeader();
     header_->setSectionsClickable(false);
     header_->setHighlightSections(false);
+    // Titles start at the left, after the blanks that leave room for the sort marker.
+    header_->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     header_->setSectionResizeMode(QHeaderView::Interactive);
     header_->setDefaultSectionSize(kColumnWidth);
     header_->setMinimumSectionSize(8);

@@ -150,12 +150,12 @@ QVariant GridModel::headerData(int section, Qt::Orientation orientation, int rol
     if (orientation == Qt::Horizontal) {
         if (section < 0 || section >= kGridColumns - 1) return {};
         if (role == Qt::DisplayRole) return header_[static_cast<size_t>(section + 1)];
-        if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::Alignment(Qt::AlignLeft | Qt::AlignVCenter));
+        if (role == Qt::TextAlignmentRole) return static_cast<int>(Qt::AlignLeft | Qt::AlignVCenter);
         return {};
     }
     if (section < 0 || section >= static_cast<int>(rows_.size())) return {};
     // The number column shows its text right-aligned.
     if (role == Qt::DisplayRole) return rows_[static_cast<size_t>(section)][0];
-    if (role == Qt::TextAlignmentRole) return QVariant::fromValue(Qt::Alignment(Qt::AlignRight | Qt::AlignVCenter));
+    if (role == Qt::TextAlignmentRole) return static_cast<int>(Qt::AlignRight | Qt::AlignVCenter);
     return {};
 }
