@@ -10,7 +10,7 @@
 #include "mailing/list_file.h"
 #include "mailing/text_codec.h"
 #include "ui/help_key.h"
-#include "ui/icons.h"
+#include "ui/tool_bar.h"
 #include "ui/services.h"
 
 #include <QAbstractButton>
@@ -82,29 +82,14 @@ TFormGrid::~TFormGrid() = default;
 
 QToolButton* TFormGrid::AddToolButton(const char* name, const QString& hint, const char* themeIcon,
                                       int fallbackPixmap, void (TFormGrid::*handler)()) {
-    auto* button = new QToolButton(ToolBar1);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setToolTip(hint);
-    button->setAccessibleName(hint);
-    button->setIcon(ThemeIcon(themeIcon, static_cast<QStyle::StandardPixmap>(fallbackPixmap)));
-    button->setAutoRaise(true);
-    ToolBar1->addWidget(button);
-    connect(button, &QToolButton::clicked, this, [this, handler] { RunGuarded([&] { (this->*handler)(); }); });
-    return button;
+    return AddCommandButton(ToolBar1, name, hint, themeIcon, static_cast<QStyle::StandardPixmap>(fallbackPixmap),
+                            [this, handler] { (this->*handler)(); });
 }
 
 void TFormGrid::BuildToolBar() {
-    ToolBar1 = new QToolBar(this);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
+    ToolBar1 = MakeToolBar(this, kFixedColour);
     ToolBar1->setFixedHeight(kToolBarHeight);
     ToolBar1->setIconSize(QSize(16, 16));
-    ToolBar1->setMovable(false);
-    ToolBar1->setFloatable(false);
-    ToolBar1->setAutoFillBackground(true);
-    QPalette palette = ToolBar1->palette();
-    palette.setColor(QPalette::Window, kFixedColour);
-    palette.setColor(QPalette::Button, kFixedColour);
-    ToolBar1->setPalette(palette);
 
     AddToolButton("ToolButton1", QStringLiteral("Neu"), "document-new", QStyle::SP_FileIcon,
                   &TFormGrid::ToolButton1Click);

@@ -7,7 +7,7 @@
 #include "mailing/text_codec.h"
 #include "ui/gradient.h"
 #include "ui/help_key.h"
-#include "ui/icons.h"
+#include "ui/tool_bar.h"
 #include "ui/services.h"
 
 #include <QGroupBox>
@@ -56,30 +56,17 @@ TFormImport::TFormImport(QWidget* parent) : QDialog(parent) {
 
 QToolButton* TFormImport::AddToolButton(const char* name, const QString& hint, bool showHint, const char* themeIcon,
                                         int fallbackPixmap, void (TFormImport::*handler)()) {
-    auto* button = new QToolButton(ToolBar1);
-    button->setObjectName(QString::fromLatin1(name));
     // Only some buttons show their hint as a tooltip; every one is named for accessibility tools.
-    if (showHint) button->setToolTip(hint);
-    button->setAccessibleName(hint);
-    button->setIcon(ThemeIcon(themeIcon, static_cast<QStyle::StandardPixmap>(fallbackPixmap)));
+    QToolButton* button = AddCommandButton(ToolBar1, name, hint, themeIcon,
+                                           static_cast<QStyle::StandardPixmap>(fallbackPixmap),
+                                           [this, handler] { (this->*handler)(); }, showHint);
     button->setIconSize(QSize(22, 22));
     button->setFixedSize(kButtonSize, kButtonSize);
-    button->setAutoRaise(true);
-    ToolBar1->addWidget(button);
-    connect(button, &QToolButton::clicked, this, [this, handler] { RunGuarded([&] { (this->*handler)(); }); });
     return button;
 }
 
 void TFormImport::BuildToolBar() {
-    ToolBar1 = new QToolBar(this);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setMovable(false);
-    ToolBar1->setFloatable(false);
-    ToolBar1->setAutoFillBackground(true);
-    QPalette palette = ToolBar1->palette();
-    palette.setColor(QPalette::Window, kPaleBlue);
-    palette.setColor(QPalette::Button, kPaleBlue);
-    ToolBar1->setPalette(palette);
+    ToolBar1 = MakeToolBar(this, kPaleBlue);
 
     AddToolButton("ToolButton14", QStringLiteral("Messagefeld löschen"), false, "edit-clear",
                   QStyle::SP_DialogResetButton, &TFormImport::ToolButton14Click);

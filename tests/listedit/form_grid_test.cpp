@@ -56,20 +56,7 @@ TEST_F(GridTest, ToolbarHasEveryCommandWithItsHint) {
         {"|", ""},
         {"ToolButton15", "Schliessen"},
     };
-    const QList<QAction*> actions = grid.ToolBar1->actions();
-    ASSERT_EQ(actions.size(), static_cast<qsizetype>(expected.size()));
-    for (size_t i = 0; i < expected.size(); ++i) {
-        SCOPED_TRACE(expected[i].first.toStdString());
-        if (expected[i].first == "|") {
-            EXPECT_TRUE(actions[i]->isSeparator());
-            continue;
-        }
-        auto* button = qobject_cast<QToolButton*>(grid.ToolBar1->widgetForAction(actions[i]));
-        ASSERT_NE(button, nullptr);
-        EXPECT_EQ(button->objectName(), expected[i].first);
-        EXPECT_EQ(button->toolTip(), expected[i].second);
-        EXPECT_FALSE(button->icon().isNull());
-    }
+    ExpectToolBar(grid.ToolBar1, expected);
     EXPECT_EQ(grid.windowTitle(), "Empfänger");
     EXPECT_EQ(grid.size(), QSize(795, 550));
     EXPECT_EQ(grid.ToolBar1->height(), 29);

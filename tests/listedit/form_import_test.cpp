@@ -40,18 +40,7 @@ TEST_F(ImportTest, ToolbarShowsOnlyTheLastThreeHints) {
         {"ToolButton11", "Daten importieren"}, {"|", ""}, {"ToolButton16", "Hilfe"}, {"|", ""},
         {"ToolButton18", "Beenden"}, {"|", ""}, {"GroupBox1", ""},
     };
-    const QList<QAction*> actions = Import().ToolBar1->actions();
-    ASSERT_EQ(actions.size(), static_cast<qsizetype>(expected.size()));
-    for (size_t i = 0; i < expected.size(); ++i) {
-        if (expected[i].first == "|") {
-            EXPECT_TRUE(actions[i]->isSeparator());
-            continue;
-        }
-        QWidget* widget = Import().ToolBar1->widgetForAction(actions[i]);
-        ASSERT_NE(widget, nullptr);
-        EXPECT_EQ(widget->objectName(), expected[i].first);
-        EXPECT_EQ(widget->toolTip(), expected[i].second);
-    }
+    ExpectToolBar(Import().ToolBar1, expected);
     EXPECT_EQ(Button("ToolButton14")->accessibleName(), "Messagefeld löschen");
     EXPECT_EQ(Import().RadioButton1->text(), "Semikolon ;");
     EXPECT_EQ(Import().RadioButton2->text(), "Komma ,");
