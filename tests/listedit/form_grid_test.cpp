@@ -401,6 +401,42 @@ TEST_F(GridTest, CopyPasteAndFilePathWorkOnTheCurrentCell) {
     EXPECT_EQ(fakes.dialogs.calls.back().filter, "CSV (*.csv)|*.csv|All|*.*");
 }
 
+TEST_F(GridTest, CellEditorAndTableStayInStep) {
+    WriteList("Meier;Hans;\r\n");
+    grid.show();
+    grid.SetCurrentCell(2, 1);
+    // The cell's editor opens as soon as the cell is current (closed editors may still wait for deletion).
+    QLineEdit* editor = nullptr;
+    for (QLineEdit* candidate : grid.StringGrid1->viewport()->findChildren<QLineEdit*>()) {
+        if (candidate->isVisible()) editor = candidate;
+    }
+    ASSERT_NE(editor, nullptr);
+    // Every keystroke reaches the table, so a toolbar command sees what the cell shows.
+    QTest::keyClicks(editor, "Schulz");
+    EXPECT_EQ(grid.Table().Cell(2, 1), "Schulz");
+    // Typing in the middle stays in the middle: the table does not push its text back into the editor.
+    QTest::keyClick(editor, Qt::Key_Home);
+    QTest::keyClicks(editor, "XY");
+    EXPECT_EQ(grid.Table().Cell(2, 1), "XYSchulz");
+    QTest::keyClick(editor, Qt::Key_Delete);
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(grid.Table().Cell(2, 1), "XYhulz");
+    QTest::keyClick(editor, Qt::Key_Home);
+    QTest::keyClicks(editor, "Sc");
+    QTest::keyClick(editor, Qt::Key_Delete);
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(grid.Table().Cell(2, 1), "Schulz");
+    Button(grid, "ToolButton7")->click();
+    EXPECT_EQ(fakes.clipboard.Text(), "Schulz");
+    // A command that changes the cell shows in the open editor, and leaving the cell keeps it.
+    fakes.clipboard.SetText("Bauer");
+    Button(grid, "ToolButton8")->click();
+    EXPECT_EQ(editor->text(), "Bauer");
+    grid.SetCurrentCell(1, 1);
+    EXPECT_EQ(grid.Table().Cell(2, 1), "Bauer");
+    grid.close();
+}
+
 TEST_F(GridTest, InsertRowAndClearList) {
     WriteList(Lines(2));
     grid.FormShow();
