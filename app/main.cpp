@@ -49,6 +49,8 @@ int main(int argc, char** argv) {
     TFormGrid grid(&mainWindow);
     TFormLoeschen deleteRows(&mainWindow);
     TFormImport import(&mainWindow);
+    grid.SetDeleteDialog(&deleteRows);
+    grid.SetImportWindow(&import);
     mainWindow.SetOtherWindows({&about, &grid, &deleteRows, &import});
 
     // An error while the main window is first shown ends the program after its message.

@@ -1,19 +1,134 @@
 #pragma once
-// The recipient list editor: a table over "sendlist.csv".
+// The recipient list editor: the list file "sendlist.csv" as a table with one row per line and one
+// column per field. The user edits cells in place, sorts by a column with a press on its header, adds
+// and removes rows, copies and pastes cells, puts a file path into a cell, imports a CSV file and saves
+// the table as a list file. Nothing is written except by "Liste speichern".
+
+#include "listedit/grid_model.h"
+#include "listedit/grid_sort.h"
 
 #include <QDialog>
+#include <QString>
 
+#include <functional>
 #include <string>
+#include <vector>
+
+class QTableView;
+class QToolBar;
+class QToolButton;
+class GridHeader;
+class HelpKeyWatcher;
+class TFormImport;
+class TFormLoeschen;
 
 class TFormGrid : public QDialog {
     Q_OBJECT
 public:
+    // The help topic of the list editor windows.
+    static constexpr int kHelpContext = 100;
+    // Shows a dialog modally. The program runs it with exec(); tests answer the dialog through it.
+    using ModalRunner = std::function<void(QDialog&)>;
+
     explicit TFormGrid(QWidget* parent = nullptr);
+    ~TFormGrid() override;
 
     // The main window hands over the data folder before every showing.
     void SetDataFolder(const std::string& folder) { dataFolder_ = folder; }
     const std::string& DataFolder() const { return dataFolder_; }
 
+    // The row deletion dialog and the import window the program created; without them the window
+    // makes its own.
+    void SetDeleteDialog(TFormLoeschen* dialog) { deleteDialog_ = dialog; }
+    void SetImportWindow(TFormImport* window);
+    TFormLoeschen& DeleteDialog();
+    TFormImport& ImportWindow();
+    void SetModalRunner(ModalRunner runner) { runModal_ = std::move(runner); }
+
+    // Every showing: empty table, no sort, the data folder's list file loaded (or one chosen in the
+    // open dialog when it is missing).
+    void FormShow();
+    // Reads `ListFileName` into the table; line i goes to row i + 1. A missing file changes nothing.
+    void LoadList();
+    // Writes the rows that have a first name to a file chosen in the save dialog.
+    void SaveList();
+    void ClearRows();
+    void NumberRows();
+    void ResetSort();
+    // Empties and removes one row (the last data row is only emptied).
+    void DeleteGridRow(int row);
+    // The import window's result: replaces the whole table with one row per line. False when there
+    // are more lines than the table can hold; the table is then unchanged.
+    bool ImportRows(const std::vector<LineCells>& rows);
+
+    // Toolbar commands, left to right.
+    void ToolButton1Click();   // "Neu"
+    void ToolButton3Click();   // "Empfängerliste laden"
+    void ToolButton4Click();   // "Liste speichern"
+    void ToolButton5Click();   // "Zeile einfügen"
+    void ToolButton10Click();  // "Zeile entfernen"
+    void ToolButton7Click();   // "Kopieren"
+    void ToolButton8Click();   // "Einfügen"
+    void ToolButton11Click();  // "Gesamte Liste löschen"
+    void ToolButton12Click();  // "Textdatei in Liste einfügen"
+    void ToolButton17Click();  // "Datei importieren"
+    void ToolButton14Click();  // "Hilfe"
+    void ToolButton15Click();  // "Schliessen"
+
+    // A mouse press on the table: `row` 0 is the header row, `column` 0 the number column.
+    void StringGrid1MouseDown(int row, int column, bool leftButton);
+    void StringGrid1Click();
+    void FormResize();
+    void FormKeyDown(int key);
+
+    // The current cell in table coordinates (row 1 and column 1 at the least).
+    int CurrentRow() const;
+    int CurrentColumn() const;
+    void SetCurrentCell(int row, int column);
+
+    GridModel& Table() { return table_; }
+    GridSort& Sort() { return sort_; }
+    // The list was read as Windows-1252 and is saved so.
+    bool ListLegacy() const { return listLegacy_; }
+
+    // The list file the window works on.
+    std::string ListFileName;
+
+    QToolBar* ToolBar1 = nullptr;
+    QTableView* StringGrid1 = nullptr;
+
+signals:
+    // Help was asked for, with the topic's context number.
+    void HelpContextRequested(int context);
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
+    void BuildToolBar();
+    void BuildTable();
+    QToolButton* AddToolButton(const char* name, const QString& hint, const char* themeIcon, int fallbackPixmap,
+                               void (TFormGrid::*handler)());
+    void WriteTitles();
+    void UpdateNumberColumnWidth();
+    void UpdateMarkers();
+    // Removes rows and keeps the current cell where it was when that row still exists.
+    void DeleteRowsKeepingCurrent(int first, int count);
+    // Runs a change that rebuilds the table and puts the current cell back where it was.
+    void KeepCurrentCell(const std::function<void()>& change);
+    std::optional<QString> ChooseListFile();
+
     std::string dataFolder_;
+    GridModel table_;
+    GridSort sort_;
+    bool listLegacy_ = false;
+    // The open dialog remembers the file it last showed.
+    QString openDialogPath_;
+    TFormLoeschen* deleteDialog_ = nullptr;
+    TFormImport* importWindow_ = nullptr;
+    ModalRunner runModal_;
+    GridHeader* header_ = nullptr;
+    HelpKeyWatcher* helpKey_ = nullptr;
 };

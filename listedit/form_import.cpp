@@ -1,7 +1,197 @@
 #include "listedit/form_import.h"
 
+#include "listedit/form_grid.h"
+#include "listedit/line_number_editor.h"
+#include "mailing/file_io.h"
+#include "mailing/list_file.h"
+#include "mailing/text_codec.h"
+#include "ui/gradient.h"
+#include "ui/help_key.h"
+#include "ui/tool_bar.h"
+#include "ui/services.h"
+
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QRadioButton>
+#include <QTextDocumentFragment>
+#include <QToolBar>
+#include <QToolButton>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kWindowWidth = 778;
+constexpr int kWindowHeight = 525;
+constexpr int kButtonSize = 30;
+// The toolbar and the top of the gradient: the colour value 0xFEE4D6 in blue-green-red order.
+const QColor kPaleBlue(0xD6, 0xE4, 0xFE);
+
+const char* const kOpenFilter = "csv|*.csv|Alle|*.*";
+const char* const kNoSeparator = "Bitte Trennzeichen angeben!";
+
+}  // namespace
+
 TFormImport::TFormImport(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("FormImport"));
     setWindowTitle(QStringLiteral("Import"));
-    resize(778, 525);
+    resize(kWindowWidth, kWindowHeight);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->setContentsMargins(0, 0, 0, 0);
+    layout->setSpacing(0);
+    BuildToolBar();
+    layout->addWidget(ToolBar1);
+
+    auto* background = new GradientWidget(kPaleBlue, this);
+    background->setObjectName(QStringLiteral("ClientArea"));
+    auto* inner = new QVBoxLayout(background);
+    inner->setContentsMargins(8, 8, 8, 8);
+    SynMemo1 = new LineNumberEditor(background);
+    SynMemo1->setObjectName(QStringLiteral("SynMemo1"));
+    inner->addWidget(SynMemo1);
+    layout->addWidget(background, 1);
+
+    helpKey_ = new HelpKeyWatcher(this, [this] { FormKeyDown(Qt::Key_F1); });
+}
+
+QToolButton* TFormImport::AddToolButton(const char* name, const QString& hint, bool showHint, const char* themeIcon,
+                                        int fallbackPixmap, void (TFormImport::*handler)()) {
+    // Only some buttons show their hint as a tooltip; every one is named for accessibility tools.
+    QToolButton* button = AddCommandButton(ToolBar1, name, hint, themeIcon,
+                                           static_cast<QStyle::StandardPixmap>(fallbackPixmap),
+                                           [this, handler] { (this->*handler)(); }, showHint);
+    button->setIconSize(QSize(22, 22));
+    button->setFixedSize(kButtonSize, kButtonSize);
+    return button;
+}
+
+void TFormImport::BuildToolBar() {
+    ToolBar1 = MakeToolBar(this, kPaleBlue);
+
+    AddToolButton("ToolButton14", QStringLiteral("Messagefeld löschen"), false, "edit-clear",
+                  QStyle::SP_DialogResetButton, &TFormImport::ToolButton14Click);
+    AddToolButton("ToolButton19", QStringLiteral("Datei öffnen"), false, "document-open", QStyle::SP_DialogOpenButton,
+                  &TFormImport::ToolButton19Click);
+    AddToolButton("ToolButton12", QStringLiteral("Speichern"), false, "document-save", QStyle::SP_DialogSaveButton,
+                  &TFormImport::ToolButton12Click);
+    AddToolButton("ToolButton6", QStringLiteral("Kopieren"), false, "edit-copy", QStyle::SP_FileDialogContentsView,
+                  &TFormImport::ToolButton6Click);
+    AddToolButton("ToolButton11", QStringLiteral("Daten importieren"), true, "document-import", QStyle::SP_ArrowRight,
+                  &TFormImport::ToolButton11Click);
+    ToolBar1->addSeparator();
+    AddToolButton("ToolButton16", QStringLiteral("Hilfe"), true, "help-contents", QStyle::SP_DialogHelpButton,
+                  &TFormImport::ToolButton16Click);
+    ToolBar1->addSeparator();
+    AddToolButton("ToolButton18", QStringLiteral("Beenden"), true, "application-exit", QStyle::SP_DialogCloseButton,
+                  &TFormImport::ToolButton18Click);
+    ToolBar1->addSeparator();
+
+    GroupBox1 = new QGroupBox(QStringLiteral("Trennzeichen"), ToolBar1);
+    GroupBox1->setObjectName(QStringLiteral("GroupBox1"));
+    auto* radios = new QHBoxLayout(GroupBox1);
+    radios->setContentsMargins(6, 0, 6, 0);
+    RadioButton1 = new QRadioButton(QStringLiteral("Semikolon ;"), GroupBox1);
+    RadioButton1->setObjectName(QStringLiteral("RadioButton1"));
+    RadioButton2 = new QRadioButton(QStringLiteral("Komma ,"), GroupBox1);
+    RadioButton2->setObjectName(QStringLiteral("RadioButton2"));
+    radios->addWidget(RadioButton1);
+    radios->addWidget(RadioButton2);
+    ToolBar1->addWidget(GroupBox1);
+    connect(RadioButton1, &QRadioButton::clicked, this, [this] { RadioButton1Click(); });
+    connect(RadioButton2, &QRadioButton::clicked, this, [this] { RadioButton2Click(); });
+}
+
+void TFormImport::SetRadioButtons(bool semicolon, bool comma) {
+    // Exclusive radio buttons cannot both be cleared; lift the exclusion for the moment.
+    RadioButton1->setAutoExclusive(false);
+    RadioButton2->setAutoExclusive(false);
+    RadioButton1->setChecked(semicolon);
+    RadioButton2->setChecked(comma);
+    RadioButton1->setAutoExclusive(true);
+    RadioButton2->setAutoExclusive(true);
+}
+
+void TFormImport::FormShow() {
+    SynMemo1->clear();
+    SetRadioButtons(false, false);
+}
+
+void TFormImport::DetectSeparator() {
+    switch (::DetectSeparator(EditorLines(SynMemo1->toPlainText()))) {
+        case ';':
+            Separator = QStringLiteral(";");
+            SetRadioButtons(true, false);
+            break;
+        case ',':
+            Separator = QStringLiteral(",");
+            SetRadioButtons(false, true);
+            break;
+        default:
+            // A radio button left selected would look like a separator that the import does not have.
+            Separator.clear();
+            SetRadioButtons(false, false);
+            break;
+    }
+}
+
+void TFormImport::RadioButton1Click() {
+    if (RadioButton1->isChecked()) Separator = QStringLiteral(";");
+}
+
+void TFormImport::RadioButton2Click() {
+    if (RadioButton2->isChecked()) Separator = QStringLiteral(",");
+}
+
+void TFormImport::LoadFile(const QString& path) {
+    BusyCursor busy;
+    EditorText text = DecodeEditorFile(ReadWholeFile(ToLocal(path)));
+    SynMemo1->setPlainText(text.text);
+    encoding_ = text.encoding;
+}
+
+void TFormImport::SaveFile(const QString& path) {
+    BusyCursor busy;
+    WriteFileAtomic(ToLocal(path), EncodeEditorFile(SynMemo1->toPlainText(), encoding_));
+}
+
+void TFormImport::ToolButton14Click() { SynMemo1->clear(); }
+
+void TFormImport::ToolButton19Click() {
+    if (const auto chosen = services::Dialogs().OpenFile(this, QString::fromUtf8(kOpenFilter))) LoadFile(*chosen);
+    DetectSeparator();
+}
+
+void TFormImport::ToolButton12Click() {
+    if (const auto chosen = services::Dialogs().SaveFile(this, QString())) SaveFile(*chosen);
+}
+
+void TFormImport::ToolButton6Click() {
+    // The selection as plain text, with "\n" between its lines.
+    services::Clip().SetText(SynMemo1->textCursor().selection().toPlainText());
+}
+
+void TFormImport::ToolButton11Click() {
+    const QString text = SynMemo1->toPlainText();
+    if (IsBlankLine(ToLocal(text))) return;
+    const QString separator = Separator.trimmed();
+    if (separator.isEmpty()) {
+        services::Messages().Information(QString::fromUtf8(kNoSeparator));
+        return;
+    }
+    if (grid_ == nullptr) return;
+    BusyCursor busy;
+    grid_->ImportRows(ImportRows(EditorLines(text), separator[0].toLatin1()));
+}
+
+void TFormImport::ToolButton16Click() { emit HelpContextRequested(kHelpContext); }
+
+void TFormImport::ToolButton18Click() { close(); }
+
+void TFormImport::FormKeyDown(int key) {
+    if (key == Qt::Key_F1) RunGuarded([this] { ToolButton16Click(); });
+}
+
+void TFormImport::showEvent(QShowEvent* event) {
+    FormShow();
+    QDialog::showEvent(event);
 }

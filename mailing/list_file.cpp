@@ -30,7 +30,9 @@ std::string Trim(std::string_view text) { return std::string(TrimView(text)); }
 
 bool IsBlankLine(std::string_view line) { return TrimView(line).empty(); }
 
-RecipientRecord SplitListLine(std::string_view line) {
+RecipientRecord SplitListLine(std::string_view line) { return SplitSeparatedLine(line, ';'); }
+
+RecipientRecord SplitSeparatedLine(std::string_view line, char separator) {
     RecipientRecord record;
     if (line.empty()) return record;
 
@@ -38,14 +40,14 @@ RecipientRecord SplitListLine(std::string_view line) {
     // however many separators the line holds.
     int k = 1;
     std::string_view rest = line;
-    for (size_t semicolon = rest.find(';'); semicolon != std::string_view::npos; semicolon = rest.find(';')) {
-        record.Field(k).assign(rest.substr(0, semicolon));
-        rest.remove_prefix(semicolon + 1);
+    for (size_t at = rest.find(separator); at != std::string_view::npos; at = rest.find(separator)) {
+        record.Field(k).assign(rest.substr(0, at));
+        rest.remove_prefix(at + 1);
         ++k;
         if (k > 6) break;
     }
-    // The field after that takes the rest up to its first ";"; anything behind it is dropped.
-    record.Field(k).assign(rest.substr(0, rest.find(';')));
+    // The field after that takes the rest up to its first separator; anything behind it is dropped.
+    record.Field(k).assign(rest.substr(0, rest.find(separator)));
     return record;
 }
 

@@ -39,6 +39,9 @@ bool IsBlankLine(std::string_view line);
 // the rest up to its first ";", and whatever follows that is dropped. Fields are not trimmed.
 RecipientRecord SplitListLine(std::string_view line);
 
+// The same rules with another separator: the import splits ","- or ";"-separated text this way.
+RecipientRecord SplitSeparatedLine(std::string_view line, char separator);
+
 // The editor's form of a line: the seven trimmed fields, each followed by ";". Empty (no line) when the
 // first name is empty after trimming; such a row is dropped. Check with `empty()`.
 std::string JoinListLine(const RecipientRecord& record);

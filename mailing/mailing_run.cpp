@@ -173,7 +173,7 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
         fields.body = text;
         fields.mailNumber = number;
         if (SendOneMessage(fields, transport_, frontEnd_)) {
-            record.Result = FormatSendTime(QDateTime::currentDateTime()).toStdString();
+            record.Result = FormatSendTime(QDateTime::currentDateTime());
             line = JoinFieldsUntrimmed(record);
             if (journal_) journal_->RecordSent(index, line);
             outcome = LineOutcome::Sent;

@@ -40,6 +40,13 @@ DecodedText DecodeLocalText(std::string_view bytes) {
     return {DecodeCp1252(bytes), true};
 }
 
+QString DecodeLocalTextAs(std::string_view bytes, bool legacy) {
+    if (legacy) return DecodeCp1252(bytes);
+    // Not QString::fromUtf8: that drops a leading byte order mark, which must stay part of the text.
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless | QStringDecoder::Flag::ConvertInitialBom);
+    return utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
+}
+
 std::string EncodeLocalText(const QString& text, bool legacy) {
     if (!legacy) return text.toStdString();
     std::string bytes;

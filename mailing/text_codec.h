@@ -15,6 +15,9 @@ struct DecodedText {
 };
 
 DecodedText DecodeLocalText(std::string_view bytes);
+// Decodes in a charset chosen before: Windows-1252 when `legacy`, else UTF-8. Used for the pieces of a
+// file whose charset was decided for the file as a whole.
+QString DecodeLocalTextAs(std::string_view bytes, bool legacy);
 // Encodes as UTF-8, or as Windows-1252 when `legacy` (characters it lacks become "?").
 std::string EncodeLocalText(const QString& text, bool legacy = false);
 

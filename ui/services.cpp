@@ -125,6 +125,14 @@ QString TranslateFilter(const QString& filter) {
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
         QString patterns = parts[i + 1];
         patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        // Qt reads the patterns from the name's last parentheses: a name that shows its patterns already
+        // ("CSV (*.csv)") gets them there once, not a second time behind it.
+        const QString& name = parts[i];
+        const qsizetype open = name.lastIndexOf(QLatin1Char('('));
+        if (open >= 0 && name.endsWith(QLatin1Char(')'))) {
+            entries << name.left(open) + QLatin1Char('(') + patterns + QLatin1Char(')');
+            continue;
+        }
         entries << QStringLiteral("%1 (%2)").arg(parts[i], patterns);
     }
     return entries.join(QStringLiteral(";;"));

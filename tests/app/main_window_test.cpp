@@ -235,6 +235,8 @@ TEST_F(MainWindowTest, RecipientListGetsTheDataFolder) {
     window.FormShow();
     TFormGrid grid;
     window.SetOtherWindows({nullptr, &grid, nullptr, nullptr});
+    // The new data folder has no list yet: the grid offers the open dialog, which is cancelled.
+    fakes.dialogs.results.push_back(std::nullopt);
     QTimer::singleShot(0, &grid, [&grid] { grid.reject(); });
     Button("ToolButton1")->click();
     EXPECT_EQ(grid.DataFolder(), Folder());

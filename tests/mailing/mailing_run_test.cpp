@@ -94,9 +94,9 @@ TEST_F(MailingRunTest, ThreeRecipientsSecondWithoutFirstName) {
     ASSERT_EQ(lines.lines.size(), 3u);
     EXPECT_TRUE(lines.finalBreak);
     const RecipientRecord first = SplitListLine(lines.lines[0]);
-    EXPECT_TRUE(ParseSendTime(QString::fromStdString(first.Result)).has_value()) << first.Result;
+    EXPECT_TRUE(ParseSendTime(first.Result).has_value()) << first.Result;
     EXPECT_EQ(lines.lines[1], "Kurz;;kurz@example.de;Angebot;default;nicht gesendet: kein Vorname;;");
-    EXPECT_TRUE(ParseSendTime(QString::fromStdString(SplitListLine(lines.lines[2]).Result)).has_value());
+    EXPECT_TRUE(ParseSendTime(SplitListLine(lines.lines[2]).Result).has_value());
     EXPECT_EQ(ui.status, "Mailing komplett.");
     EXPECT_FALSE(ui.aborted);
     EXPECT_EQ(ui.progressMax, 3);

@@ -1,0 +1,503 @@
+#include "listedit/form_grid.h"
+#include "listedit/form_loeschen.h"
+#include "mailing/send_time.h"
+#include "tests/listedit/listedit_fixture.h"
+
+#include <QAbstractButton>
+#include <QCheckBox>
+#include <QAction>
+#include <QHeaderView>
+#include <QSignalSpy>
+#include <QTableView>
+#include <QTest>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <cstdio>
+#include <unistd.h>
+
+namespace {
+
+using GridTest = ListEditorTest;
+
+std::string Lines(int count, const char* pattern = "Name%1;Vorname%1;a%1@example.de;Thema;default;not send;;") {
+    std::string text;
+    for (int i = 1; i <= count; ++i) text += QString::fromLatin1(pattern).arg(i).toStdString() + "\r\n";
+    return text;
+}
+
+QToolButton* Button(TFormGrid& grid, const char* name) {
+    return grid.findChild<QToolButton*>(QString::fromLatin1(name));
+}
+
+// A left (or other) press in the middle of a column's header cell.
+void PressHeader(TFormGrid& grid, int column, Qt::MouseButton button = Qt::LeftButton) {
+    QHeaderView* header = grid.StringGrid1->horizontalHeader();
+    const int x = header->sectionViewportPosition(column - 1) + header->sectionSize(column - 1) / 2;
+    QTest::mouseClick(header->viewport(), button, {}, QPoint(x, header->height() / 2));
+}
+
+TEST_F(GridTest, ToolbarHasEveryCommandWithItsHint) {
+    const std::vector<std::pair<QString, QString>> expected = {
+        {"ToolButton1", "Neu"},
+        {"ToolButton3", "Empfängerliste laden"},
+        {"ToolButton4", "Liste speichern"},
+        {"ToolButton5", "Zeile einfügen"},
+        {"ToolButton10", "Zeile entfernen"},
+        {"|", ""},
+        {"ToolButton7", "Kopieren"},
+        {"ToolButton8", "Einfügen"},
+        {"ToolButton11", "Gesamte Liste löschen"},
+        {"ToolButton12", "Textdatei in Liste einfügen"},
+        {"|", ""},
+        {"ToolButton17", "Datei importieren"},
+        {"|", ""},
+        {"ToolButton14", "Hilfe"},
+        {"|", ""},
+        {"ToolButton15", "Schliessen"},
+    };
+    ExpectToolBar(grid.ToolBar1, expected);
+    EXPECT_EQ(grid.windowTitle(), "Empfänger");
+    EXPECT_EQ(grid.size(), QSize(795, 550));
+    EXPECT_EQ(grid.ToolBar1->height(), 29);
+}
+
+TEST_F(GridTest, LoadKeepsLinePositionsAndNeverShrinks) {
+    WriteList("Meier;Hans;h@x.de;Angebot;default;not send;;\r\n"
+              "Schulz;Eva\n"
+              "   \r"
+              "a;b;c;d;e;f;g;h;i\r\n");
+    grid.FormShow();
+    EXPECT_TRUE(fakes.dialogs.calls.empty());
+    EXPECT_EQ(grid.Table().RowCount(), 19);
+    EXPECT_EQ(RowText(1), "Meier|Hans|h@x.de|Angebot|default|not send");
+    EXPECT_EQ(RowText(2), "Schulz|Eva");
+    EXPECT_EQ(RowText(3), "");
+    EXPECT_EQ(RowText(4), "a|b|c|d|e|f|g");
+    EXPECT_EQ(grid.Table().Cell(0, 1), "     Name");
+    EXPECT_EQ(grid.Table().Cell(0, 6), "     Gesendet");
+    EXPECT_EQ(grid.Table().Cell(18, 0), "18");
+
+    // 30 lines grow the table to 31 rows; a later 5-line list keeps them, emptied below.
+    home.Write("thirty.csv", Lines(30));
+    fakes.dialogs.results.push_back(QString::fromStdString(home.File("thirty.csv")));
+    Button(grid, "ToolButton3")->click();
+    EXPECT_EQ(grid.Table().RowCount(), 31);
+    EXPECT_EQ(grid.ListFileName, home.File("thirty.csv"));
+    EXPECT_EQ(fakes.dialogs.calls.back().filter, "CSV (*.csv)|*.csv|All|*.*");
+    EXPECT_EQ(fakes.dialogs.calls.back().initialPath, QString::fromStdString(ListPath()));
+
+    home.Write("five.csv", Lines(5));
+    fakes.dialogs.results.push_back(QString::fromStdString(home.File("five.csv")));
+    Button(grid, "ToolButton3")->click();
+    EXPECT_EQ(grid.Table().RowCount(), 31);
+    EXPECT_EQ(RowText(5), "Name5|Vorname5|a5@example.de|Thema|default|not send");
+    for (int r = 6; r <= 30; ++r) EXPECT_EQ(RowText(r), "") << r;
+    EXPECT_EQ(grid.Table().Cell(30, 0), "30");
+
+    // A cancelled dialog changes nothing.
+    fakes.dialogs.results.push_back(std::nullopt);
+    Button(grid, "ToolButton3")->click();
+    EXPECT_EQ(RowText(1), "Name1|Vorname1|a1@example.de|Thema|default|not send");
+}
+
+TEST_F(GridTest, MissingListOffersTheOpenDialog) {
+    fakes.dialogs.results.push_back(std::nullopt);
+    grid.FormShow();
+    ASSERT_EQ(fakes.dialogs.calls.size(), 1u);
+    EXPECT_FALSE(fakes.dialogs.calls[0].save);
+    EXPECT_EQ(fakes.dialogs.calls[0].initialPath, QString::fromStdString(ListPath()));
+    EXPECT_EQ(grid.Table().RowCount(), 19);
+    EXPECT_EQ(Column(0).back(), "18");
+
+    // A list named with other letter case is the list.
+    home.Write("ptdata/SendList.CSV", "Meier;Hans;\r\n");
+    grid.FormShow();
+    EXPECT_EQ(fakes.dialogs.calls.size(), 1u);
+    EXPECT_EQ(RowText(1), "Meier|Hans");
+}
+
+TEST_F(GridTest, UnreadableListShowsTheFileErrorAndLeavesTheTableCleared) {
+    WriteList("Meier;Hans;\r\n");
+    grid.FormShow();
+    ASSERT_EQ(RowText(1), "Meier|Hans");
+    // A file that cannot be read, whoever runs the test.
+    std::remove(ListPath().c_str());
+    ASSERT_EQ(symlink("/proc/self/clear_refs", ListPath().c_str()), 0);
+    grid.show();
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].kind, "Postira");
+    EXPECT_TRUE(fakes.messages.shown[0].text.startsWith("Datei " + QString::fromStdString(ListPath()) +
+                                                        " kann nicht geöffnet werden."));
+    EXPECT_EQ(RowText(1), "");
+}
+
+TEST_F(GridTest, SaveWritesTrimmedRowsThatHaveAFirstName) {
+    WriteList("old\r\n");
+    grid.FormShow();
+    grid.Table().EditCell(1, 1, "  Meier ");
+    grid.Table().EditCell(1, 2, "\tHans");
+    grid.Table().EditCell(1, 3, " h@x.de ");
+    grid.Table().EditCell(2, 1, "Ohne");
+    grid.Table().EditCell(2, 3, "o@x.de");
+    grid.Table().EditCell(2, 4, "Thema");
+    grid.Table().EditCell(4, 2, "Eva");
+    // A ";" typed into a cell would split the field on the next load.
+    grid.Table().EditCell(5, 2, "Anna; Berta");
+    grid.Table().EditCell(5, 3, "a@x.de;b@x.de");
+
+    const std::string target = home.File("saved.csv");
+    fakes.dialogs.results.push_back(QString::fromStdString(target));
+    Button(grid, "ToolButton4")->click();
+    ASSERT_EQ(fakes.dialogs.calls.size(), 1u);
+    EXPECT_TRUE(fakes.dialogs.calls[0].save);
+    EXPECT_EQ(fakes.dialogs.calls[0].filter, "CSV (*.csv)|*.csv|Alle|*.*");
+    EXPECT_EQ(fakes.dialogs.calls[0].initialPath, QString::fromStdString(ListPath()));
+    EXPECT_EQ(home.Read("saved.csv"), "Meier;Hans;h@x.de;;;;;\r\n"
+                                      ";Eva;;;;;;\r\n"
+                                      ";Anna, Berta;a@x.de,b@x.de;;;;;\r\n");
+    EXPECT_EQ(grid.ListFileName, target);
+    EXPECT_EQ(home.Read("ptdata/sendlist.csv"), "old\r\n");
+
+    // A cancelled save dialog writes nothing.
+    fakes.dialogs.results.push_back(std::nullopt);
+    grid.SaveList();
+    EXPECT_EQ(home.Read("saved.csv"), "Meier;Hans;h@x.de;;;;;\r\n"
+                                      ";Eva;;;;;;\r\n"
+                                      ";Anna, Berta;a@x.de,b@x.de;;;;;\r\n");
+}
+
+TEST_F(GridTest, NewListFillsDefaultsAndSavingItWritesNothing) {
+    WriteList(Lines(3));
+    grid.FormShow();
+    Button(grid, "ToolButton1")->click();
+    EXPECT_EQ(grid.Table().RowCount(), 19);
+    for (int r = 1; r <= 18; ++r) EXPECT_EQ(RowText(r), "||||default|not send") << r;
+    Button(grid, "ToolButton4")->click();
+    EXPECT_TRUE(fakes.dialogs.calls.empty());
+    EXPECT_TRUE(fakes.messages.shown.empty());
+    EXPECT_EQ(home.Read("ptdata/sendlist.csv"), Lines(3));
+}
+
+TEST_F(GridTest, ListsKeepTheirCharsetThroughLoadAndSave) {
+    // Windows-1252 (ü = FC, € = 80) is shown as such and written back byte for byte.
+    const std::string legacy = "M\xFCller;J\xFCrgen;j@x.de;Preis 5 \x80;default;not send;;\r\n";
+    WriteList(legacy);
+    grid.FormShow();
+    EXPECT_TRUE(grid.ListLegacy());
+    EXPECT_EQ(grid.Table().Cell(1, 1), "Müller");
+    EXPECT_EQ(grid.Table().Cell(1, 4), "Preis 5 €");
+    fakes.dialogs.results.push_back(QString::fromStdString(ListPath()));
+    grid.SaveList();
+    EXPECT_EQ(home.Read("ptdata/sendlist.csv"), legacy);
+
+    // UTF-8 with a byte order mark: the mark stays part of the first field.
+    const std::string utf8 = "\xEF\xBB\xBFM\xC3\xBCller;J\xC3\xBCrgen;;;;;;\r\n";
+    WriteList(utf8);
+    grid.FormShow();
+    EXPECT_FALSE(grid.ListLegacy());
+    EXPECT_EQ(grid.Table().Cell(1, 1), QChar(0xFEFF) + QStringLiteral("Müller"));
+    fakes.dialogs.results.push_back(QString::fromStdString(ListPath()));
+    grid.SaveList();
+    EXPECT_EQ(home.Read("ptdata/sendlist.csv"), utf8);
+}
+
+TEST_F(GridTest, HeaderPressesSortAscendingThenShowDescending) {
+    WriteList("Bauer;B;\r\nadler;A;\r\nClaus;C;\r\n");
+    grid.show();
+    grid.Table().SetRowCount(31);
+
+    PressHeader(grid, 1);
+    EXPECT_EQ(Column(1)[0], "adler");
+    EXPECT_EQ(Column(1)[1], "Bauer");
+    EXPECT_EQ(Column(1)[2], "Claus");
+    // The number travels with its row.
+    EXPECT_EQ(Column(0)[0], "2");
+    EXPECT_EQ(Column(0)[1], "1");
+    EXPECT_EQ(grid.Table().RowCount(), 31);
+    EXPECT_EQ(grid.Sort().MarkerFor(1), GridSort::Marker::Ascending);
+    EXPECT_EQ(grid.Sort().MarkerFor(2), GridSort::Marker::None);
+
+    PressHeader(grid, 1);
+    EXPECT_EQ(RowText(1), "Claus|C");
+    EXPECT_EQ(RowText(2), "Bauer|B");
+    EXPECT_EQ(RowText(3), "adler|A");
+    EXPECT_EQ(grid.Table().RowCount(), 20);
+    EXPECT_EQ(grid.Sort().MarkerFor(1), GridSort::Marker::Descending);
+
+    PressHeader(grid, 1);
+    EXPECT_EQ(Column(1)[0], "adler");
+    EXPECT_EQ(grid.Sort().MarkerFor(1), GridSort::Marker::Ascending);
+
+    // Another column starts with its ascending sort; the next renumbering gives 1, 2, 3 again.
+    PressHeader(grid, 2);
+    EXPECT_EQ(grid.Sort().SortColumn, 2);
+    EXPECT_EQ(grid.Sort().MarkerFor(1), GridSort::Marker::None);
+    Button(grid, "ToolButton5")->click();
+    EXPECT_EQ(Column(0)[0], "1");
+    EXPECT_EQ(Column(0)[2], "3");
+    grid.close();
+}
+
+TEST_F(GridTest, OtherPressesTakeTheMarkerButLeaveTheToggles) {
+    WriteList("Bauer;B;\r\nadler;A;\r\n");
+    grid.show();
+    PressHeader(grid, 1);
+    ASSERT_EQ(Column(1)[0], "adler");
+
+    // A right press on the header and a press on a cell only take the marker away.
+    PressHeader(grid, 3, Qt::RightButton);
+    EXPECT_EQ(grid.Sort().SortColumn, -1);
+    EXPECT_EQ(grid.Sort().MarkerFor(1), GridSort::Marker::None);
+    const QRect cell = grid.StringGrid1->visualRect(grid.Table().index(4, 4));
+    QTest::mouseClick(grid.StringGrid1->viewport(), Qt::LeftButton, {}, cell.center());
+    EXPECT_EQ(grid.Sort().SortColumn, -1);
+    EXPECT_TRUE(grid.Sort().ColumnToggle[1]);
+    EXPECT_FALSE(grid.Sort().ColumnToggle[5]);
+
+    // So the next press on "Name" still shows the descending order.
+    PressHeader(grid, 1);
+    EXPECT_EQ(Column(1)[0], "Bauer");
+    EXPECT_TRUE(grid.Sort().SortDescending);
+
+    // The corner cell sorts by the number column without touching a toggle.
+    QTest::mouseClick(grid.StringGrid1->findChild<QAbstractButton*>("CornerCell"), Qt::LeftButton);
+    EXPECT_EQ(grid.Sort().SortColumn, 0);
+    EXPECT_EQ(Column(1)[0], "Bauer");
+    grid.close();
+}
+
+TEST_F(GridTest, SentColumnSortsByTime) {
+    QLocale::setDefault(QLocale(QLocale::German, QLocale::Germany));
+    // In text order the January time would come first; in time order it is last.
+    WriteList("A;a;;;;08.12.2026 14:05:31;\r\n"
+              "B;b;;;;09.01.2027 08:00:00;\r\n"
+              "C;c;;;;08.12.2026 09:00:00;\r\n"
+              "D;d;;;;" + FormatSendTime(QDateTime(QDate(2025, 3, 1), QTime(7, 0))) + ";\r\n");
+    grid.FormShow();
+    grid.StringGrid1MouseDown(0, 6, true);
+    EXPECT_EQ(Column(1)[0], "D");
+    EXPECT_EQ(Column(1)[1], "C");
+    EXPECT_EQ(Column(1)[2], "A");
+    EXPECT_EQ(Column(1)[3], "B");
+    EXPECT_TRUE(fakes.messages.shown.empty());
+
+    // A cell that is no time stops the sort before a row moves, with no marker.
+    grid.Table().EditCell(2, 6, "not send");
+    EXPECT_FALSE(RunGuarded([&] { grid.StringGrid1MouseDown(0, 6, true); }));
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].kind, "Postira");
+    EXPECT_EQ(fakes.messages.shown[0].text, "'not send' ist keine gültige Datums- und Uhrzeitangabe");
+    EXPECT_EQ(Column(1)[0], "D");
+    EXPECT_EQ(Column(1)[1], "C");
+    EXPECT_EQ(grid.Sort().MarkerFor(6), GridSort::Marker::None);
+    EXPECT_FALSE(grid.Sort().ColumnToggle[6]);
+}
+
+TEST_F(GridTest, DescendingViewNeverLosesRows) {
+    WriteList("Bauer;B;\r\nadler;A;\r\n");
+    grid.FormShow();
+    grid.Table().SetRowCount(41);
+    grid.StringGrid1MouseDown(0, 1, true);
+
+    // An edit after the ascending sort makes the saved descending order stale: the next press sorts
+    // the edited rows afresh instead of putting the old copy over them.
+    grid.Table().setData(grid.Table().index(0, 1), "Anna");
+    grid.StringGrid1MouseDown(0, 1, true);
+    EXPECT_EQ(RowText(1), "adler|Anna");
+    EXPECT_EQ(grid.Sort().MarkerFor(1), GridSort::Marker::Ascending);
+
+    // A row below the sorted block (no name, so the sort did not take it) survives the descending view.
+    grid.Table().SetCell(35, 2, "Eva");
+    grid.Sort().MouseDown(0, 1, true);
+    EXPECT_EQ(RowText(1), "Bauer|B");
+    EXPECT_EQ(grid.Table().RowCount(), 36);
+    EXPECT_EQ(RowText(35), "|Eva");
+}
+
+TEST_F(GridTest, RowDeletionClampsTheRange) {
+    WriteList(Lines(10));
+    grid.FormShow();
+    grid.Table().SetRowCount(11);
+
+    AnswerDeletion("15", "20");
+    Button(grid, "ToolButton10")->click();
+    EXPECT_EQ(grid.Table().RowCount(), 10);
+    EXPECT_EQ(RowText(9), "Name9|Vorname9|a9@example.de|Thema|default|not send");
+
+    AnswerDeletion("2", "99");
+    Button(grid, "ToolButton10")->click();
+    EXPECT_EQ(grid.Table().RowCount(), 2);
+    EXPECT_EQ(Column(1), std::vector<std::string>{"Name1"});
+
+    AnswerDeletion("1", "10");
+    Button(grid, "ToolButton10")->click();
+    EXPECT_EQ(grid.Table().RowCount(), 2);
+    EXPECT_EQ(RowText(1), "");
+    EXPECT_EQ(Column(0), std::vector<std::string>{"1"});
+}
+
+TEST_F(GridTest, RowDeletionOfTheCurrentRowAndCancel) {
+    WriteList(Lines(5));
+    grid.FormShow();
+    grid.Table().SetRowCount(6);
+    grid.StringGrid1MouseDown(0, 1, true);  // a sort that the deletion forgets
+    grid.SetCurrentCell(2, 3);
+    onModal = [](QDialog& dialog) {
+        auto& ask = dynamic_cast<TFormLoeschen&>(dialog);
+        ask.FormShow();
+        ask.CheckBox1->click();
+        ask.BitBtn1->click();
+    };
+    Button(grid, "ToolButton10")->click();
+    EXPECT_EQ(Column(1), (std::vector<std::string>{"Name1", "Name3", "Name4", "Name5"}));
+    EXPECT_EQ(grid.CurrentRow(), 2);
+    EXPECT_EQ(grid.CurrentColumn(), 3);
+    EXPECT_FALSE(grid.Sort().SortActive);
+
+    // Cancel and the window's close button delete nothing, and nothing is renumbered.
+    grid.Table().SetCell(1, 0, "x");
+    for (auto close : {std::function<void(TFormLoeschen&)>([](TFormLoeschen& ask) { ask.BitBtn2->click(); }),
+                       std::function<void(TFormLoeschen&)>([](TFormLoeschen& ask) { ask.close(); })}) {
+        onModal = [close](QDialog& dialog) {
+            auto& ask = dynamic_cast<TFormLoeschen&>(dialog);
+            ask.show();
+            ask.EditVon->setText("1");
+            ask.EditBis->setText("3");
+            close(ask);
+        };
+        Button(grid, "ToolButton10")->click();
+        EXPECT_EQ(grid.Table().RowCount(), 5);
+        EXPECT_EQ(grid.Table().Cell(1, 0), "x");
+    }
+}
+
+TEST_F(GridTest, CopyPasteAndFilePathWorkOnTheCurrentCell) {
+    WriteList("Meier;Hans;\r\n");
+    grid.FormShow();
+    grid.SetCurrentCell(1, 1);
+    Button(grid, "ToolButton7")->click();
+    EXPECT_EQ(fakes.clipboard.Text(), "Meier");
+
+    grid.SetCurrentCell(2, 3);
+    fakes.clipboard.SetText("erste Zeile; mit Semikolon\r\nzweite Zeile");
+    Button(grid, "ToolButton8")->click();
+    EXPECT_EQ(grid.Table().Cell(2, 3), "erste Zeile, mit Semikolon");
+    fakes.clipboard.SetText("");
+    grid.SetCurrentCell(1, 2);
+    Button(grid, "ToolButton8")->click();
+    EXPECT_EQ(grid.Table().Cell(1, 2), "");
+
+    // The file dialog starts where it was last; the path goes into whatever cell is current.
+    grid.SetCurrentCell(1, 5);
+    fakes.dialogs.results.push_back(QStringLiteral("/home/anna/texte/angebot.txt"));
+    Button(grid, "ToolButton12")->click();
+    EXPECT_EQ(grid.Table().Cell(1, 5), "/home/anna/texte/angebot.txt");
+    grid.SetCurrentCell(1, 7);
+    fakes.dialogs.results.push_back(std::nullopt);
+    Button(grid, "ToolButton12")->click();
+    EXPECT_EQ(grid.Table().Cell(1, 7), "");
+    EXPECT_EQ(fakes.dialogs.calls.back().initialPath, "/home/anna/texte/angebot.txt");
+    EXPECT_EQ(fakes.dialogs.calls.back().filter, "CSV (*.csv)|*.csv|All|*.*");
+}
+
+TEST_F(GridTest, CellEditorAndTableStayInStep) {
+    WriteList("Meier;Hans;\r\n");
+    grid.show();
+    grid.SetCurrentCell(2, 1);
+    // The cell's editor opens as soon as the cell is current (closed editors may still wait for deletion).
+    QLineEdit* editor = nullptr;
+    for (QLineEdit* candidate : grid.StringGrid1->viewport()->findChildren<QLineEdit*>()) {
+        if (candidate->isVisible()) editor = candidate;
+    }
+    ASSERT_NE(editor, nullptr);
+    // Every keystroke reaches the table, so a toolbar command sees what the cell shows.
+    QTest::keyClicks(editor, "Schulz");
+    EXPECT_EQ(grid.Table().Cell(2, 1), "Schulz");
+    // Typing in the middle stays in the middle: the table does not push its text back into the editor.
+    QTest::keyClick(editor, Qt::Key_Home);
+    QTest::keyClicks(editor, "XY");
+    EXPECT_EQ(grid.Table().Cell(2, 1), "XYSchulz");
+    QTest::keyClick(editor, Qt::Key_Delete);
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(grid.Table().Cell(2, 1), "XYhulz");
+    QTest::keyClick(editor, Qt::Key_Home);
+    QTest::keyClicks(editor, "Sc");
+    QTest::keyClick(editor, Qt::Key_Delete);
+    QTest::keyClick(editor, Qt::Key_Delete);
+    EXPECT_EQ(grid.Table().Cell(2, 1), "Schulz");
+    Button(grid, "ToolButton7")->click();
+    EXPECT_EQ(fakes.clipboard.Text(), "Schulz");
+    // A command that changes the cell shows in the open editor, and leaving the cell keeps it.
+    fakes.clipboard.SetText("Bauer");
+    Button(grid, "ToolButton8")->click();
+    EXPECT_EQ(editor->text(), "Bauer");
+    grid.SetCurrentCell(1, 1);
+    EXPECT_EQ(grid.Table().Cell(2, 1), "Bauer");
+    grid.close();
+}
+
+TEST_F(GridTest, InsertRowAndClearList) {
+    WriteList(Lines(2));
+    grid.FormShow();
+    Button(grid, "ToolButton5")->click();
+    EXPECT_EQ(grid.Table().RowCount(), 20);
+    EXPECT_EQ(Column(0).back(), "19");
+
+    fakes.messages.AnswerQuestions({false, true});
+    Button(grid, "ToolButton11")->click();
+    EXPECT_EQ(fakes.messages.shown.back().kind, "Bestätigung");
+    EXPECT_EQ(fakes.messages.shown.back().text, "Liste löschen?");
+    EXPECT_EQ(RowText(1), "Name1|Vorname1|a1@example.de|Thema|default|not send");
+    Button(grid, "ToolButton11")->click();
+    EXPECT_EQ(RowText(1), "");
+    EXPECT_EQ(grid.Table().RowCount(), 20);
+    EXPECT_EQ(Column(0).back(), "19");
+    EXPECT_EQ(home.Read("ptdata/sendlist.csv"), Lines(2));
+
+    // At the table's capacity no row can be added.
+    ASSERT_TRUE(grid.Table().SetRowCount(GridModel::kMaxRowCount));
+    Button(grid, "ToolButton5")->click();
+    EXPECT_EQ(fakes.messages.shown.back().kind, "Warnung");
+    EXPECT_EQ(fakes.messages.shown.back().text, "Zeilenlimit erreicht. Keine neue Zeile möglich!");
+    EXPECT_EQ(grid.Table().RowCount(), GridModel::kMaxRowCount);
+}
+
+TEST_F(GridTest, HelpCloseAndResize) {
+    WriteList(Lines(1));
+    QSignalSpy help(&grid, &TFormGrid::HelpContextRequested);
+    grid.show();
+    QTest::keyClick(grid.StringGrid1, Qt::Key_F1);
+    Button(grid, "ToolButton14")->click();
+    ASSERT_EQ(help.count(), 2);
+    EXPECT_EQ(help[0][0].toInt(), 100);
+    EXPECT_EQ(help[1][0].toInt(), 100);
+
+    grid.resize(900, 500);
+    EXPECT_EQ(grid.StringGrid1->horizontalHeader()->sectionSize(3), (grid.StringGrid1->width() - 55) / 7);
+    EXPECT_EQ(grid.StringGrid1->verticalHeader()->width(), 30);
+
+    Button(grid, "ToolButton15")->click();
+    EXPECT_FALSE(grid.isVisible());
+}
+
+TEST_F(GridTest, HostileListFilesLoadWithoutHarm) {
+    // Binary bytes, lone CRs, zero bytes, hundreds of separators.
+    std::string binary;
+    for (int i = 0; i < 20000; ++i) binary += static_cast<char>((i * 7919) % 256);
+    binary += std::string(700, ';') + "x\r\n" + std::string("\0\0;\0", 4);
+    WriteList(binary);
+    grid.FormShow();
+    EXPECT_GE(grid.Table().RowCount(), 19);
+    grid.StringGrid1MouseDown(0, 1, true);
+    grid.StringGrid1MouseDown(0, 1, true);
+
+    // A hundred thousand lines, every one numbered and readable.
+    WriteList(Lines(100000));
+    grid.FormShow();
+    EXPECT_EQ(grid.Table().RowCount(), 100001);
+    EXPECT_EQ(grid.Table().Cell(100000, 0), "100000");
+    EXPECT_GT(grid.StringGrid1->verticalHeader()->width(), 30);
+}
+
+}  // namespace
