@@ -273,3 +273,25 @@ TEST(MessageWriterLayout, TextPartsAndRawHeaders) {
               std::string::npos);
     EXPECT_TRUE(text.ends_with("\r\n\r\n..zwei\r\n\r\n--=_NextPart_2rfkquibsadvnqw3nerasdf--\r\n"));
 }
+
+TEST(MessageWriterHeaders, AddressesKeepTheHeaderSyntaxAndCarryNoRaw8BitBytes) {
+    TIdMessage message;
+    message.Date = kFixedDate;
+    message.From.Name = "J\xC3\xBCrgen";
+    message.From.Address = "j@example.org";
+    message.Sender = message.From;
+    message.Recipients.Add().Address = "john doe@example.net";
+    const std::string header = Written(message);
+    EXPECT_NE(header.find("\r\nTo: \"john doe\"@example.net\r\n"), std::string::npos) << header;
+    for (char c : header) ASSERT_LT(static_cast<unsigned char>(c), 128) << header;
+    const size_t sender = header.find("\r\nSender: =?");
+    ASSERT_NE(sender, std::string::npos) << header;
+    EXPECT_EQ(header.substr(header.find("\r\n", sender + 2) - 18, 18), "?= <j@example.org>");
+}
+
+TEST(MessageWriterLayout, SixteenMegabyteBodyLineGoesOutWhole) {
+    TIdMessage message;
+    FillLikeTheProgram(message, {std::string(16 * 1024 * 1024, 'a'), "."});
+    const std::string text = Written(message);
+    EXPECT_TRUE(text.ends_with("\r\n\r\n" + std::string(16 * 1024 * 1024, 'a') + "\r\n..\r\n"));
+}
