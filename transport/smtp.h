@@ -31,7 +31,8 @@ public:
     std::string Password;
     std::string HeloName;   // empty: the computer's host name
     std::string MailAgent;  // "X-Mailer" value; empty: no such header
-    // Limits of the waits for replies, in ms; 0: no limit.
+    // Limits of the waits for replies, in ms; 0: no limit. ReplyTimeLimit also bounds each wait of a
+    // send for the server to take more data; it applies from the next OpenSession on.
     int32_t ReplyTimeLimit = kReplyTimeLimitMs;
     int32_t DataEndTimeLimit = kDataEndTimeLimitMs;
 
@@ -63,6 +64,9 @@ private:
     // Writes the line and reads one reply, awaited at most limitMs (0: no limit).
     int16_t Command(const std::string& line, const std::vector<int16_t>& expected, int32_t limitMs);
     int16_t ReadReplyWithin(const std::vector<int16_t>& expected, int32_t limitMs);
+    // A server that stops reading must not hold a send for ever either: a send call that cannot hand
+    // over a single byte within ReplyTimeLimit fails with a socket error.
+    void LimitSendWaits();
     void CollectAuthSchemes();
 
     TAuthenticationType authenticationType_ = atNone;

@@ -295,3 +295,69 @@ TEST(MessageWriterLayout, SixteenMegabyteBodyLineGoesOutWhole) {
     const std::string text = Written(message);
     EXPECT_TRUE(text.ends_with("\r\n\r\n" + std::string(16 * 1024 * 1024, 'a') + "\r\n..\r\n"));
 }
+
+TEST(MessageWriterLayout, OtherLayoutsAndTheNotificationsAroundTheBody) {
+    TempDir dir;
+    dir.Write("a.bin", "abc");
+    {
+        SCOPED_TRACE("uuencode: body lines, then each attachment's data, no boundaries");
+        TIdMessage message;
+        message.Date = kFixedDate;
+        message.SetEncoding(meUU);
+        message.Body = {".x"};
+        message.PartList.Add<TIdAttachment>(dir.File("a.bin"));
+        const std::string text = Written(message);
+        EXPECT_EQ(text.find("Content-Type"), std::string::npos);
+        EXPECT_TRUE(text.ends_with("\r\n\r\n..x\r\n\r\nbegin 660 a.bin\r\n#86)C\r\n`\r\nend\r\n\r\n")) << text;
+    }
+    {
+        SCOPED_TRACE("related attachment, two text parts, charset, hook");
+        TIdMessage message;
+        message.Date = kFixedDate;
+        message.CharSet = "utf-8";
+        message.OnInitializeISO = [](TTransfer&, char& letter, std::string& charset) {
+            letter = 'B';
+            charset = "UTF-8";
+        };
+        message.Subject = "\xC3\xA4";
+        message.PartList.Add<TIdText>().Body = {"eins"};
+        message.PartList.Add<TIdText>().Body = {"zwei"};
+        message.PartList.Add<TIdAttachment>(dir.File("a.bin")).ExtraHeaders.SetHeaderValue("Content-ID", "<bild>");
+        std::vector<std::string> statuses;
+        std::vector<std::string> work;
+        CaptureChannel channel;
+        TIdMessageClient writer;
+        writer.SetIOHandler(&channel, false);
+        writer.OnStatus = [&](TIdStatus status, const std::string& text) {
+            if (status == hsStatusText) statuses.push_back(text);
+        };
+        writer.OnWorkBegin = [&](TWorkMode) { work.push_back("begin"); };
+        writer.OnWorkEnd = [&](TWorkMode) { work.push_back("end"); };
+        writer.WriteMessage(message);
+        writer.FlushOutput();
+        writer.SetIOHandler(nullptr, false);
+        const std::string& text = channel.bytes;
+        EXPECT_NE(text.find("Subject: =?UTF-8?B?w6Q=?=\r\n"), std::string::npos) << text;
+        EXPECT_NE(text.find("Content-Type: multipart/related; type=\"multipart/alternative\";\r\n boundary="
+                            "\"=_NextPart_2relrfksadvnqquibw3nerasdf\";\r\n\tcharset=\"utf-8\"\r\nMIME-Version: 1.0\r\n"),
+                  std::string::npos)
+            << text;
+        EXPECT_NE(text.find("--=_NextPart_2relrfksadvnqquibw3nerasdf\r\nContent-Type: multipart/alternative; \r\n"
+                            "        boundary=\"=_NextPart_2altrfkquibsadvnqw3nerasdf\"\r\n\r\n"
+                            "--=_NextPart_2altrfkquibsadvnqw3nerasdf\r\n"),
+                  std::string::npos);
+        EXPECT_NE(text.find("Content-Disposition: attachment;\r\n        filename=\"a.bin\"\r\nContent-ID: <bild>\r\n\r\n"
+                            "YWJj\r\n\r\n--=_NextPart_2relrfksadvnqquibw3nerasdf--\r\n"),
+                  std::string::npos);
+        EXPECT_EQ(statuses, (std::vector<std::string>{"Text wird codiert", "Text wird codiert", "Anlage wird codiert"}));
+        EXPECT_EQ(work, (std::vector<std::string>{"begin", "end"}));
+    }
+    {
+        SCOPED_TRACE("raw message: headers and body as they are, stuffed");
+        TIdMessage message;
+        message.NoEncode = true;
+        message.RawHeaders.Add("Subject: roh");
+        message.Body = {".", "\xFC"};
+        EXPECT_EQ(Written(message), "Subject: roh\r\n\r\n..\r\n\xFC\r\n");
+    }
+}

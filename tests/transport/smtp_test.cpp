@@ -312,3 +312,51 @@ TEST(SmtpSessionErrors, VanishedAttachmentEndsTheMessageUnterminated) {
     const std::string received = server.Received();
     EXPECT_TRUE(received.ends_with("filename=\"weg.bin\"\r\n\r\nQUIT\r\n")) << received;
 }
+
+TEST(SmtpSessionErrors, ServerThatStopsReadingEndsTheSendWithAnError) {
+    TempDir dir;
+    // More than the socket buffers of both ends hold, so that the sends must wait for the server.
+    dir.Write("gross.bin", std::string(40 * 1024 * 1024, 'x'));
+    ScriptedSmtpServer server(With(kGreeting, {Expect("RSET"), Reply("250 reset"), ExpectAny(), Reply("250 ok"),
+                                               ExpectAny(), Reply("250 ok"), Expect("DATA"), Reply("354 go"),
+                                               Wait(3000), Silent()}));
+    TIdSMTP smtp;
+    Prepare(smtp, server, atNone);
+    smtp.ReplyTimeLimit = 500;
+    smtp.DataEndTimeLimit = 2000;
+    TIdMessage message;
+    message.From.SetText("a@example.org");
+    message.Recipients.SetFromText("b@example.org");
+    message.PartList.Add<TIdAttachment>(dir.File("gross.bin"));
+    smtp.OpenSession(1000);
+    EXPECT_THROW(smtp.SendMail(message), EIdSocketError);
+    try {
+        smtp.CloseSession();
+    } catch (const EIdException&) {
+        // The QUIT cannot get through either; the connection is closed all the same.
+    }
+    EXPECT_FALSE(smtp.IsConnected());
+    EXPECT_TRUE(server.Finish());
+}
+
+TEST(SmtpSession, StreamOverTheConnectionAndClosingAClosedSession) {
+    ScriptedSmtpServer server({Send("0123456789"), Expect("abc")});
+    TIdSMTP smtp;
+    std::vector<TIdStatus> stages;
+    smtp.OnStatus = [&](TIdStatus status, const std::string&) { stages.push_back(status); };
+    smtp.CloseSession();  // never connected: no QUIT, no error, the close is still told
+    EXPECT_EQ(stages, (std::vector<TIdStatus>{hsDisconnecting, hsDisconnected}));
+    smtp.Host = server.Host();
+    smtp.Port = server.Port();
+    smtp.OpenConnection(1000);
+    TIdTCPStream stream(smtp);
+    std::iostream io(&stream);
+    char bytes[7] = {};
+    io.read(bytes, 6);
+    EXPECT_EQ(std::string(bytes, 6), "012345");
+    EXPECT_EQ(io.tellg(), std::streampos(-1));
+    io << "abc\r\n" << std::flush;
+    smtp.CloseConnection();
+    EXPECT_TRUE(server.Finish());
+    EXPECT_EQ(server.Received(), "abc\r\n");
+}
