@@ -6,6 +6,8 @@
 
 #include "transport/smtp.h"
 
+#include "bench/loopback_listener.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/resource.h>
@@ -30,16 +32,7 @@ namespace {
 class SmtpSink {
 public:
     SmtpSink() {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) == -1 || listen(listener_, 1) == -1 ||
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) == -1) {
-            throw std::runtime_error("sink cannot listen");
-        }
-        port_ = ntohs(address.sin_port);
+        listener_ = ListenOnLoopback(port_);
         thread_ = std::thread([this] { Serve(); });
     }
     ~SmtpSink() {

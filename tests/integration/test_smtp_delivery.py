@@ -16,6 +16,8 @@ import sys
 import tempfile
 import threading
 
+from results import Results
+
 BUILD = os.environ.get("POSTIRA_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 SOURCE = os.environ.get("POSTIRA_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 RUN = os.path.join(BUILD, "cli", "postira-run")
@@ -24,16 +26,8 @@ PEER = os.path.join(SOURCE, "scripts", "smtp_peer.py")
 USER = "absender@example.org"
 PASSWORD = "geheim"
 
-failures = []
-passed = 0
-
-
-def check(condition, what):
-    global passed
-    if condition:
-        passed += 1
-    else:
-        failures.append(what)
+results = Results()
+check = results.check
 
 
 class Peer:
@@ -193,10 +187,7 @@ def main():
               "wrong password: exit %d, %r" % (result.returncode, result.stdout))
         check(not [n for n in os.listdir(refused) if n.endswith(".eml")], "wrong password: a mail was stored")
 
-    for failure in failures:
-        print("FAIL:", failure)
-    print("%d passed, %d failed" % (passed, len(failures)))
-    return 1 if failures else 0
+    return results.finish()
 
 
 if __name__ == "__main__":

@@ -21,6 +21,12 @@ constexpr std::time_t kFixedDate = 1796716540;
 const Script kGreeting = {Reply("220 ready"), Expect("EHLO client.example"),
                           Reply("250-host\n250-AUTH LOGIN PLAIN\n250 HELP")};
 
+// AUTH LOGIN with the given last reply, not looking at the user name and password.
+Script LoginAnswered(const std::string& lastReply) {
+    return {Expect("AUTH LOGIN"), Reply("334 x"), ExpectAny(), Reply("334 y"), ExpectAny(), Reply(lastReply)};
+}
+const Script kAnyLogin = LoginAnswered("235 ok");
+
 Script With(Script script, const Script& more) {
     script.insert(script.end(), more.begin(), more.end());
     return script;
@@ -106,8 +112,7 @@ TEST(SmtpSession, LoginOnlyWhenAskedAndOffered) {
         Script script = {Reply("220 ready"), Expect("EHLO client.example"), Reply(c.ehloReply), Expect("RSET"),
                          Reply("250 reset")};
         if (c.login) {
-            script = With(script, {Expect("AUTH LOGIN"), Reply("334 x"), ExpectAny(), Reply("334 y"), ExpectAny(),
-                                   Reply("235 ok")});
+            script = With(script, kAnyLogin);
         }
         ScriptedSmtpServer server(With(With(script, kEnvelope), {Expect("QUIT")}));
         TIdSMTP smtp;
@@ -184,9 +189,8 @@ TEST(SmtpSessionErrors, RefusedGreetingAndRefusedLoginClose) {
         EXPECT_EQ(server.Received(), "QUIT\r\n");
     }
     {
-        ScriptedSmtpServer server(With(kGreeting, {Expect("RSET"), Reply("250 reset"), Expect("AUTH LOGIN"),
-                                                   Reply("334 x"), ExpectAny(), Reply("334 y"), ExpectAny(),
-                                                   Reply("535 wrong password"), Expect("QUIT")}));
+        ScriptedSmtpServer server(With(With(kGreeting, {Expect("RSET"), Reply("250 reset")}),
+                                       With(LoginAnswered("535 wrong password"), {Expect("QUIT")})));
         TIdSMTP smtp;
         Prepare(smtp, server);
         TIdMessage message;
@@ -222,14 +226,11 @@ TEST(SmtpSessionErrors, ServerClosingMidTransactionRaises) {
 }
 
 TEST(SmtpSessionErrors, ANewConnectionLogsInAgainAfterTheServerClosedTheOldOne) {
-    ScriptedSmtpServer server(With(kGreeting, {Expect("RSET"), Reply("250 reset"), Expect("AUTH LOGIN"),
-                                               Reply("334 x"), ExpectAny(), Reply("334 y"), ExpectAny(),
-                                               Reply("235 ok"), Expect("MAIL FROM:<absender@example.org>"),
-                                               Reply("421 shutting down"), Close()}));
-    server.AddConnection(With(kGreeting, {Expect("RSET"), Reply("250 reset"), Expect("AUTH LOGIN"), Reply("334 x"),
-                                          ExpectAny(), Reply("334 y"), ExpectAny(), Reply("235 ok"),
-                                          Expect("MAIL FROM:<absender@example.org>"), Reply("550 stop here"),
-                                          Expect("QUIT")}));
+    const Script loggedIn = With(kGreeting, With({Expect("RSET"), Reply("250 reset")}, kAnyLogin));
+    ScriptedSmtpServer server(
+        With(loggedIn, {Expect("MAIL FROM:<absender@example.org>"), Reply("421 shutting down"), Close()}));
+    server.AddConnection(
+        With(loggedIn, {Expect("MAIL FROM:<absender@example.org>"), Reply("550 stop here"), Expect("QUIT")}));
     TIdSMTP smtp;
     Prepare(smtp, server);
     TIdMessage message;
