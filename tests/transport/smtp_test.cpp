@@ -203,23 +203,54 @@ TEST(SmtpSessionErrors, RefusedGreetingAndRefusedLoginClose) {
     }
 }
 
-TEST(SmtpSessionErrors, ServerClosingMidTransactionRaises) {
-    const std::vector<Script> cases = {
-        With(kGreeting, {Expect("RSET"), Reply("250 reset"), Expect("MAIL FROM:<absender@example.org>"), Close()}),
-        With(kGreeting, {Expect("RSET"), Reply("250 ok"), Expect("MAIL FROM:<absender@example.org>"), Reply("250 ok"),
-                         ExpectAny(), Reply("250 ok"), ExpectAny(), Reply("250 ok"), ExpectAny(), Reply("250 ok"),
-                         ExpectAny(), Reply("250 ok"), Expect("DATA"), Reply("354 go"), ReadUntil("."), Close()}),
-        With(kGreeting, {Expect("RSET"), Send("garbage without line end"), Close()}),
+TEST(SmtpSessionErrors, MisbehavingServersEndTheSendWithOneError) {
+    constexpr int kConnectionError = -1;
+    struct Case {
+        std::string name;
+        Script script;
+        int code;  // the reply code of the protocol error, or kConnectionError
+        bool noRecipients = false;
     };
-    for (size_t i = 0; i < cases.size(); ++i) {
-        SCOPED_TRACE(i);
-        ScriptedSmtpServer server(cases[i]);
+    const Script upToData = {Expect("RSET"), Reply("250 ok"), Expect("MAIL FROM:<absender@example.org>"),
+                             Reply("250 ok"), ExpectAny(), Reply("250 ok"), ExpectAny(), Reply("250 ok"), ExpectAny(),
+                             Reply("250 ok"), ExpectAny(), Reply("250 ok"), Expect("DATA")};
+    const std::vector<Case> cases = {
+        {"closes after MAIL FROM",
+         With(kGreeting, {Expect("RSET"), Reply("250 reset"), Expect("MAIL FROM:<absender@example.org>"), Close()}),
+         kConnectionError},
+        {"closes after DATA", With(kGreeting, With(upToData, {Reply("354 go"), Close()})), kConnectionError},
+        {"closes after the final dot", With(kGreeting, With(upToData, {Reply("354 go"), ReadUntil("."), Close()})),
+         kConnectionError},
+        {"garbage without line end", With(kGreeting, {Expect("RSET"), Send("garbage without line end"), Close()}),
+         kConnectionError},
+        {"wrong code for DATA", With(kGreeting, With(upToData, {Reply("250 sure")})), 250},
+        {"garbage as a reply", With(kGreeting, {Expect("RSET"), Reply("250 ok"), ExpectAny(), Reply("hello there")}), 0},
+        {"no recipients at all",
+         With(kGreeting, {Expect("RSET"), Reply("250 ok"), ExpectAny(), Reply("250 ok"), Expect("DATA"),
+                          Reply("503 need RCPT")}),
+         503, true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedSmtpServer server(c.script);
         TIdSMTP smtp;
         Prepare(smtp, server, atNone);
         TIdMessage message;
         Fill(message);
+        if (c.noRecipients) {
+            message.Recipients.Clear();
+            message.CCList.Clear();
+            message.BccList.Clear();
+        }
         smtp.OpenSession(1000);
-        EXPECT_THROW(smtp.SendMail(message), EIdException);
+        try {
+            smtp.SendMail(message);
+            ADD_FAILURE() << "no error raised";
+        } catch (const EIdProtocolReplyError& error) {
+            EXPECT_EQ(error.ReplyErrorCode(), c.code);
+        } catch (const EIdException& error) {
+            EXPECT_EQ(c.code, kConnectionError) << error.what();
+        }
         smtp.CloseSession();
         EXPECT_TRUE(server.Finish());
     }
