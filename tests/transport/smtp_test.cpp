@@ -51,6 +51,17 @@ void Fill(TIdMessage& message) {
     message.Date = kFixedDate;
 }
 
+// A client prepared for the server with a filled message, its session open.
+struct OpenClient {
+    OpenClient(const ScriptedSmtpServer& server, TAuthenticationType auth = atLogin) {
+        Prepare(smtp, server, auth);
+        Fill(message);
+        smtp.OpenSession(1000);
+    }
+    TIdSMTP smtp;
+    TIdMessage message;
+};
+
 const std::string kMessageText = "From: \"Anna Absender\" <absender@example.org>\r\nSubject: Test\r\n"
                                  "To: to@example.net\r\nCc: cc1@example.net, cc2@example.net\r\n"
                                  "Date: " + FormatInternetDate(kFixedDate) + "\r\nX-Priority: 3\r\n"
@@ -115,11 +126,8 @@ TEST(SmtpSession, LoginOnlyWhenAskedAndOffered) {
             script = With(script, kAnyLogin);
         }
         ScriptedSmtpServer server(With(With(script, kEnvelope), {Expect("QUIT")}));
-        TIdSMTP smtp;
-        Prepare(smtp, server, c.auth);
-        TIdMessage message;
-        Fill(message);
-        smtp.OpenSession(1000);
+        OpenClient client(server, c.auth);
+        auto& [smtp, message] = client;
         smtp.SendMail(message);
         smtp.CloseSession();
         EXPECT_TRUE(server.Finish());
@@ -131,11 +139,8 @@ TEST(SmtpSession, EhloRefusedFallsBackToHeloWithoutLoginAndResetRefusalIsIgnored
                                     Expect("HELO client.example"), Reply("250 hello"), Expect("RSET"),
                                     Reply("500 command unrecognized")},
                                    With(kEnvelope, {Expect("QUIT")})));
-    TIdSMTP smtp;
-    Prepare(smtp, server);
-    TIdMessage message;
-    Fill(message);
-    smtp.OpenSession(1000);
+    OpenClient client(server);
+    auto& [smtp, message] = client;
     EXPECT_TRUE(smtp.SupportedAuthSchemes().empty());
     smtp.SendMail(message);
     smtp.CloseSession();
@@ -191,11 +196,8 @@ TEST(SmtpSessionErrors, RefusedGreetingAndRefusedLoginClose) {
     {
         ScriptedSmtpServer server(With(With(kGreeting, {Expect("RSET"), Reply("250 reset")}),
                                        With(LoginAnswered("535 wrong password"), {Expect("QUIT")})));
-        TIdSMTP smtp;
-        Prepare(smtp, server);
-        TIdMessage message;
-        Fill(message);
-        smtp.OpenSession(1000);
+        OpenClient client(server);
+        auto& [smtp, message] = client;
         EXPECT_THROW(smtp.SendMail(message), EIdProtocolReplyError);
         EXPECT_FALSE(smtp.LoggedIn());
         smtp.CloseSession();
@@ -233,16 +235,13 @@ TEST(SmtpSessionErrors, MisbehavingServersEndTheSendWithOneError) {
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedSmtpServer server(c.script);
-        TIdSMTP smtp;
-        Prepare(smtp, server, atNone);
-        TIdMessage message;
-        Fill(message);
+        OpenClient client(server, atNone);
+        auto& [smtp, message] = client;
         if (c.noRecipients) {
             message.Recipients.Clear();
             message.CCList.Clear();
             message.BccList.Clear();
         }
-        smtp.OpenSession(1000);
         try {
             smtp.SendMail(message);
             ADD_FAILURE() << "no error raised";
@@ -262,11 +261,8 @@ TEST(SmtpSessionErrors, ANewConnectionLogsInAgainAfterTheServerClosedTheOldOne) 
         With(loggedIn, {Expect("MAIL FROM:<absender@example.org>"), Reply("421 shutting down"), Close()}));
     server.AddConnection(
         With(loggedIn, {Expect("MAIL FROM:<absender@example.org>"), Reply("550 stop here"), Expect("QUIT")}));
-    TIdSMTP smtp;
-    Prepare(smtp, server);
-    TIdMessage message;
-    Fill(message);
-    smtp.OpenSession(1000);
+    OpenClient client(server);
+    auto& [smtp, message] = client;
     EXPECT_THROW(smtp.SendMail(message), EIdProtocolReplyError);
     // The server's close is noticed by a read; the caller then finds the session closed and opens anew.
     EXPECT_THROW(smtp.ReadLine(), EIdConnClosedGracefully);
