@@ -8,6 +8,7 @@
 #include "listedit/form_grid.h"
 #include "listedit/form_import.h"
 #include "listedit/form_loeschen.h"
+#include "mailing/smtp_transport.h"
 #include "ui/icons.h"
 #include "ui/services.h"
 
@@ -45,6 +46,7 @@ int main(int argc, char** argv) {
     HelpManager::Instance().SetWinHelpTester(&winHelpTester);
 
     TFormNewMail mainWindow;
+    mainWindow.SetTransportFactory([] { return CreateSmtpTransport(); });
     TAboutBox about(&mainWindow);
     TFormGrid grid(&mainWindow);
     TFormLoeschen deleteRows(&mainWindow);

@@ -8,6 +8,8 @@
 
 #include <benchmark/benchmark.h>
 
+#include "bench/loopback_listener.h"
+
 #include <arpa/inet.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
@@ -24,16 +26,7 @@ namespace {
 class MessageSink {
 public:
     MessageSink() {
-        listener_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-        sockaddr_in address{};
-        address.sin_family = AF_INET;
-        address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-        socklen_t size = sizeof address;
-        if (bind(listener_, reinterpret_cast<sockaddr*>(&address), size) == -1 || listen(listener_, 1) == -1 ||
-            getsockname(listener_, reinterpret_cast<sockaddr*>(&address), &size) == -1) {
-            throw std::runtime_error("sink cannot listen");
-        }
-        port_ = ntohs(address.sin_port);
+        listener_ = ListenOnLoopback(port_);
         thread_ = std::thread([this] { Serve(); });
     }
     ~MessageSink() {

@@ -43,17 +43,19 @@ STANDARD_TEXT = [
 ]
 
 
-def start_peer(store: Path):
-    """Starts the SMTP peer and returns (process, port)."""
+def start_peer(store: Path, lifetime: int):
+    """Starts the SMTP peer and returns (process, port). The peer ends by itself after `lifetime` seconds,
+    so that it can never be left behind."""
     peer = subprocess.Popen(
-        ["/usr/bin/python3", str(HERE / "smtp_peer.py"), "--store", str(store),
-         "--user", DEMO_USER, "--password", DEMO_PASSWORD],
+        ["/usr/bin/python3", str(HERE / "smtp_peer.py"), str(store), "--user", DEMO_USER,
+         "--password", DEMO_PASSWORD, "--lifetime", str(lifetime)],
         stdout=subprocess.PIPE, text=True, start_new_session=True)
-    line = peer.stdout.readline().strip()
-    if not line.isdigit():
+    words = peer.stdout.readline().split()
+    if len(words) != 2 or words[0] != "PORT" or not words[1].isdigit():
         peer.kill()
+        peer.wait()
         raise SystemExit("Der Demo-Mailserver ist nicht gestartet.")
-    return peer, int(line)
+    return peer, int(words[1])
 
 
 def stop_peer(peer):
@@ -107,7 +109,8 @@ def main() -> int:
     runtime.mkdir(mode=0o700)
     env = dict(os.environ, XDG_DATA_HOME=str(home), XDG_RUNTIME_DIR=str(runtime))
 
-    peer, port = start_peer(store)
+    # The window may stay open for a long session; a headless run is over in seconds.
+    peer, port = start_peer(store, 600 if args.cli else 12 * 3600)
     code = 0
     try:
         folder = make_data_folder(home, port)

@@ -236,16 +236,32 @@ void TIdEMailAddressList::SetFromText(std::string_view text) {
     AddParsedUnlessEmpty(TrimLeftText(accumulated + std::string(rest)));
 }
 
+namespace {
+
+// The address as a header may carry it: a local part with characters outside the atoms and dots (a
+// blank, say) is quoted, so that the header keeps its syntax. Ordinary addresses stay as they are.
+std::string AddressForHeader(const std::string& address) {
+    std::size_t at = address.rfind('@');
+    if (at == kNone || at == 0) return address;
+    std::string_view local = std::string_view(address).substr(0, at);
+    if (local.find_first_not_of(std::string(AtomChars) + ".") == kNone) return address;
+    if (local.size() >= 2 && local.front() == '"' && local.back() == '"') return address;
+    return QuoteWithEscapes(local) + address.substr(at);
+}
+
+}  // namespace
+
 std::string FormatAddressForHeader(const TIdEMailAddressItem& item, char letter, TTransfer transfer,
                                    std::string_view charset) {
-    if (item.Name.empty()) return item.Address;
+    const std::string address = AddressForHeader(item.Address);
+    if (item.Name.empty()) return address;
     bool plain = std::all_of(item.Name.begin(), item.Name.end(), [](char c) {
         auto byte = static_cast<unsigned char>(c);
         return byte >= 32 && byte <= 126;
     });
     std::string name = plain ? QuoteWithEscapes(item.Name)
                              : EncodeHeaderWords(item.Name, AddressSpecials, letter, transfer, charset);
-    return name + " <" + item.Address + ">";
+    return name + " <" + address + ">";
 }
 
 std::string FormatAddressListForHeader(const TIdEMailAddressList& list, char letter, TTransfer transfer,

@@ -23,7 +23,7 @@ inline constexpr int32_t UseReadTimeout = -1;  // the connection's own ReadTimeo
 inline constexpr int32_t WaitForever = -2;     // no limit
 
 // Stages of a connection reported to its status observer.
-enum TIdStatus { hsResolving, hsConnecting, hsConnected, hsDisconnecting, hsDisconnected };
+enum TIdStatus { hsResolving, hsConnecting, hsConnected, hsDisconnecting, hsDisconnected, hsStatusText };
 using TIdStatusEvent = std::function<void(TIdStatus status, const std::string& text)>;
 
 // Every transport component keeps the socket layer alive: the first one creates it, the last one

@@ -12,6 +12,7 @@ EIdAlreadyConnected::EIdAlreadyConnected() : EIdException("Verbindung besteht be
 EIdNotConnected::EIdNotConnected() : EIdException("Nicht verbunden") {}
 EIdReadTimeout::EIdReadTimeout() : EIdException("Zeitüberschreitung beim Lesen") {}
 EIdReadLnMaxLineLengthExceeded::EIdReadLnMaxLineLengthExceeded() : EIdException("Max. Zeilenlänge überschritten.") {}
+EIdLineBreakInLine::EIdLineBreakInLine() : EIdException("Zeilenumbruch innerhalb einer Zeile.") {}
 EIdProtocolReplyError::EIdProtocolReplyError(int32_t code, const std::string& message)
     : EIdException(message), code_(code) {}
 
@@ -314,7 +315,10 @@ void TIdTCPConnection::WriteText(const std::string& text) {
     if (!text.empty()) WriteBytes(text.data(), text.size());
 }
 
-void TIdTCPConnection::WriteLine(const std::string& text) { WriteText(text + kLineEnd); }
+void TIdTCPConnection::WriteLine(const std::string& text) {
+    if (text.find_first_of("\r\n") != std::string::npos) throw EIdLineBreakInLine();
+    WriteText(text + kLineEnd);
+}
 
 void TIdTCPConnection::WriteLines(const std::vector<std::string>& lines) {
     for (const std::string& line : lines) WriteLine(line);

@@ -40,6 +40,13 @@ public:
     EIdReadLnMaxLineLengthExceeded();
 };
 
+// A line to write that holds a CR or LF of its own: it could end the line early and smuggle in a
+// command or data line, so it is refused before anything is written.
+class EIdLineBreakInLine : public EIdException {
+public:
+    EIdLineBreakInLine();
+};
+
 // A reply code outside the expected ones; the text is the reply's lines, each followed by CR LF.
 class EIdProtocolReplyError : public EIdException {
 public:
@@ -94,6 +101,7 @@ public:
     virtual std::string ReadLine(const std::string& terminator = "\n", int32_t maxLength = -1);
     virtual int16_t SendCommand(const std::string& line, const std::vector<int16_t>& expected);
     virtual void WriteText(const std::string& text);
+    // Writes the text and CR LF; a text holding a CR or LF raises EIdLineBreakInLine.
     virtual void WriteLine(const std::string& text);
 
     // -1 accepts every reply code; any other value is the one code expected.

@@ -21,21 +21,15 @@ import unicodedata
 from email.header import decode_header, make_header
 from email.utils import getaddresses
 
+from results import Results
+
 BUILD = os.environ.get("POSTIRA_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 TOOL = os.path.join(BUILD, "tests", "header_tool")
 
 ENCODED_WORD = re.compile(r"=\?[^?]*\?[QqBb]\?[^?]*\?=")
 
-failures = []
-passed = 0
-
-
-def check(condition, what):
-    global passed
-    if condition:
-        passed += 1
-    else:
-        failures.append(what)
+results = Results()
+check = results.check
 
 
 def run_tool(args, cases):
@@ -300,7 +294,4 @@ for text, out in zip(texts, run_tool(["qp"], [[t] for t in texts])):
     check(all(not line.endswith((b" ", b"\t")) for line in out.split(b"\r\n")[:-1]), f"qp trailing blank {out!r}")
 
 
-for failure in failures[:40]:
-    print("FAIL:", failure)
-print(f"{passed} passed, {len(failures)} failed")
-sys.exit(1 if failures else 0)
+sys.exit(results.finish())

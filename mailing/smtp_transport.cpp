@@ -1,0 +1,163 @@
+#include "mailing/smtp_transport.h"
+
+#include "mailing/file_io.h"
+#include "transport/byte_text.h"
+#include "transport/smtp.h"
+
+#include <cstdio>
+#include <exception>
+#include <filesystem>
+#include <functional>
+#include <string_view>
+
+namespace {
+
+// Empties the message when the attempt is over, whatever happened, so that every mail starts from an
+// empty message and carries at most its own attachment.
+struct ClearOnExit {
+    TIdMessage& message;
+    ~ClearOnExit() { message.Clear(); }
+};
+
+// Fills the message from the mail. An address text that cannot be parsed raises EIdEmailParseError.
+void FillMessage(const OutgoingMail& mail, TIdMessage& message) {
+    message.SetEncoding(meMIME);
+    message.SetAttachmentEncoding("MIME");
+    message.From.SetText(mail.from);
+    message.Sender.SetText(TrimText(message.From.Text()));
+    message.Recipients.SetFromText(mail.recipients);
+    message.CCList.SetFromText(mail.cc);
+    message.Subject = mail.subject;
+    message.Body = mail.bodyLines;
+    if (!mail.attachmentPath.empty()) {
+        message.PartList.Add<TIdAttachment>(mail.attachmentPath);
+        message.ContentType = "multipart/mixed";
+    }
+}
+
+class SmtpTransport : public MailTransport {
+public:
+    SmtpTransport() {
+        // The client's stored settings; the bounded reply waits are its own defaults.
+        smtp_.Port = TIdSMTP::kDefaultPort;
+        smtp_.SetAuthenticationType(atNone);
+        smtp_.ReadTimeout = 0;
+        smtp_.MaxLineAction = maException;
+        message_.SetEncoding(meMIME);
+        message_.SetAttachmentEncoding("MIME");
+    }
+
+    bool IsConnected() override { return smtp_.IsConnected(); }
+
+    bool Transmit(const OutgoingMail& mail) override {
+        ClearOnExit clear{message_};
+        smtp_.Host = mail.host;
+        smtp_.Username = mail.username;
+        smtp_.Password = mail.password;
+        smtp_.Port = mail.port;
+        FillMessage(mail, message_);
+        smtp_.SetAuthenticationType(mail.password.empty() ? atNone : atLogin);
+        try {
+            if (!smtp_.IsConnected()) smtp_.OpenSession(TIdSMTP::kConnectTimeLimitMs);
+            smtp_.SendMail(message_);
+            return true;
+        } catch (const std::exception&) {
+            CloseAfterError();
+            return false;
+        }
+    }
+
+    void CloseSession() override { smtp_.CloseSession(); }
+
+private:
+    void CloseAfterError() {
+        try {
+            if (smtp_.IsConnected()) smtp_.CloseSession();
+        } catch (const std::exception&) {
+            // The send has failed already; a failing close adds nothing the user could act on.
+        }
+    }
+
+    TIdSMTP smtp_;
+    TIdMessage message_;
+};
+
+// The channel of a dry run: what the writer sends goes into a file, with the dot-stuffing undone as the
+// receiving server would undo it, so the file holds the mail as it reaches the recipient.
+class UnstuffingSink : public TIdIOHandler {
+public:
+    explicit UnstuffingSink(std::function<void(std::string_view)> write) : write_(std::move(write)) {}
+
+    void PrepareHandle() override {}
+    void ConnectTo(const std::string&, int, int32_t, const std::string&, int) override {}
+    bool IsOpen() const override { return true; }
+    bool WaitReadable(int32_t) override { return false; }
+    int32_t ReceiveSome(char*, int32_t) override { return 0; }
+    void ShutdownAndClose() override {}
+
+    int32_t SendSome(const char* buffer, int32_t size) override {
+        std::string_view bytes(buffer, static_cast<size_t>(size));
+        size_t start = 0;
+        for (size_t i = 0; i < bytes.size(); ++i) {
+            // Every line the writer begins with "." had its dot doubled: drop the first one.
+            if (lineStart_ && bytes[i] == '.') {
+                write_(bytes.substr(start, i - start));
+                start = i + 1;
+            }
+            lineStart_ = bytes[i] == '\n';
+        }
+        write_(bytes.substr(start));
+        return size;
+    }
+
+private:
+    std::function<void(std::string_view)> write_;
+    bool lineStart_ = true;
+};
+
+class DryRunTransport : public MailTransport {
+public:
+    explicit DryRunTransport(std::string folder) : folder_(std::move(folder)) {}
+
+    bool IsConnected() override { return false; }
+
+    bool Transmit(const OutgoingMail& mail) override {
+        ClearOnExit clear{message_};
+        FillMessage(mail, message_);
+        try {
+            std::filesystem::create_directories(folder_);
+            const std::string path = (std::filesystem::path(folder_) / DryRunFileName(mail.mailNumber)).string();
+            WriteFileAtomicWith(path, [this](const std::function<void(std::string_view)>& write) {
+                UnstuffingSink sink(write);
+                TIdMessageClient writer;
+                writer.SetIOHandler(&sink, false);
+                writer.WriteMessage(message_);
+                writer.FlushOutput();
+                writer.SetIOHandler(nullptr, false);
+            });
+            return true;
+        } catch (const std::exception&) {
+            return false;
+        }
+    }
+
+    void CloseSession() override {}
+
+private:
+    std::string folder_;
+    TIdMessage message_;
+};
+
+}  // namespace
+
+std::string DryRunFileName(int mailNumber) {
+    char name[32];
+    std::snprintf(name, sizeof name, "%04d.eml", mailNumber);
+    return name;
+}
+
+std::unique_ptr<MailTransport> CreateSmtpTransport() { return std::make_unique<SmtpTransport>(); }
+
+std::unique_ptr<MailTransport> CreateDryRunTransport(const std::string& folder) {
+    return std::make_unique<DryRunTransport>(folder);
+}

@@ -1,0 +1,17 @@
+#pragma once
+// The mail transports behind the sends: the SMTP client, and a dry run that writes every mail into a
+// folder instead of sending it.
+
+#include "mailing/send_one.h"
+
+#include <memory>
+#include <string>
+
+// The program's SMTP client: one TIdSMTP and one TIdMessage, used by every send.
+std::unique_ptr<MailTransport> CreateSmtpTransport();
+// A dry run: every mail is written as it would reach the recipient into folder/NNNN.eml (NNNN = mailNumber
+// with leading zeros, 4 digits at least); nothing is sent and no connection is made.
+std::unique_ptr<MailTransport> CreateDryRunTransport(const std::string& folder);
+
+// The file name of a mail of a dry run: "0007.eml", "12345.eml".
+std::string DryRunFileName(int mailNumber);

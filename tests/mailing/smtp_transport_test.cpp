@@ -1,0 +1,85 @@
+#include "mailing/smtp_transport.h"
+#include "transport/email_address.h"
+
+#include "tests/support/scripted_smtp_server.h"
+#include "tests/support/temp_dir.h"
+
+#include <gtest/gtest.h>
+
+using namespace smtp_script;
+
+namespace {
+
+OutgoingMail MailTo(const ScriptedSmtpServer& server, const std::string& recipients) {
+    OutgoingMail mail;
+    mail.host = server.Host();
+    mail.port = server.Port();
+    mail.username = "absender@example.org";
+    mail.password = "geheim";
+    mail.from = mail.username;
+    mail.recipients = recipients;
+    mail.subject = "Betreff";
+    mail.bodyLines = {"Hallo", ".", "Ende"};
+    return mail;
+}
+
+Script Session(const Script& transaction) {
+    Script script = {Reply("220 ready"), ExpectAny(), Reply("250-host\n250 AUTH LOGIN"), Expect("RSET"), Reply("250 ok"),
+                     Expect("AUTH LOGIN"), Reply("334 x"), ExpectAny(), Reply("334 y"), ExpectAny(), Reply("235 ok")};
+    script.insert(script.end(), transaction.begin(), transaction.end());
+    return script;
+}
+
+const Script kAccepted = {Expect("MAIL FROM:<absender@example.org>"), Reply("250 ok"), ExpectAny(), Reply("250 ok"),
+                          Expect("DATA"), Reply("354 go"), ReadUntil("."), Reply("250 queued")};
+
+}  // namespace
+
+TEST(SmtpTransport, FailedSendClosesAndTheNextConnectsAnewWithOnlyItsOwnAttachment) {
+    TempDir dir;
+    dir.Write("anlage.txt", "Inhalt");
+    ScriptedSmtpServer server(Session({Expect("MAIL FROM:<absender@example.org>"), Reply("250 ok"),
+                                       Expect("RCPT TO:<niemand@example.net>"), Reply("550 unknown"), Expect("QUIT")}));
+    Script second = Session(kAccepted);
+    second.push_back(Expect("RSET"));
+    second.push_back(Reply("250 ok"));
+    second.insert(second.end(), kAccepted.begin(), kAccepted.end());
+    second.push_back(Expect("QUIT"));
+    server.AddConnection(second);
+
+    std::unique_ptr<MailTransport> transport = CreateSmtpTransport();
+    OutgoingMail first = MailTo(server, "niemand@example.net");
+    first.attachmentPath = dir.File("anlage.txt");
+    EXPECT_FALSE(transport->Transmit(first));
+    EXPECT_FALSE(transport->IsConnected());
+    EXPECT_TRUE(transport->Transmit(MailTo(server, "jemand@example.net")));
+    EXPECT_TRUE(transport->IsConnected());
+    EXPECT_TRUE(transport->Transmit(MailTo(server, "jemand@example.net")));  // same connection, no second login
+    transport->CloseSession();
+    EXPECT_TRUE(server.Finish());
+    const std::string received = server.Received(1);
+    EXPECT_EQ(received.find("anlage.txt"), std::string::npos) << "the failed mail's attachment came along";
+    EXPECT_NE(received.find("\r\nHallo\r\n..\r\nEnde\r\n.\r\n"), std::string::npos);
+}
+
+TEST(SmtpTransport, UnparsableAddressRaisesBeforeAnythingIsSent) {
+    ScriptedSmtpServer server({});
+    std::unique_ptr<MailTransport> transport = CreateSmtpTransport();
+    EXPECT_THROW(transport->Transmit(MailTo(server, "<a@b.example>@c.example")), EIdEmailParseError);
+    EXPECT_EQ(server.Connections(), 0u);
+}
+
+TEST(DryRunTransport, WritesEachMailAsTheRecipientGetsIt) {
+    TempDir dir;
+    ScriptedSmtpServer unused({});
+    std::unique_ptr<MailTransport> transport = CreateDryRunTransport(dir.File("out"));
+    OutgoingMail mail = MailTo(unused, "jemand@example.net");
+    mail.mailNumber = 7;
+    EXPECT_TRUE(transport->Transmit(mail));
+    EXPECT_FALSE(transport->IsConnected());
+    const std::string text = dir.Read("out/0007.eml");
+    EXPECT_TRUE(text.starts_with("From: absender@example.org\r\nSubject: Betreff\r\nTo: jemand@example.net\r\n")) << text;
+    EXPECT_TRUE(text.ends_with("\r\n\r\nHallo\r\n.\r\nEnde\r\n")) << text;
+    EXPECT_EQ(unused.Connections(), 0u);
+    EXPECT_EQ(DryRunFileName(12345), "12345.eml");
+}

@@ -1,0 +1,149 @@
+#include "transport/smtp.h"
+
+#include <sys/socket.h>
+#include <sys/time.h>
+
+#include <algorithm>
+#include <exception>
+
+#include "transport/byte_text.h"
+#include "transport/encoders.h"
+
+namespace {
+
+const std::vector<int16_t> kAnyCode{};
+
+}  // namespace
+
+TIdSMTP::TIdSMTP() { Port = kDefaultPort; }
+
+void TIdSMTP::SetAuthenticationType(TAuthenticationType type) {
+    authenticationType_ = type;
+    if (type == atLogin) useEhlo_ = true;
+}
+
+void TIdSMTP::SetUseEhlo(bool useEhlo) {
+    useEhlo_ = useEhlo;
+    if (!useEhlo) authenticationType_ = atNone;
+}
+
+int32_t TIdSMTP::FillInputBuffer(bool raiseIfDisconnected, int32_t timeoutMs, bool raiseOnTimeout) {
+    if (replyDeadline_) {
+        // The whole reply counts against its limit, however slowly its bytes trickle in.
+        if (timeoutMs == UseReadTimeout) timeoutMs = ReadTimeout == 0 ? WaitForever : ReadTimeout;
+        auto left = std::chrono::ceil<std::chrono::milliseconds>(*replyDeadline_ - std::chrono::steady_clock::now())
+                        .count();
+        const int32_t leftMs = static_cast<int32_t>(std::max<long long>(left, 1));
+        if (timeoutMs == WaitForever || timeoutMs > leftMs) timeoutMs = leftMs;
+    }
+    return TIdMessageClient::FillInputBuffer(raiseIfDisconnected, timeoutMs, raiseOnTimeout);
+}
+
+int16_t TIdSMTP::ReadReplyWithin(const std::vector<int16_t>& expected, int32_t limitMs) {
+    struct DeadlineScope {
+        std::optional<std::chrono::steady_clock::time_point>& deadline;
+        ~DeadlineScope() { deadline.reset(); }
+    } scope{replyDeadline_};
+    if (limitMs > 0) replyDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
+    return ReadReply(expected);
+}
+
+int16_t TIdSMTP::Command(const std::string& line, const std::vector<int16_t>& expected, int32_t limitMs) {
+    WriteLine(line);
+    return ReadReplyWithin(expected, limitMs);
+}
+
+void TIdSMTP::LimitSendWaits() {
+    auto* socket = dynamic_cast<TIdIOHandlerSocket*>(IOHandler());
+    if (socket == nullptr || socket->Binding() == nullptr || ReplyTimeLimit <= 0) return;
+    timeval limit{ReplyTimeLimit / 1000, static_cast<suseconds_t>((ReplyTimeLimit % 1000) * 1000)};
+    setsockopt(socket->Binding()->Handle(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+}
+
+void TIdSMTP::OpenSession(int32_t timeoutMs) {
+    OpenConnection(timeoutMs);
+    LimitSendWaits();
+    // A new connection needs a login of its own, also when the last one was closed by the server
+    // rather than by CloseSession.
+    loggedIn_ = false;
+    try {
+        ReadReplyWithin({220}, ReplyTimeLimit);
+        supportedAuthSchemes_.clear();
+        const std::string name = HeloName.empty() ? TIdStack::Instance().LocalHostName() : HeloName;
+        if (useEhlo_ && Command("EHLO " + name, kAnyCode, ReplyTimeLimit) == 250) {
+            CollectAuthSchemes();
+            return;
+        }
+        Command("HELO " + name, {250}, ReplyTimeLimit);
+    } catch (...) {
+        // An error of CloseSession itself replaces the first one.
+        CloseSession();
+        throw;
+    }
+}
+
+void TIdSMTP::CollectAuthSchemes() {
+    for (const std::string& reply : LastReply().Lines) {
+        std::string line = UpperCaseAscii(reply);
+        if (line.compare(0, 5, "AUTH ") != 0 && line.compare(0, 5, "AUTH=") != 0) continue;
+        std::string rest = line.substr(4);
+        std::replace(rest.begin(), rest.end(), '=', ' ');
+        std::size_t start = 0;
+        while ((start = rest.find_first_not_of(' ', start)) != std::string::npos) {
+            std::size_t end = rest.find(' ', start);
+            std::string word = rest.substr(start, end - start);
+            auto same = [&](const std::string& known) { return SameTextIgnoringCase(known, word); };
+            if (std::none_of(supportedAuthSchemes_.begin(), supportedAuthSchemes_.end(), same)) {
+                supportedAuthSchemes_.push_back(word);
+            }
+            start = end;
+        }
+    }
+}
+
+bool TIdSMTP::SupportsAuthType(TAuthenticationType type) {
+    if (type != atLogin) return false;
+    return std::any_of(supportedAuthSchemes_.begin(), supportedAuthSchemes_.end(),
+                       [](const std::string& scheme) { return SameTextIgnoringCase(scheme, "LOGIN"); });
+}
+
+bool TIdSMTP::Login() {
+    if (authenticationType_ == atLogin) {
+        Command("AUTH LOGIN", {334}, ReplyTimeLimit);
+        Command(EncodeText<TIdEncoderMIME>(Username), {334}, ReplyTimeLimit);
+        Command(EncodeText<TIdEncoderMIME>(Password), {235}, ReplyTimeLimit);
+    }
+    loggedIn_ = true;
+    return true;
+}
+
+void TIdSMTP::SendMail(TIdMessage& message) {
+    Command("RSET", kAnyCode, ReplyTimeLimit);
+    if (authenticationType_ != atNone && SupportsAuthType(authenticationType_) && !loggedIn_) Login();
+    Command("MAIL FROM:<" + message.From.Address + ">", {250}, ReplyTimeLimit);
+    for (const TIdEMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList}) {
+        for (const TIdEMailAddressItem& item : *list) {
+            Command("RCPT TO:<" + item.Address + ">", {250, 251}, ReplyTimeLimit);
+        }
+    }
+    Command("DATA", {354}, ReplyTimeLimit);
+    message.ExtraHeaders.SetHeaderValue("X-Mailer", MailAgent);
+    WriteMessage(message, false);
+    Command(".", {250}, DataEndTimeLimit);
+}
+
+void TIdSMTP::CloseSession() {
+    std::exception_ptr error;
+    try {
+        if (IsConnected()) WriteLine("QUIT");
+    } catch (...) {
+        error = std::current_exception();
+    }
+    try {
+        CloseConnection();
+    } catch (...) {
+        if (!error) error = std::current_exception();
+    }
+    loggedIn_ = false;
+    if (error) std::rethrow_exception(error);
+}
