@@ -5,6 +5,7 @@
 #include "app/updater.h"
 #include "help/help_manager.h"
 #include "listedit/form_grid.h"
+#include "listedit/form_import.h"
 #include "mailing/data_folder.h"
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
@@ -107,6 +108,13 @@ TFormNewMail::TFormNewMail(QWidget* parent) : QMainWindow(parent) {
 }
 
 TFormNewMail::~TFormNewMail() { qApp->removeEventFilter(this); }
+
+void TFormNewMail::SetOtherWindows(const OtherWindows& windows) {
+    windows_ = windows;
+    auto contextHelp = [](int context) { RunGuarded([context] { HelpManager::Instance().ContextHelp(context); }); };
+    if (windows_.grid != nullptr) connect(windows_.grid, &TFormGrid::HelpContextRequested, this, contextHelp);
+    if (windows_.import != nullptr) connect(windows_.import, &TFormImport::HelpContextRequested, this, contextHelp);
+}
 
 void TFormNewMail::SetTransport(std::unique_ptr<MailTransport> transport) {
     transport_ = std::make_unique<ThreadedTransport>(std::move(transport));

@@ -39,7 +39,8 @@ public:
     explicit TFormNewMail(QWidget* parent = nullptr);
     ~TFormNewMail() override;
 
-    void SetOtherWindows(const OtherWindows& windows) { windows_ = windows; }
+    // Takes the other windows; their help requests (context 100) go to the application's help manager.
+    void SetOtherWindows(const OtherWindows& windows);
 
     // Runs once before the window is first shown: computes the data folder, accepts dropped files and
     // loads the settings into the account fields. Throws when the settings file cannot be read; the

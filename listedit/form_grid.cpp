@@ -1,5 +1,7 @@
 #include "listedit/form_grid.h"
 
+#include "mailing/run_journal.h"
+
 #include "listedit/form_import.h"
 #include "listedit/form_loeschen.h"
 #include "listedit/grid_view.h"
@@ -8,6 +10,7 @@
 #include "mailing/data_folder.h"
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
+#include "mailing/run_journal.h"
 #include "mailing/text_codec.h"
 #include "ui/help_key.h"
 #include "ui/tool_bar.h"
@@ -267,8 +270,18 @@ std::optional<QString> TFormGrid::ChooseListFile() {
 
 void TFormGrid::LoadList() {
     if (!FileExists(ListFileName)) return;
-    BusyCursor busy;
-    ListContent content = ParseListFile(ReadWholeFile(ListFileName));
+    int recovered = 0;
+    ListContent content;
+    {
+        BusyCursor busy;
+        std::string bytes = ReadWholeFile(ListFileName);
+        // A run that was interrupted left its sends in a journal: show them, so that a save from here
+        // keeps them and nobody is sent the mail again.
+        TextLines lines = SplitTextLines(bytes);
+        recovered = RecoverInterruptedRun(ListFileName, lines);
+        if (recovered > 0) bytes = JoinTextLines(lines);
+        content = ParseListFile(bytes);
+    }
     if (content.lines.size() + 1 > static_cast<size_t>(GridModel::kMaxRowCount)) {
         services::Messages().Warning(QString::fromUtf8(kRowLimit));
         return;
@@ -276,6 +289,12 @@ void TFormGrid::LoadList() {
     KeepCurrentCell([&] { table_.PlaceLines(content.lines); });
     listLegacy_ = content.legacy;
     NumberRows();
+    if (recovered > 0) {
+        services::Messages().Information(
+            QStringLiteral("Der letzte Mailingdurchlauf wurde unterbrochen. %1 bereits gesendete Mails wurden aus "
+                           "dem Journal in die Liste übernommen.")
+                .arg(recovered));
+    }
 }
 
 void TFormGrid::SaveList() {

@@ -1,5 +1,7 @@
 #include "app/main_window.h"
+#include "help/help_viewer.h"
 #include "listedit/form_grid.h"
+#include "listedit/form_import.h"
 #include "mailing/file_io.h"
 #include "mailing/settings_file.h"
 #include "tests/support/qt/fake_services.h"
@@ -240,6 +242,34 @@ TEST_F(MainWindowTest, RecipientListGetsTheDataFolder) {
     QTimer::singleShot(0, &grid, [&grid] { grid.reject(); });
     Button("ToolButton1")->click();
     EXPECT_EQ(grid.DataFolder(), Folder());
+}
+
+class RecordingHelpEngine : public HtmlHelpEngine {
+public:
+    explicit RecordingHelpEngine(std::vector<std::pair<int, int>>* calls) : calls_(calls) {}
+    void HtmlHelp(QWidget*, const QString&, int command, const QVariant& data) override {
+        calls_->push_back({command, data.toInt()});
+    }
+
+private:
+    std::vector<std::pair<int, int>>* calls_;
+};
+
+TEST_F(MainWindowTest, ListEditorHelpOpensContext100AndF1TheContents) {
+    std::vector<std::pair<int, int>> calls;
+    TVelHtmlHelpViewer viewer(std::make_unique<RecordingHelpEngine>(&calls));
+    viewer.Register(HelpManager::Instance());
+    window.FormShow();
+    TFormGrid grid;
+    TFormImport import;
+    window.SetOtherWindows({nullptr, &grid, nullptr, &import});
+    emit grid.HelpContextRequested(100);
+    emit import.HelpContextRequested(100);
+    window.show();
+    QTest::keyClick(window.EditHost, Qt::Key_F1);
+    window.close();
+    viewer.Unregister();
+    EXPECT_EQ(calls, (std::vector<std::pair<int, int>>{{HH_HELP_CONTEXT, 100}, {HH_HELP_CONTEXT, 100}, {HH_DISPLAY_TOC, 0}}));
 }
 
 }  // namespace

@@ -1,5 +1,6 @@
 #include "listedit/form_grid.h"
 #include "listedit/form_loeschen.h"
+#include "mailing/run_journal.h"
 #include "mailing/send_time.h"
 #include "tests/listedit/listedit_fixture.h"
 
@@ -99,6 +100,20 @@ TEST_F(GridTest, LoadKeepsLinePositionsAndNeverShrinks) {
     fakes.dialogs.results.push_back(std::nullopt);
     Button(grid, "ToolButton3")->click();
     EXPECT_EQ(RowText(1), "Name1|Vorname1|a1@example.de|Thema|default|not send");
+}
+
+TEST_F(GridTest, LoadingAListWithAnInterruptedRunShowsTheRecoveredSends) {
+    WriteList(Lines(3));
+    {
+        RunJournal journal(ListPath());
+        journal.RecordSent(1, "Name2;Vorname2;a2@example.de;Thema;default;08.12.2026 10:00:00;;");
+    }
+    grid.FormShow();
+    EXPECT_EQ(RowText(2), "Name2|Vorname2|a2@example.de|Thema|default|08.12.2026 10:00:00");
+    EXPECT_EQ(RowText(3), "Name3|Vorname3|a3@example.de|Thema|default|not send");
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].kind, "Informationen");
+    EXPECT_TRUE(fakes.messages.shown[0].text.contains(" 1 bereits gesendete Mails")) << fakes.messages.shown[0].text.toStdString();
 }
 
 TEST_F(GridTest, MissingListOffersTheOpenDialog) {
