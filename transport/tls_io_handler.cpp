@@ -120,6 +120,19 @@ private:
     Clock::time_point end_;
 };
 
+// Waits until the socket is ready for what OpenSSL asked for (SSL_ERROR_WANT_READ or _WRITE); false when
+// the deadline passed first.
+bool WaitForSocket(int socket, int sslError, const Deadline& deadline) {
+    pollfd watched{socket, static_cast<short>(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
+    for (;;) {
+        int ready = poll(&watched, 1, deadline.PollMs());
+        // A signal is not a timeout: wait for the rest of the time.
+        if (ready == -1 && errno == EINTR) continue;
+        // A failed poll counts as ready: the next OpenSSL call reports the socket's state.
+        return ready != 0;
+    }
+}
+
 }  // namespace
 
 EIdTLSHandshakeError::EIdTLSHandshakeError(const std::string& what, const std::string& reason)
@@ -225,62 +238,49 @@ void TIdIOHandlerTLS::Handshake(const std::string& hostName) {
     }
     SSL_set_connect_state(ssl_);
 
-    const Deadline deadline(HandshakeTimeout > 0 ? HandshakeTimeout : WaitForever);
-    for (;;) {
-        ERR_clear_error();
-        errno = 0;
-        int result = SSL_connect(ssl_);
-        const int savedErrno = errno;
-        if (result == 1) break;
-        const int error = SSL_get_error(ssl_, result);
-        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            if (!WaitForSocket(error, deadline.PollMs())) {
-                FailHandshake("Zeitüberschreitung, der Server antwortet nicht",
-                              std::to_string(HandshakeTimeout) + " ms");
-            }
-            continue;
-        }
-        const long verified = SSL_get_verify_result(ssl_);
-        if (verified != X509_V_OK) {
-            FailHandshake("Zertifikat des Servers ungültig", X509_verify_cert_error_string(verified));
-        }
-        if (error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
-            if (savedErrno == 0) FailHandshake(kServerClosed, "unexpected eof while reading");
-            FailHandshake("die Verbindung ist abgebrochen", SocketReason(savedErrno));
-        }
-        if (ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
-            FailHandshake(kServerClosed, TakeOpenSSLReason());
-        }
-        std::string reason = TakeOpenSSLReason();
-        if (reason.empty()) reason = "SSL error " + std::to_string(error);
-        FailHandshake("Aushandlung der Verschlüsselung gescheitert", reason);
+    const Call call = Drive([this] { return SSL_connect(ssl_); }, HandshakeTimeout > 0 ? HandshakeTimeout : WaitForever);
+    if (call.timedOut) {
+        FailHandshake("Zeitüberschreitung, der Server antwortet nicht", std::to_string(HandshakeTimeout) + " ms");
     }
-    readEnded_ = false;
-    broken_ = false;
+    if (call.result == 1) return;
+    const long verified = SSL_get_verify_result(ssl_);
+    if (verified != X509_V_OK) FailHandshake("Zertifikat des Servers ungültig", X509_verify_cert_error_string(verified));
+    if (call.error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+        if (call.savedErrno == 0) FailHandshake(kServerClosed, "unexpected eof while reading");
+        FailHandshake("die Verbindung ist abgebrochen", SocketReason(call.savedErrno));
+    }
+    if (ERR_GET_REASON(ERR_peek_error()) == SSL_R_UNEXPECTED_EOF_WHILE_READING) {
+        FailHandshake(kServerClosed, TakeOpenSSLReason());
+    }
+    std::string reason = TakeOpenSSLReason();
+    if (reason.empty()) reason = "SSL error " + std::to_string(call.error);
+    FailHandshake("Aushandlung der Verschlüsselung gescheitert", reason);
 }
 
 // ---------------------------------------------------------------------------------------------------------
 // Reading and writing
 
-bool TIdIOHandlerTLS::WaitForSocket(int sslError, int32_t limitMs) {
-    pollfd watched{Binding()->Handle(), static_cast<short>(sslError == SSL_ERROR_WANT_WRITE ? POLLOUT : POLLIN), 0};
-    const Deadline deadline(limitMs < 0 ? WaitForever : limitMs);
+TIdIOHandlerTLS::Call TIdIOHandlerTLS::Drive(const std::function<int()>& operation, int32_t limitMs) {
+    const Deadline deadline(limitMs);
     for (;;) {
-        int ready = poll(&watched, 1, deadline.PollMs());
-        // A signal is not a timeout: wait for the rest of the time.
-        if (ready == -1 && errno == EINTR) continue;
-        // A failed poll counts as ready: the next OpenSSL call reports the socket's state.
-        return ready != 0;
+        ERR_clear_error();
+        errno = 0;
+        const int result = operation();
+        const int savedErrno = errno;
+        if (result > 0) return {result, SSL_ERROR_NONE, 0, false};
+        const int error = SSL_get_error(ssl_, result);
+        if (error != SSL_ERROR_WANT_READ && error != SSL_ERROR_WANT_WRITE) return {result, error, savedErrno, false};
+        if (!WaitForSocket(Binding()->Handle(), error, deadline)) return {result, error, savedErrno, true};
     }
 }
 
-TIdIOHandlerTLS::Outcome TIdIOHandlerTLS::FailedCall(int sslError, int savedErrno) {
-    if (sslError == SSL_ERROR_ZERO_RETURN) return {0, 0};  // the peer's close_notify
+TIdIOHandlerTLS::Outcome TIdIOHandlerTLS::Failed(const Call& call) {
+    if (call.error == SSL_ERROR_ZERO_RETURN) return {0, 0};  // the peer's close_notify
     // Any other failure is fatal for the TLS channel.
     broken_ = true;
-    if (sslError == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
-        if (savedErrno == 0) return {0, 0};  // end of input without close_notify
-        return {-1, savedErrno};
+    if (call.error == SSL_ERROR_SYSCALL && ERR_peek_error() == 0) {
+        if (call.savedErrno == 0) return {0, 0};  // end of input without close_notify
+        return {-1, call.savedErrno};
     }
     // A peer that closes without close_notify is closed too: SMTP's replies and the end of the mail
     // data are marked in the data itself, so a cut-off reply is noticed without TLS's help.
@@ -289,85 +289,59 @@ TIdIOHandlerTLS::Outcome TIdIOHandlerTLS::FailedCall(int sslError, int savedErrn
         return {0, 0};
     }
     lastTLSError_ = TakeOpenSSLReason();
-    if (lastTLSError_.empty()) lastTLSError_ = "SSL error " + std::to_string(sslError);
+    if (lastTLSError_.empty()) lastTLSError_ = "SSL error " + std::to_string(call.error);
     return {-1, ECONNABORTED};
 }
 
 bool TIdIOHandlerTLS::WaitReadable(int32_t timeoutMs) {
     if (ssl_ == nullptr) return TIdIOHandlerSocket::WaitReadable(timeoutMs);
     if (!IsOpen()) throw EIdConnClosedGracefully();
+    if (readEnded_ || SSL_pending(ssl_) > 0) return true;
     // Readable means that a read returns at once. Bytes on the socket are not enough: they may be half a
     // record, or a record without data (a session ticket), after which a read would block. So OpenSSL is
-    // asked to process what has arrived until it holds data, the channel ends, or the time is over.
-    const Deadline deadline(timeoutMs == WaitForever ? WaitForever : std::max(timeoutMs, 0));
-    for (;;) {
-        if (readEnded_ || SSL_pending(ssl_) > 0) return true;
-        char probe = 0;
-        ERR_clear_error();
-        errno = 0;
-        int result = SSL_peek(ssl_, &probe, 1);
-        const int savedErrno = errno;
-        if (result > 0) return true;
-        const int error = SSL_get_error(ssl_, result);
-        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            if (!WaitForSocket(error, deadline.PollMs())) return false;
-            continue;
-        }
-        readEnd_ = FailedCall(error, savedErrno);
-        readEnded_ = true;
-    }
+    // asked to open what has arrived until it holds data, the channel ends, or the time is over.
+    char probe = 0;
+    const Call call = Drive([&] { return SSL_peek(ssl_, &probe, 1); },
+                            timeoutMs == WaitForever ? WaitForever : std::max(timeoutMs, 0));
+    if (call.timedOut) return false;
+    if (call.result <= 0) EndReading(call);
+    return true;
+}
+
+void TIdIOHandlerTLS::EndReading(const Call& call) {
+    readEnd_ = Failed(call);
+    readEnded_ = true;
 }
 
 int32_t TIdIOHandlerTLS::ReceiveSome(char* buffer, int32_t size) {
     if (ssl_ == nullptr) return TIdIOHandlerSocket::ReceiveSome(buffer, size);
     if (!IsOpen()) throw EIdClosedSocket();
-    for (;;) {
-        if (readEnded_) {
-            errno = readEnd_.error;
-            return readEnd_.result;
-        }
-        ERR_clear_error();
-        errno = 0;
-        int result = SSL_read(ssl_, buffer, size);
-        const int savedErrno = errno;
-        if (result > 0) return result;
-        const int error = SSL_get_error(ssl_, result);
-        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            // Blocks like recv on a blocking socket; the connection asks WaitReadable first.
-            WaitForSocket(error, WaitForever);
-            continue;
-        }
-        readEnd_ = FailedCall(error, savedErrno);
-        readEnded_ = true;
+    if (!readEnded_) {
+        // Blocks like recv on a blocking socket; the connection asks WaitReadable first.
+        const Call call = Drive([&] { return SSL_read(ssl_, buffer, size); }, WaitForever);
+        if (call.result > 0) return call.result;
+        EndReading(call);
     }
+    errno = readEnd_.error;
+    return readEnd_.result;
 }
 
 int32_t TIdIOHandlerTLS::SendSome(const char* buffer, int32_t size) {
     if (ssl_ == nullptr) return TIdIOHandlerSocket::SendSome(buffer, size);
     if (!IsOpen()) throw EIdClosedSocket();
     if (size <= 0) return 0;
-    for (;;) {
-        if (broken_) {
-            errno = ECONNABORTED;
-            return -1;
-        }
-        ERR_clear_error();
-        errno = 0;
-        // Repeated with the same arguments after WANT_WRITE, as OpenSSL requires.
-        int result = SSL_write(ssl_, buffer, size);
-        const int savedErrno = errno;
-        if (result > 0) return result;
-        const int error = SSL_get_error(ssl_, result);
-        if (error == SSL_ERROR_WANT_READ || error == SSL_ERROR_WANT_WRITE) {
-            // Blocks like send on a blocking socket.
-            WaitForSocket(error, WaitForever);
-            continue;
-        }
-        Outcome outcome = FailedCall(error, savedErrno);
-        // The peer has closed: "cannot send after shutdown", as for the plain socket.
-        errno = outcome.result == 0 ? EPIPE : outcome.error;
+    if (broken_) {
+        errno = ECONNABORTED;
         return -1;
     }
+    // Blocks like send on a blocking socket. After WANT_WRITE the call is repeated with the same
+    // arguments, as OpenSSL requires.
+    const Call call = Drive([&] { return SSL_write(ssl_, buffer, size); }, WaitForever);
+    if (call.result > 0) return call.result;
+    const Outcome outcome = Failed(call);
+    // The peer has closed: "cannot send after shutdown", as for the plain socket.
+    errno = outcome.result == 0 ? EPIPE : outcome.error;
+    return -1;
 }
 
 void TIdIOHandlerTLS::ShutdownAndClose() {

@@ -18,6 +18,7 @@
 #include "transport/socket_layer.h"
 
 #include <cstdint>
+#include <functional>
 #include <string>
 
 struct ssl_ctx_st;
@@ -75,7 +76,14 @@ public:
     const std::string& LastTLSError() const { return lastTLSError_; }
 
 private:
-    // What a failed OpenSSL call means for the caller: 0 closed, -1 with the errno value to report.
+    // One OpenSSL call: its result, and when that is not above 0, OpenSSL's error code and errno after it.
+    struct Call {
+        int result;
+        int error;
+        int savedErrno;
+        bool timedOut;  // OpenSSL still waited for the socket when the limit passed
+    };
+    // What a failed call means for the caller: 0 closed, -1 with the errno value to report.
     struct Outcome {
         int32_t result;
         int error;
@@ -83,10 +91,13 @@ private:
 
     void Handshake(const std::string& hostName);
     [[noreturn]] void FailHandshake(const std::string& what, const std::string& reason);
-    // Waits until the socket is ready for what OpenSSL asked for (SSL_ERROR_WANT_READ or _WRITE); false
-    // when the limit (ms, or WaitForever) passed first.
-    bool WaitForSocket(int sslError, int32_t limitMs);
-    Outcome FailedCall(int sslError, int savedErrno);
+    // Runs the operation on the non-blocking channel, waiting for the socket whenever OpenSSL asks to, until
+    // it succeeds, fails, or the limit (ms, or WaitForever) has passed.
+    Call Drive(const std::function<int()>& operation, int32_t limitMs);
+    // Marks the channel broken after a fatal failure and tells what the caller reports.
+    Outcome Failed(const Call& call);
+    // Remembers how reading ended.
+    void EndReading(const Call& call);
     void FreeTLS();
 
     ssl_ctx_st* context_ = nullptr;

@@ -2,12 +2,16 @@
 #include "transport/tcp_connection.h"
 #include "transport/tls_io_handler.h"
 
+#include "tests/support/connection_checks.h"
 #include "tests/support/test_certificates.h"
 #include "tests/support/tls_test_server.h"
 
 #include <gtest/gtest.h>
 
 #include <chrono>
+#include <cstdlib>
+#include <functional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -192,6 +196,48 @@ TEST(TlsRefused, CertificatesThatDoNotProveTheServerEndTheConnection) {
         EXPECT_TRUE(server.Finish());
         EXPECT_EQ(afterHandshake.find("AUTH"), std::string::npos);
     }
+}
+
+TEST(TlsTrust, TheSystemStoreIsOpenSSLsDefaultAndTheCAFileAddsToIt) {
+    // SSL_CERT_FILE names the system's store for every OpenSSL program; here it holds the test CA.
+    struct CertFileVariable {
+        explicit CertFileVariable(const std::string& file) { setenv("SSL_CERT_FILE", file.c_str(), 1); }
+        ~CertFileVariable() { unsetenv("SSL_CERT_FILE"); }
+    };
+    {
+        CertFileVariable store(Certificates().caFile);
+        TlsTestServer server(Certificates().localhost, [](Peer& peer) {
+            if (!peer.AcceptTLS()) throw std::runtime_error(peer.HandshakeError());
+            peer.Send("220 ready\r\n");
+        });
+        TIdTCPClient client;
+        Connect(client, server, "localhost", true, false);
+        EXPECT_EQ(client.ReadReply({220}), 220);
+        client.CloseConnection();
+        EXPECT_TRUE(server.Finish());
+    }
+    // A CA file that cannot be read stops the handshake before anything is sent.
+    std::string received = "not set";
+    TlsTestServer server(Certificates().localhost, [&](Peer& peer) { received = peer.ReadRawUntilClosed(); });
+    TIdTCPClient client;
+    auto* tls = new TIdIOHandlerTLS();
+    tls->CAFile = Certificates().caFile + ".missing";
+    client.SetIOHandler(tls, true);
+    client.Host = "localhost";
+    client.Port = server.Port();
+    client.OpenConnection(kConnectLimitMs);
+    try {
+        tls->StartTLS("localhost");
+        FAIL() << "no error raised";
+    } catch (const EIdTLSHandshakeError& error) {
+        EXPECT_EQ(std::string(error.what()).rfind("TLS-Verbindung fehlgeschlagen: die CA-Datei " + tls->CAFile +
+                                                  " kann nicht gelesen werden (", 0),
+                  0u)
+            << error.what();
+    }
+    EXPECT_FALSE(client.IsConnected());
+    EXPECT_TRUE(server.Finish());
+    EXPECT_EQ(received, "");
 }
 
 TEST(TlsRefused, ImplicitTlsWithABadCertificateFailsTheOpen) {
@@ -386,16 +432,7 @@ TEST(TlsReading, WritingToAServerThatHasGoneRaisesInsteadOfEndingTheProgram) {
     client.WriteLine("NOOP");
     client.FlushOutput();
     EXPECT_TRUE(server.Finish());
-    int code = 0;
-    const std::string line(1000, 'z');
-    for (int i = 0; i < 1000 && code == 0; ++i) {
-        try {
-            client.WriteLine(line);
-            client.FlushOutput();
-        } catch (const EIdSocketError& error) {
-            code = error.Code();
-        }
-    }
+    const int code = WriteUntilSocketError(client);
     EXPECT_TRUE(code == socket_code::kConnectionReset || code == socket_code::kShutDown) << code;
     EXPECT_FALSE(client.IsConnected());
 }
