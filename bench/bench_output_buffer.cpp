@@ -4,60 +4,15 @@
 // The peer is a sink on loopback that reads everything and answers "250 OK" after each "." line, so one
 // iteration is one message body followed by its end mark and the server's reply, as in a mail transaction.
 
+#include "bench/loopback_peer.h"
 #include "transport/tcp_connection.h"
 
 #include <benchmark/benchmark.h>
 
-#include "bench/loopback_listener.h"
-
-#include <arpa/inet.h>
-#include <netinet/in.h>
-#include <sys/socket.h>
-#include <unistd.h>
-
-#include <stdexcept>
 #include <string>
-#include <thread>
 #include <vector>
 
 namespace {
-
-// Accepts one connection and answers every line "." with "250 OK" until the client closes.
-class MessageSink {
-public:
-    MessageSink() {
-        listener_ = ListenOnLoopback(port_);
-        thread_ = std::thread([this] { Serve(); });
-    }
-    ~MessageSink() {
-        thread_.join();
-        close(listener_);
-    }
-    int Port() const { return port_; }
-
-private:
-    void Serve() {
-        int fd = accept(listener_, nullptr, nullptr);
-        const std::string endMark = "\r\n.\r\n";
-        std::string tail;
-        char buffer[65536];
-        for (;;) {
-            ssize_t count = recv(fd, buffer, sizeof buffer, 0);
-            if (count <= 0) break;
-            tail.append(buffer, static_cast<size_t>(count));
-            for (size_t at = tail.find(endMark); at != std::string::npos; at = tail.find(endMark)) {
-                send(fd, "250 OK\r\n", 8, MSG_NOSIGNAL);
-                tail.erase(0, at + endMark.size());
-            }
-            if (tail.size() > endMark.size()) tail.erase(0, tail.size() - endMark.size());
-        }
-        close(fd);
-    }
-
-    int listener_ = -1;
-    int port_ = 0;
-    std::thread thread_;
-};
 
 // A message body of the given number of lines of 76 characters, like a base64 attachment.
 std::vector<std::string> BodyLines(int64_t count) {
@@ -69,7 +24,7 @@ std::vector<std::string> BodyLines(int64_t count) {
 // range(0): lines per message; range(1): 1 with the output buffer, 0 with one send per line.
 void BM_WriteMessage(benchmark::State& state) {
     const std::vector<std::string> lines = BodyLines(state.range(0));
-    MessageSink sink;
+    LoopbackPeer sink(&AnswerEveryEndMark);
     TIdTCPClient client;
     client.Host = "127.0.0.1";
     client.Port = sink.Port();

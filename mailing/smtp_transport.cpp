@@ -94,6 +94,7 @@ public:
     bool WaitReadable(int32_t) override { return false; }
     int32_t ReceiveSome(char*, int32_t) override { return 0; }
     void ShutdownAndClose() override {}
+    bool HasUnreadInput() override { return false; }
 
     int32_t SendSome(const char* buffer, int32_t size) override {
         std::string_view bytes(buffer, static_cast<size_t>(size));

@@ -321,6 +321,16 @@ void TIdIOHandlerSocket::ShutdownAndClose() {
     if (binding_ != nullptr) binding_->ShutdownAndClose();
 }
 
+bool TIdIOHandlerSocket::HasUnreadInput() {
+    if (!IsOpen()) return false;
+    char probe = 0;
+    ssize_t count;
+    do {
+        count = recv(binding_->Handle(), &probe, 1, MSG_PEEK | MSG_DONTWAIT);
+    } while (count == -1 && errno == EINTR);
+    return count > 0;
+}
+
 // ---------------------------------------------------------------------------------------------------------
 // TIdConnectThread
 

@@ -121,6 +121,9 @@ public:
     virtual int32_t ReceiveSome(char* buffer, int32_t size) = 0;
     virtual int32_t SendSome(const char* buffer, int32_t size) = 0;
     virtual void ShutdownAndClose() = 0;
+    // Whether input has arrived that no receive has taken yet; answers at once, without waiting. The
+    // peer's close is not input.
+    virtual bool HasUnreadInput() = 0;
 
     void SetOnStatus(TIdStatusEvent observer) { onStatus_ = std::move(observer); }
 
@@ -146,6 +149,7 @@ public:
     int32_t ReceiveSome(char* buffer, int32_t size) override;
     int32_t SendSome(const char* buffer, int32_t size) override;
     void ShutdownAndClose() override;
+    bool HasUnreadInput() override;
 
     // The Nagle algorithm stays on unless this is set to false before the connect.
     bool UseNagle = true;

@@ -95,6 +95,11 @@ void TIdTCPConnection::CheckPeerClosed(bool raiseIfClosed, bool ignoreBuffer) {
     if (closed && raiseIfClosed && (pendingInput_.Size() == 0 || ignoreBuffer)) throw EIdConnClosedGracefully();
 }
 
+bool TIdTCPConnection::HasUnreadInput() {
+    if (pendingInput_.Size() > 0) return true;
+    return ioHandler_ != nullptr && ioHandler_->IsOpen() && ioHandler_->HasUnreadInput();
+}
+
 bool TIdTCPConnection::IsConnected() {
     CheckPeerClosed(false, false);
     return ioHandler_ != nullptr && ioHandler_->IsOpen();

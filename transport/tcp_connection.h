@@ -115,6 +115,10 @@ public:
     void SetOutputBufferSize(size_t size);
 
     TIdManagedBuffer& PendingInput() { return pendingInput_; }
+    // Whether input has arrived that no read has taken yet: in PendingInput, or still in the channel.
+    // Answers at once. After a reply that must be the server's last word before a change of protocol
+    // (STARTTLS), such input was injected by someone on the path.
+    bool HasUnreadInput();
     const TIdRFCReply& LastReply() const { return lastReply_; }
     bool PeerClosed() const { return peerClosed_; }
 

@@ -36,6 +36,7 @@ public:
     }
     int32_t SendSome(const char*, int32_t size) override { return size; }
     void ShutdownAndClose() override { open_ = false; }
+    bool HasUnreadInput() override { return open_ && position_ < size_; }
 
 private:
     const uint8_t* data_;

@@ -26,6 +26,7 @@ public:
         return size;
     }
     void ShutdownAndClose() override {}
+    bool HasUnreadInput() override { return false; }
 
     std::string bytes;
 };

@@ -1,6 +1,7 @@
 #include "transport/socket_errors.h"
 #include "transport/tcp_connection.h"
 
+#include "tests/support/connection_checks.h"
 #include "tests/support/scripted_smtp_server.h"
 
 #include <gtest/gtest.h>
@@ -203,16 +204,7 @@ TEST(TcpConnectionClose, WritingToAResetConnectionIsASocketErrorNotASignal) {
     client.WriteLine("HELO x");
     client.FlushOutput();
     EXPECT_TRUE(server.Finish());
-    int code = 0;
-    const std::string line(1000, 'z');
-    for (int i = 0; i < 1000 && code == 0; ++i) {
-        try {
-            client.WriteLine(line);
-            client.FlushOutput();
-        } catch (const EIdSocketError& error) {
-            code = error.Code();
-        }
-    }
+    const int code = WriteUntilSocketError(client);
     EXPECT_TRUE(code == 10054 || code == 10058) << code;
     // A reset ends the connection.
     EXPECT_FALSE(client.IsConnected());
