@@ -77,10 +77,12 @@ QLineEdit* MakeEdit(const char* name, QWidget* parent) {
     return edit;
 }
 
+// A green tick when the mail server was reached, a red cross when not: the two states must be told apart
+// at a glance, which the themes' two network pictures are not.
 QPixmap ConnectionPicture(bool connected) {
-    const QIcon icon = connected ? ThemeIcon("network-transmit-receive", QStyle::SP_DialogApplyButton)
-                                 : ThemeIcon("network-offline", QStyle::SP_DialogCancelButton);
-    return icon.pixmap(24, 24);
+    const QIcon icon = QApplication::style()->standardIcon(connected ? QStyle::SP_DialogApplyButton
+                                                                     : QStyle::SP_DialogCancelButton);
+    return icon.pixmap(20, 20);
 }
 
 }  // namespace

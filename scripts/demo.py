@@ -49,7 +49,7 @@ def start_peer(store: Path, lifetime: int):
     peer = subprocess.Popen(
         ["/usr/bin/python3", str(HERE / "smtp_peer.py"), str(store), "--user", DEMO_USER,
          "--password", DEMO_PASSWORD, "--lifetime", str(lifetime)],
-        stdout=subprocess.PIPE, text=True, start_new_session=True)
+        stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True, start_new_session=True)
     words = peer.stdout.readline().split()
     if len(words) != 2 or words[0] != "PORT" or not words[1].isdigit():
         peer.kill()
