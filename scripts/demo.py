@@ -93,7 +93,14 @@ def received_mails(store: Path):
     return mails
 
 
+def end_on_signal(signum, _frame):
+    # Turned into an ordinary exit, so that the demo server is stopped on the way out.
+    raise SystemExit(128 + signum)
+
+
 def main() -> int:
+    for sig in (signal.SIGTERM, signal.SIGHUP):
+        signal.signal(sig, end_on_signal)
     parser = argparse.ArgumentParser(description="Postira-Demo ohne eigenen Mailserver")
     parser.add_argument("--build", required=True, help="Build-Ordner mit app/postira und cli/postira-run")
     parser.add_argument("--cli", action="store_true", help="die Liste ohne Fenster mit postira-run senden")
@@ -113,28 +120,30 @@ def main() -> int:
     peer, port = start_peer(store, 600 if args.cli else 12 * 3600)
     code = 0
     try:
-        folder = make_data_folder(home, port)
-        print(f"Demo-Mailserver: 127.0.0.1:{port} (Anmeldung {DEMO_USER} / {DEMO_PASSWORD})")
-        print(f"Demo-Datenordner: {folder}")
-        print(f"Empfangene Mails landen als .eml-Dateien in: {store}")
-        if args.cli:
-            result = subprocess.run([str(build / "cli" / "postira-run"), "--data-dir", str(folder)], env=env)
-            code = result.returncode
-        else:
-            print("Postira startet. Klicken Sie auf »Mailing starten« (dritte Schaltfläche), um die Liste zu senden.")
-            print(f"Ansehen lassen sich die Mails z. B. mit: less {store}/*.eml")
-            code = subprocess.run([str(build / "app" / "postira")], env=env).returncode
-    finally:
-        stop_peer(peer)
+        try:
+            folder = make_data_folder(home, port)
+            print(f"Demo-Mailserver: 127.0.0.1:{port} (Anmeldung {DEMO_USER} / {DEMO_PASSWORD})")
+            print(f"Demo-Datenordner: {folder}")
+            print(f"Empfangene Mails landen als .eml-Dateien in: {store}")
+            if args.cli:
+                result = subprocess.run([str(build / "cli" / "postira-run"), "--data-dir", str(folder)], env=env)
+                code = result.returncode
+            else:
+                print("Postira startet. Klicken Sie auf »Mailing starten« (dritte Schaltfläche), um die Liste zu senden.")
+                print(f"Ansehen lassen sich die Mails z. B. mit: less {store}/*.eml")
+                code = subprocess.run([str(build / "app" / "postira")], env=env).returncode
+        finally:
+            stop_peer(peer)
 
-    mails = received_mails(store)
-    print(f"{len(mails)} Mails sind beim Demo-Mailserver angekommen:")
-    for path, message in mails:
-        print(f"  An: {message['To']}  Betreff: {message['Subject']}  ({path.name})")
-    if args.keep:
-        print(f"Der Demo-Ordner bleibt erhalten: {root}")
-    else:
-        shutil.rmtree(root, ignore_errors=True)
+        mails = received_mails(store)
+        print(f"{len(mails)} Mails sind beim Demo-Mailserver angekommen:")
+        for path, message in mails:
+            print(f"  An: {message['To']}  Betreff: {message['Subject']}  ({path.name})")
+    finally:
+        if args.keep:
+            print(f"Der Demo-Ordner bleibt erhalten: {root}")
+        else:
+            shutil.rmtree(root, ignore_errors=True)
     return code
 
 
