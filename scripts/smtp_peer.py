@@ -12,8 +12,8 @@ receives as FOLDER/NNNN.eml (the bytes as received, dot-stuffing undone) with FO
 
 With --starttls the peer offers STARTTLS with the certificate and key given (PEM files) and refuses
 everything but EHLO, NOOP, STARTTLS and QUIT before it, AUTH included; with --implicit-tls it speaks TLS
-from the first byte. Every byte it receives in plain text is appended to FOLDER/plaintext.log, so that a
-test can tell what travelled unencrypted. --inject-after-starttls makes it a forger on the path: right
+from the first byte. With either, every byte it receives in plain text is appended to FOLDER/plaintext.log,
+so that a test can tell what travelled unencrypted. --inject-after-starttls makes it a forger on the path: right
 after its "220 Ready to start TLS", in the same packet, it sends a made-up EHLO reply in plain text and
 then stays plain; a sound client ends the session without a handshake.
 """
@@ -80,7 +80,7 @@ class PeerSMTP(SMTP):
 
     def data_received(self, data):
         # After STARTTLS this is called with what TLS has decrypted.
-        if not self.encrypted:
+        if self.plaintext_log and not self.encrypted:
             with open(self.plaintext_log, "ab") as out:
                 out.write(data)
         super().data_received(data)
@@ -111,7 +111,8 @@ async def serve(args):
 
     starttls = server_context(args.starttls) if args.starttls else None
     implicit = server_context(args.implicit_tls) if args.implicit_tls else None
-    plaintext_log = os.path.join(args.folder, "plaintext.log")
+    # Only a TLS peer keeps the record; a plain one would copy every mail into it.
+    plaintext_log = os.path.join(args.folder, "plaintext.log") if starttls or implicit else None
 
     def factory():
         return PeerSMTP(handler, hostname="peer.test", authenticator=authenticator,
