@@ -12,18 +12,18 @@ implicit TLS switched on.
 import base64
 import json
 import os
+import shutil
 import subprocess
 import sys
 import tempfile
-import threading
 
+from peer_process import PeerProcess
 from results import Results
 
 BUILD = os.environ.get("POSTIRA_BUILD_DIR", os.path.join(os.path.dirname(__file__), "..", "..", "build"))
 SOURCE = os.environ.get("POSTIRA_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 RUN = os.path.join(BUILD, "cli", "postira-run")
 TOOL = os.path.join(BUILD, "tests", "smtp_tool")
-PEER = os.path.join(SOURCE, "scripts", "smtp_peer.py")
 
 USER = "absender@example.org"
 PASSWORD = "geheim-ueber-tls"
@@ -32,44 +32,13 @@ SECRETS = [b"AUTH", PASSWORD.encode(), base64.b64encode(PASSWORD.encode()), base
 results = Results()
 check = results.check
 
-OPENSSL_CONFIG = """[ req ]
-distinguished_name = name
-prompt = no
-[ name ]
-CN = unused
-[ ca ]
-default_ca = test_ca
-[ test_ca ]
-database = index.txt
-new_certs_dir = .
-serial = serial
-default_md = sha256
-policy = any
-unique_subject = no
-[ any ]
-commonName = supplied
-[ ca_ext ]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
-[ localhost_ext ]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = serverAuth
-subjectAltName = DNS:localhost, IP:127.0.0.1
-[ other_ext ]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = serverAuth
-subjectAltName = DNS:other.example
-"""
+OPENSSL_CONFIG = os.path.join(SOURCE, "tests", "support", "test_certificates.cnf")
 
 
 def make_certificates(folder):
     """A CA, and certificates it signs: for localhost and 127.0.0.1, for another host, and an expired one.
     Also a second CA with a certificate for 127.0.0.1, which nobody trusts."""
-    with open(os.path.join(folder, "openssl.cnf"), "w") as out:
-        out.write(OPENSSL_CONFIG)
+    shutil.copy(OPENSSL_CONFIG, os.path.join(folder, "openssl.cnf"))
     open(os.path.join(folder, "index.txt"), "w").close()
     with open(os.path.join(folder, "serial"), "w") as out:
         out.write("01\n")
@@ -101,31 +70,11 @@ def make_certificates(folder):
     }
 
 
-class Peer:
-    """The SMTP peer as a child process; stopped (and if need be killed) whatever happens."""
+class Peer(PeerProcess):
+    """The peer with the test's login, and what it recorded."""
 
     def __init__(self, folder, *options):
-        self.folder = folder
-        self.process = subprocess.Popen(
-            ["/usr/bin/python3", PEER, folder, "--user", USER, "--password", PASSWORD, "--lifetime", "300",
-             *options], stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
-        line = []
-        reader = threading.Thread(target=lambda: line.append(self.process.stdout.readline()), daemon=True)
-        reader.start()
-        reader.join(60)
-        if not line or not line[0].startswith("PORT "):
-            self.stop()
-            raise RuntimeError("the SMTP peer did not start")
-        self.port = int(line[0].split()[1])
-
-    def stop(self):
-        if self.process.poll() is None:
-            self.process.terminate()
-            try:
-                self.process.wait(15)
-            except subprocess.TimeoutExpired:
-                self.process.kill()
-                self.process.wait()
+        super().__init__(folder, "--user", USER, "--password", PASSWORD, "--lifetime", "300", *options)
 
     def plaintext(self):
         path = os.path.join(self.folder, "plaintext.log")
@@ -143,12 +92,6 @@ class Peer:
                 with open(os.path.join(self.folder, name[:-4] + ".json"), encoding="utf-8") as f:
                     stored.append((raw, json.load(f)))
         return stored
-
-    def __enter__(self):
-        return self
-
-    def __exit__(self, *exc):
-        self.stop()
 
 
 def write(path, data):
