@@ -1,11 +1,13 @@
 // Sends one mail with a 200 MB attachment through TIdSMTP to an SMTP sink on loopback and reports the
 // throughput and the peak memory of the process. The attachment is streamed from the file 57 bytes at a
-// time, so the memory must not grow with the file.
+// time, so the memory must not grow with the file. With --starttls the sink offers STARTTLS and the
+// session upgrades to TLS before it sends, as with a submission server on port 587.
 //
-//     ./build/bench/bench_smtp_attachment [megabytes]
+//     ./build/bench/bench_smtp_attachment [megabytes] [--starttls]
 
 #include "transport/smtp.h"
 
+#include "bench/bench_certificate.h"
 #include "bench/loopback_listener.h"
 
 #include <arpa/inet.h>
@@ -28,22 +30,43 @@
 namespace {
 
 // Speaks just enough SMTP for one session: 220, then 250 to each command, 354 to DATA, the data
-// discarded up to its end mark and answered 250; ends at QUIT.
+// discarded up to its end mark and answered 250; ends at QUIT. Given a server context, it offers
+// STARTTLS and speaks TLS after it.
 class SmtpSink {
 public:
-    SmtpSink() {
+    explicit SmtpSink(SSL_CTX* tls = nullptr) : tls_(tls) {
         listener_ = ListenOnLoopback(port_);
         thread_ = std::thread([this] { Serve(); });
     }
     ~SmtpSink() {
         thread_.join();
+        if (ssl_ != nullptr) SSL_free(ssl_);
         close(listener_);
     }
     int Port() const { return port_; }
     long long DataBytes() const { return dataBytes_; }
 
 private:
-    void Say(const char* reply) { send(fd_, reply, std::char_traits<char>::length(reply), MSG_NOSIGNAL); }
+    void Say(const char* reply) {
+        const size_t size = std::char_traits<char>::length(reply);
+        if (ssl_ != nullptr) {
+            size_t written = 0;
+            SSL_write_ex(ssl_, reply, size, &written);
+        } else {
+            send(fd_, reply, size, MSG_NOSIGNAL);
+        }
+    }
+    ssize_t Receive(char* buffer, size_t size) {
+        if (ssl_ == nullptr) return recv(fd_, buffer, size, 0);
+        size_t count = 0;
+        return SSL_read_ex(ssl_, buffer, size, &count) == 1 ? static_cast<ssize_t>(count) : 0;
+    }
+    bool StartTLS() {
+        Say("220 go ahead\r\n");
+        ssl_ = SSL_new(tls_);
+        SSL_set_fd(ssl_, fd_);
+        return SSL_accept(ssl_) == 1;
+    }
 
     void Serve() {
         fd_ = accept(listener_, nullptr, nullptr);
@@ -52,7 +75,7 @@ private:
         bool inData = false;
         char buffer[65536];
         for (;;) {
-            ssize_t count = recv(fd_, buffer, sizeof buffer, 0);
+            ssize_t count = Receive(buffer, sizeof buffer);
             if (count <= 0) break;
             pending.append(buffer, static_cast<size_t>(count));
             for (;;) {
@@ -78,6 +101,10 @@ private:
                 if (line == "DATA") {
                     inData = true;
                     Say("354 go\r\n");
+                } else if (tls_ != nullptr && ssl_ == nullptr && line.rfind("EHLO", 0) == 0) {
+                    Say("250-sink\r\n250 STARTTLS\r\n");
+                } else if (tls_ != nullptr && ssl_ == nullptr && line == "STARTTLS") {
+                    if (!StartTLS()) break;
                 } else if (line == "QUIT") {
                     close(fd_);
                     return;
@@ -89,6 +116,8 @@ private:
         close(fd_);
     }
 
+    SSL_CTX* tls_;
+    SSL* ssl_ = nullptr;
     int listener_ = -1;
     int fd_ = -1;
     int port_ = 0;
@@ -118,7 +147,15 @@ void WriteRandomFile(const std::string& path, long long bytes) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    const long long megabytes = argc > 1 ? std::atoll(argv[1]) : 200;
+    long long megabytes = 200;
+    bool starttls = false;
+    for (int i = 1; i < argc; ++i) {
+        if (std::strcmp(argv[i], "--starttls") == 0) {
+            starttls = true;
+        } else {
+            megabytes = std::atoll(argv[i]);
+        }
+    }
     const long long bytes = megabytes * 1024 * 1024;
     char folder[] = "/tmp/postira-bench.XXXXXX";
     if (mkdtemp(folder) == nullptr) return 1;
@@ -127,9 +164,10 @@ int main(int argc, char** argv) {
 
     int result = 0;
     {
-        SmtpSink sink;
+        SmtpSink sink(starttls ? TheCertificate().ServerContext() : nullptr);
         TIdSMTP smtp;
-        smtp.Host = "127.0.0.1";
+        smtp.Host = starttls ? "localhost" : "127.0.0.1";
+        if (starttls) smtp.CAFile = TheCertificate().File();
         smtp.Port = sink.Port();
         smtp.HeloName = "bench";
         TIdMessage message;
@@ -141,6 +179,8 @@ int main(int argc, char** argv) {
         message.ContentType = "multipart/mixed";
 
         smtp.OpenSession(TIdSMTP::kConnectTimeLimitMs);
+        const bool encrypted = smtp.Encrypted();
+        if (starttls && !encrypted) throw std::runtime_error("the session did not upgrade to TLS");
         const long before = PeakResidentKiB();
         const auto start = std::chrono::steady_clock::now();
         smtp.SendMail(message);
@@ -149,6 +189,7 @@ int main(int argc, char** argv) {
         smtp.CloseSession();
 
         const double mib = static_cast<double>(bytes) / (1024 * 1024);
+        std::printf("connection            %s\n", encrypted ? "TLS (STARTTLS)" : "plain");
         std::printf("attachment            %.0f MiB\n", mib);
         std::printf("data on the wire      %.1f MiB\n", static_cast<double>(sink.DataBytes()) / (1024 * 1024));
         std::printf("send time             %.2f s\n", seconds);

@@ -10,6 +10,7 @@
 // during one benchmark (reset before it through /proc/self/clear_refs); "growth" is that less the
 // resident memory at the start.
 
+#include "bench/bench_certificate.h"
 #include "bench/loopback_peer.h"
 #include "transport/tcp_connection.h"
 #include "transport/tls_io_handler.h"
@@ -30,42 +31,6 @@ namespace {
 constexpr int64_t kMessageBytes = 200LL * 1000 * 1000;
 constexpr size_t kLineLength = 76;
 constexpr int64_t kLines = kMessageBytes / (kLineLength + 2);
-
-// A self-signed certificate for "localhost", made with the openssl command once per run.
-class Certificate {
-public:
-    Certificate() {
-        std::string pattern = (std::filesystem::temp_directory_path() / "postira-bench-XXXXXX").string();
-        if (mkdtemp(pattern.data()) == nullptr) throw std::runtime_error("mkdtemp failed");
-        folder_ = pattern;
-        const std::string command = "cd '" + folder_ +
-                                    "' && openssl req -x509 -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -noenc "
-                                    "-keyout key.pem -out cert.pem -days 2 -subj /CN=localhost "
-                                    "-addext subjectAltName=DNS:localhost >openssl.log 2>&1";
-        if (std::system(command.c_str()) != 0) throw std::runtime_error("openssl could not make a certificate");
-        context_ = SSL_CTX_new(TLS_server_method());
-        if (SSL_CTX_use_certificate_file(context_, File().c_str(), SSL_FILETYPE_PEM) != 1 ||
-            SSL_CTX_use_PrivateKey_file(context_, (folder_ + "/key.pem").c_str(), SSL_FILETYPE_PEM) != 1) {
-            throw std::runtime_error("the server cannot use the certificate");
-        }
-    }
-    ~Certificate() {
-        SSL_CTX_free(context_);
-        std::error_code ignored;
-        std::filesystem::remove_all(folder_, ignored);
-    }
-    std::string File() const { return folder_ + "/cert.pem"; }
-    SSL_CTX* ServerContext() const { return context_; }
-
-private:
-    std::string folder_;
-    SSL_CTX* context_ = nullptr;
-};
-
-const Certificate& TheCertificate() {
-    static const Certificate certificate;
-    return certificate;
-}
 
 // A value of /proc/self/status in kB ("VmRSS", "VmHWM").
 int64_t StatusKilobytes(const std::string& field) {

@@ -57,7 +57,13 @@ public:
     void ShowMessageText(const std::string&) override {}
     void ShowMailNumber(int) override {}
     void SetCurrentTextFile(const std::string&) override {}
-    void ShowSendError() override { err_ << "Fehler: " << kSendErrorText << '\n'; }
+    void ShowSendError() override {
+        err_ << "Fehler: " << kSendErrorText << '\n';
+        // The window has room for the one message only; the log of the command line also tells why.
+        const std::string reason = transport_ != nullptr ? transport_->LastErrorText() : std::string();
+        if (!reason.empty()) err_ << "Ursache: " << reason << '\n';
+    }
+    void SetTransport(const MailTransport* transport) { transport_ = transport; }
     void ShowConnected() override {}
     void LineDone(int number, LineOutcome outcome, const RecipientRecord& record) override {
         out_ << number << ": " << OutcomeText(outcome);
@@ -73,6 +79,7 @@ private:
     std::ostream& out_;
     std::ostream& err_;
     const std::function<bool()>& stop_;
+    const MailTransport* transport_ = nullptr;
     std::string status_;
 };
 
@@ -147,6 +154,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     }
 
     TerminalFrontEnd frontEnd(account, options, out, err, stop);
+    frontEnd.SetTransport(transport.get());
     MailingRun run(frontEnd, *transport, folder);
     if (!options.listFile.empty()) run.SetListPath(options.listFile);
     // A dry run changes no file.

@@ -43,6 +43,9 @@ public:
     // connection closed. The message is emptied after every attempt.
     virtual bool Transmit(const OutgoingMail& mail) = 0;
     virtual void CloseSession() = 0;
+    // Why the last Transmit returned false, in the words of the failure (for the log of the command
+    // line); empty when nothing failed or the transport cannot tell.
+    virtual std::string LastErrorText() const { return {}; }
 };
 
 // The window's fields as they are at the moment of sending, untrimmed.

@@ -35,6 +35,16 @@ void FillMessage(const OutgoingMail& mail, TIdMessage& message) {
     }
 }
 
+// A reply of several lines (CR LF after each) as one line for the log.
+std::string OneLine(std::string_view text) {
+    std::string line;
+    for (char c : TrimText(text)) {
+        if (c == '\r') continue;
+        line += c == '\n' ? ' ' : c;
+    }
+    return line;
+}
+
 class SmtpTransport : public MailTransport {
 public:
     SmtpTransport() {
@@ -57,17 +67,20 @@ public:
         smtp_.Port = mail.port;
         FillMessage(mail, message_);
         smtp_.SetAuthenticationType(mail.password.empty() ? atNone : atLogin);
+        lastError_.clear();
         try {
             if (!smtp_.IsConnected()) smtp_.OpenSession(TIdSMTP::kConnectTimeLimitMs);
             smtp_.SendMail(message_);
             return true;
-        } catch (const std::exception&) {
+        } catch (const std::exception& error) {
+            lastError_ = OneLine(error.what());
             CloseAfterError();
             return false;
         }
     }
 
     void CloseSession() override { smtp_.CloseSession(); }
+    std::string LastErrorText() const override { return lastError_; }
 
 private:
     void CloseAfterError() {
@@ -80,6 +93,7 @@ private:
 
     TIdSMTP smtp_;
     TIdMessage message_;
+    std::string lastError_;
 };
 
 // The channel of a dry run: what the writer sends goes into a file, with the dot-stuffing undone as the

@@ -2,12 +2,20 @@
 """The SMTP peer of the integration tests and benchmarks: an aiosmtpd server on a free loopback port.
 
     smtp_peer.py FOLDER [--user USER --password PASSWORD] [--lifetime SECONDS]
+                 [--starttls CERT KEY [--inject-after-starttls] | --implicit-tls CERT KEY]
 
 Offers AUTH LOGIN over plain TCP; with --user every mail needs that login. Stores every message it
 receives as FOLDER/NNNN.eml (the bytes as received, dot-stuffing undone) with FOLDER/NNNN.json beside it
-(envelope sender and recipients, and the login used). Prints "PORT <n>" on standard output once it
-listens, stops on SIGTERM or SIGINT, and ends by itself after --lifetime seconds so that it can never be
-left behind.
+(envelope sender and recipients, the login used, and whether the connection was encrypted). Prints
+"PORT <n>" on standard output once it listens, stops on SIGTERM or SIGINT, and ends by itself after
+--lifetime seconds so that it can never be left behind.
+
+With --starttls the peer offers STARTTLS with the certificate and key given (PEM files) and refuses
+everything but EHLO, NOOP, STARTTLS and QUIT before it, AUTH included; with --implicit-tls it speaks TLS
+from the first byte. With either, every byte it receives in plain text is appended to FOLDER/plaintext.log,
+so that a test can tell what travelled unencrypted. --inject-after-starttls makes it a forger on the path: right
+after its "220 Ready to start TLS", in the same packet, it sends a made-up EHLO reply in plain text and
+then stays plain; a sound client ends the session without a handshake.
 """
 
 import argparse
@@ -16,6 +24,7 @@ import json
 import os
 import signal
 import socket
+import ssl
 import sys
 import warnings
 
@@ -36,7 +45,8 @@ class StoringHandler:
             out.write(envelope.original_content)
         login = session.auth_data.decode("utf-8", "replace") if isinstance(session.auth_data, bytes) else None
         with open(base + ".json", "w", encoding="utf-8") as out:
-            json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos, "login": login}, out)
+            json.dump({"mail_from": envelope.mail_from, "rcpt_tos": envelope.rcpt_tos, "login": login,
+                       "tls": server.encrypted}, out)
         # The .eml appears complete or not at all.
         os.replace(base + ".eml.part", base + ".eml")
         return "250 OK stored"
@@ -55,6 +65,40 @@ class Authenticator:
         return AuthResult(success=ok, handled=False, auth_data=auth_data.login if ok else None)
 
 
+class PeerSMTP(SMTP):
+    """aiosmtpd's server, keeping a record of the plain text it receives."""
+
+    def __init__(self, *args, plaintext_log, implicit_tls=False, inject=False, **kwargs):
+        super().__init__(*args, **kwargs)
+        self.plaintext_log = plaintext_log
+        self.implicit_tls = implicit_tls
+        self.inject = inject
+
+    @property
+    def encrypted(self):
+        return self.implicit_tls or self._tls_protocol is not None
+
+    def data_received(self, data):
+        # After STARTTLS this is called with what TLS has decrypted.
+        if self.plaintext_log and not self.encrypted:
+            with open(self.plaintext_log, "ab") as out:
+                out.write(data)
+        super().data_received(data)
+
+    async def smtp_STARTTLS(self, arg):
+        if not self.inject or arg:
+            return await super().smtp_STARTTLS(arg)
+        # One write, one packet: the go-ahead and the forged reply arrive together.
+        self.transport.write(b"220 Ready to start TLS\r\n250-peer.test\r\n250 AUTH LOGIN\r\n")
+        await self._writer.drain()
+
+
+def server_context(files):
+    context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
+    context.load_cert_chain(files[0], files[1])
+    return context
+
+
 async def serve(args):
     os.makedirs(args.folder, exist_ok=True)
     # Bind the port ourselves: port 0 gives a free one without any race with other programs.
@@ -65,12 +109,20 @@ async def serve(args):
     handler = StoringHandler(args.folder)
     authenticator = Authenticator(args.user or "", args.password or "")
 
+    starttls = server_context(args.starttls) if args.starttls else None
+    implicit = server_context(args.implicit_tls) if args.implicit_tls else None
+    # Only a TLS peer keeps the record; a plain one would copy every mail into it.
+    plaintext_log = os.path.join(args.folder, "plaintext.log") if starttls or implicit else None
+
     def factory():
-        return SMTP(handler, hostname="peer.test", authenticator=authenticator, auth_require_tls=False,
-                    auth_required=bool(args.user), data_size_limit=None, enable_SMTPUTF8=False)
+        return PeerSMTP(handler, hostname="peer.test", authenticator=authenticator,
+                        auth_require_tls=starttls is not None, auth_required=bool(args.user),
+                        data_size_limit=None, enable_SMTPUTF8=False, tls_context=starttls,
+                        require_starttls=starttls is not None, plaintext_log=plaintext_log,
+                        implicit_tls=implicit is not None, inject=args.inject_after_starttls)
 
     loop = asyncio.get_running_loop()
-    server = await loop.create_server(factory, sock=sock)
+    server = await loop.create_server(factory, sock=sock, ssl=implicit)
     stop = asyncio.Event()
     for sig in (signal.SIGTERM, signal.SIGINT):
         loop.add_signal_handler(sig, stop.set)
@@ -90,7 +142,13 @@ def main():
     parser.add_argument("--user")
     parser.add_argument("--password")
     parser.add_argument("--lifetime", type=float, default=900)
+    tls = parser.add_mutually_exclusive_group()
+    tls.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
+    tls.add_argument("--implicit-tls", nargs=2, metavar=("CERT", "KEY"))
+    parser.add_argument("--inject-after-starttls", action="store_true")
     args = parser.parse_args()
+    if args.inject_after_starttls and not args.starttls:
+        parser.error("--inject-after-starttls needs --starttls")
     asyncio.run(serve(args))
 
 

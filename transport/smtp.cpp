@@ -15,7 +15,31 @@ const std::vector<int16_t> kAnyCode{};
 
 }  // namespace
 
+EIdSMTPInjectedInput::EIdSMTPInjectedInput()
+    : EIdException("Unverschlüsselte Daten nach STARTTLS: jemand schiebt der Verbindung Antworten unter. "
+                   "Die Verbindung wird beendet.") {}
+
 TIdSMTP::TIdSMTP() { Port = kDefaultPort; }
+
+bool TIdSMTP::Encrypted() const {
+    auto* tls = dynamic_cast<TIdIOHandlerTLS*>(IOHandler());
+    return tls != nullptr && tls->IsOpen() && tls->Encrypted();
+}
+
+void TIdSMTP::PrepareTLS() {
+    // An open connection is left alone (opening it again fails as it should).
+    if (IOHandler() != nullptr && IOHandler()->IsOpen()) return;
+    auto* tls = dynamic_cast<TIdIOHandlerTLS*>(IOHandler());
+    // Closing the connection deletes the adapter it owns, and the plain adapter the connection would
+    // make then must never carry a session: every connection gets a TLS adapter before it opens.
+    if (tls == nullptr) {
+        tls = new TIdIOHandlerTLS();
+        SetIOHandler(tls, true);
+    }
+    tls->ImplicitTLS = ImplicitTLS || Port == kImplicitTLSPort;
+    tls->CAFile = CAFile;
+    tls->HandshakeTimeout = ReplyTimeLimit > 0 ? ReplyTimeLimit : WaitForever;
+}
 
 void TIdSMTP::SetAuthenticationType(TAuthenticationType type) {
     authenticationType_ = type;
@@ -61,6 +85,7 @@ void TIdSMTP::LimitSendWaits() {
 }
 
 void TIdSMTP::OpenSession(int32_t timeoutMs) {
+    PrepareTLS();
     OpenConnection(timeoutMs);
     LimitSendWaits();
     // A new connection needs a login of its own, also when the last one was closed by the server
@@ -71,6 +96,7 @@ void TIdSMTP::OpenSession(int32_t timeoutMs) {
         supportedAuthSchemes_.clear();
         const std::string name = HeloName.empty() ? TIdStack::Instance().LocalHostName() : HeloName;
         if (useEhlo_ && Command("EHLO " + name, kAnyCode, ReplyTimeLimit) == 250) {
+            if (!Encrypted() && OffersStartTLS()) UpgradeToTLS(name);
             CollectAuthSchemes();
             return;
         }
@@ -82,7 +108,26 @@ void TIdSMTP::OpenSession(int32_t timeoutMs) {
     }
 }
 
+bool TIdSMTP::OffersStartTLS() const {
+    return std::any_of(LastReply().Lines.begin(), LastReply().Lines.end(), [](const std::string& line) {
+        const std::string keyword = line.substr(0, line.find(' '));
+        return SameTextIgnoringCase(keyword, "STARTTLS");
+    });
+}
+
+void TIdSMTP::UpgradeToTLS(const std::string& heloName) {
+    Command("STARTTLS", {220}, ReplyTimeLimit);
+    // The 220 must be the server's last plain word: whatever came with it or after it was not sent by
+    // the server through TLS, and must not be read as its reply to the encrypted EHLO.
+    if (HasUnreadInput()) throw EIdSMTPInjectedInput();
+    auto* tls = dynamic_cast<TIdIOHandlerTLS*>(IOHandler());
+    if (tls == nullptr) throw EIdNotConnected();
+    tls->StartTLS(Host);
+    Command("EHLO " + heloName, {250}, ReplyTimeLimit);
+}
+
 void TIdSMTP::CollectAuthSchemes() {
+    supportedAuthSchemes_.clear();
     for (const std::string& reply : LastReply().Lines) {
         std::string line = UpperCaseAscii(reply);
         if (line.compare(0, 5, "AUTH ") != 0 && line.compare(0, 5, "AUTH=") != 0) continue;

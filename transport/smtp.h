@@ -1,7 +1,13 @@
 #pragma once
 // The SMTP client: greets the server (EHLO, else HELO), logs in with AUTH LOGIN once per connection
-// when asked to and offered, and sends one mail transaction per SendMail over plain TCP. The message
-// text between DATA and the final "." comes from the MIME writer it derives from.
+// when asked to and offered, and sends one mail transaction per SendMail. The message text between DATA
+// and the final "." comes from the MIME writer it derives from.
+//
+// The connection is encrypted whenever the server allows it: on port 465 (or with ImplicitTLS) TLS runs
+// from the first byte (RFC 8314); on any other port an EHLO reply that offers STARTTLS leads to the
+// upgrade (RFC 3207) before anything else is sent, and the session starts afresh with a new EHLO. A
+// failed handshake ends the session; nothing falls back to plain text. A server that offers no STARTTLS
+// gets the plain session.
 
 #include <chrono>
 #include <cstdint>
@@ -11,12 +17,22 @@
 
 #include "transport/message.h"
 #include "transport/message_client.h"
+#include "transport/tls_io_handler.h"
+
+// The server sent more after its "220" to STARTTLS, before the handshake: someone on the path injects
+// plain text that would otherwise pass for encrypted replies (RFC 3207, 6). The session ends.
+class EIdSMTPInjectedInput : public EIdException {
+public:
+    EIdSMTPInjectedInput();
+};
 
 enum TAuthenticationType { atNone, atLogin };
 
 class TIdSMTP : public TIdMessageClient {
 public:
     static constexpr int kDefaultPort = 25;
+    // The submission port with TLS from the first byte.
+    static constexpr int kImplicitTLSPort = 465;
     // A server that stops answering must not hold the program for ever: every reply is awaited at most
     // this long, the reply to the final "." longer, since the server may check the whole message
     // first (RFC 5321, 4.5.3.2). Exceeding either raises EIdReadTimeout.
@@ -35,6 +51,10 @@ public:
     // send for the server to take more data; it applies from the next OpenSession on.
     int32_t ReplyTimeLimit = kReplyTimeLimitMs;
     int32_t DataEndTimeLimit = kDataEndTimeLimitMs;
+    // TLS from the first byte also on another port than 465.
+    bool ImplicitTLS = false;
+    // A PEM file of CA certificates trusted besides the system's trust store; empty: the store alone.
+    std::string CAFile;
 
     // atLogin also switches EHLO on; switching EHLO off also sets atNone.
     TAuthenticationType AuthenticationType() const { return authenticationType_; }
@@ -45,6 +65,8 @@ public:
     // The upper-case words of the AUTH lines of the last EHLO reply, each once.
     const std::vector<std::string>& SupportedAuthSchemes() const { return supportedAuthSchemes_; }
     bool LoggedIn() const { return loggedIn_; }
+    // Whether the current connection is encrypted.
+    bool Encrypted() const;
 
     // Connects, reads the greeting (220) and greets with EHLO or HELO. Any error after the connect
     // closes the session and is raised again.
@@ -68,6 +90,11 @@ private:
     // over a single byte within ReplyTimeLimit fails with a socket error.
     void LimitSendWaits();
     void CollectAuthSchemes();
+    bool OffersStartTLS() const;
+    // STARTTLS, the handshake and the new EHLO; what the plain EHLO reply told is forgotten.
+    void UpgradeToTLS(const std::string& heloName);
+    // Gives a closed connection a TLS adapter with the session's settings.
+    void PrepareTLS();
 
     TAuthenticationType authenticationType_ = atNone;
     bool useEhlo_ = true;

@@ -9,10 +9,12 @@
 #include <openssl/x509v3.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <sys/time.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
 #include <cstdint>
 #include <stdexcept>
 
@@ -334,14 +336,30 @@ int32_t TIdIOHandlerTLS::SendSome(const char* buffer, int32_t size) {
         errno = ECONNABORTED;
         return -1;
     }
-    // Blocks like send on a blocking socket. After WANT_WRITE the call is repeated with the same
-    // arguments, as OpenSSL requires.
-    const Call call = Drive([&] { return SSL_write(ssl_, buffer, size); }, WaitForever);
+    // Blocks like send on a blocking socket, and like it at most as long as the socket's send time limit
+    // (SO_SNDTIMEO) allows. After WANT_WRITE the call is repeated with the same arguments, as OpenSSL
+    // requires.
+    const Call call = Drive([&] { return SSL_write(ssl_, buffer, size); }, SendTimeLimit());
     if (call.result > 0) return call.result;
+    if (call.timedOut) {
+        // Part of a record may be out: the channel cannot carry anything more, not even close_notify.
+        broken_ = true;
+        errno = EAGAIN;
+        return -1;
+    }
     const Outcome outcome = Failed(call);
     // The peer has closed: "cannot send after shutdown", as for the plain socket.
     errno = outcome.result == 0 ? EPIPE : outcome.error;
     return -1;
+}
+
+int32_t TIdIOHandlerTLS::SendTimeLimit() const {
+    timeval limit{};
+    socklen_t size = sizeof limit;
+    if (getsockopt(Binding()->Handle(), SOL_SOCKET, SO_SNDTIMEO, &limit, &size) != 0) return WaitForever;
+    const long long ms = static_cast<long long>(limit.tv_sec) * 1000 + limit.tv_usec / 1000;
+    if (ms <= 0) return limit.tv_usec > 0 ? 1 : WaitForever;
+    return static_cast<int32_t>(std::min<long long>(ms, INT32_MAX));
 }
 
 void TIdIOHandlerTLS::ShutdownAndClose() {

@@ -96,6 +96,8 @@ private:
     Call Drive(const std::function<int()>& operation, int32_t limitMs);
     // Marks the channel broken after a fatal failure and tells what the caller reports.
     Outcome Failed(const Call& call);
+    // The socket's send time limit (SO_SNDTIMEO) in ms, WaitForever when it has none.
+    int32_t SendTimeLimit() const;
     // Remembers how reading ended.
     void EndReading(const Call& call);
     void FreeTLS();

@@ -3,43 +3,14 @@
 #include "tests/support/temp_dir.h"
 
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <stdexcept>
 
 namespace {
 
-// One openssl configuration for the CA and every certificate it issues; "openssl ca" keeps its records
-// (index.txt, serial) in the folder.
-const char* const kConfiguration = R"([ req ]
-distinguished_name = name
-prompt = no
-[ name ]
-CN = unused
-[ ca ]
-default_ca = test_ca
-[ test_ca ]
-database = index.txt
-new_certs_dir = .
-serial = serial
-default_md = sha256
-policy = any
-unique_subject = no
-[ any ]
-commonName = supplied
-[ ca_ext ]
-basicConstraints = critical, CA:TRUE
-keyUsage = critical, keyCertSign, cRLSign
-subjectKeyIdentifier = hash
-[ localhost_ext ]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = serverAuth
-subjectAltName = DNS:localhost, IP:127.0.0.1
-[ other_ext ]
-basicConstraints = critical, CA:FALSE
-keyUsage = critical, digitalSignature
-extendedKeyUsage = serverAuth
-subjectAltName = DNS:other.example
-)";
+// The openssl configuration of the CA and every certificate it issues, shared with the Python tests.
+const char* const kConfigurationFile = POSTIRA_TEST_SOURCE_DIR "/tests/support/test_certificates.cnf";
 
 const char* const kNewKey = "-newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -noenc";
 
@@ -55,7 +26,9 @@ std::string IssueCommands(const std::string& name, const std::string& commonName
 class CertificateFolder {
 public:
     CertificateFolder() {
-        folder_.Write("openssl.cnf", kConfiguration);
+        std::ifstream configuration(kConfigurationFile, std::ios::binary);
+        if (!configuration) throw std::runtime_error(std::string("cannot read ") + kConfigurationFile);
+        folder_.Write("openssl.cnf", std::string(std::istreambuf_iterator<char>(configuration), {}));
         folder_.Write("index.txt", "");
         folder_.Write("serial", "01\n");
         const std::string script =

@@ -4,6 +4,7 @@
 #include "transport/socket_errors.h"
 
 #include "tests/support/scripted_smtp_server.h"
+#include "tests/support/stalled_send.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -342,28 +343,12 @@ TEST(SmtpSessionErrors, VanishedAttachmentEndsTheMessageUnterminated) {
 }
 
 TEST(SmtpSessionErrors, ServerThatStopsReadingEndsTheSendWithAnError) {
-    TempDir dir;
-    // More than the socket buffers of both ends hold, so that the sends must wait for the server.
-    dir.Write("gross.bin", std::string(40 * 1024 * 1024, 'x'));
     ScriptedSmtpServer server(With(kGreeting, {Expect("RSET"), Reply("250 reset"), ExpectAny(), Reply("250 ok"),
                                                ExpectAny(), Reply("250 ok"), Expect("DATA"), Reply("354 go"),
                                                Wait(3000), Silent()}));
     TIdSMTP smtp;
     Prepare(smtp, server, atNone);
-    smtp.ReplyTimeLimit = 500;
-    smtp.DataEndTimeLimit = 2000;
-    TIdMessage message;
-    message.From.SetText("a@example.org");
-    message.Recipients.SetFromText("b@example.org");
-    message.PartList.Add<TIdAttachment>(dir.File("gross.bin"));
-    smtp.OpenSession(1000);
-    EXPECT_THROW(smtp.SendMail(message), EIdSocketError);
-    try {
-        smtp.CloseSession();
-    } catch (const EIdException&) {
-        // The QUIT cannot get through either; the connection is closed all the same.
-    }
-    EXPECT_FALSE(smtp.IsConnected());
+    ExpectSendToStalledServerFails(smtp);
     EXPECT_TRUE(server.Finish());
 }
 
