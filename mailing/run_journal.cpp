@@ -112,14 +112,17 @@ int RecoverInterruptedRun(const std::string& listPath, TextLines& lines) {
 RunJournal::RunJournal(const std::string& listPath) : path_(JournalPathFor(listPath)) {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
     if (fd_ < 0) throw CannotCreateError(path_, errno);
-    Append('S', 0, listPath);
+    Append('S', 0, listPath, Sync::Now);
 }
 
 RunJournal::~RunJournal() {
-    if (fd_ >= 0) ::close(fd_);
+    if (fd_ < 0) return;
+    // Closed without Finish (the run ended by an error): the records still pending go to disk now.
+    if (unsynced_) ::fdatasync(fd_);
+    ::close(fd_);
 }
 
-void RunJournal::Append(char kind, size_t index, std::string_view bytes) {
+void RunJournal::Append(char kind, size_t index, std::string_view bytes, Sync sync) {
     const std::string record = EncodeJournalRecord(kind, index, bytes);
     std::string_view rest = record;
     while (!rest.empty()) {
@@ -131,13 +134,20 @@ void RunJournal::Append(char kind, size_t index, std::string_view bytes) {
         rest.remove_prefix(static_cast<size_t>(written));
     }
     // Written at once, the record survives a killed process; synced, it survives a power loss too.
-    if (::fdatasync(fd_) != 0) throw CannotCreateError(path_, errno);
+    unsynced_ = true;
+    if (sync == Sync::Now || std::chrono::steady_clock::now() - lastSync_ >= kSyncInterval) SyncToDisk();
 }
 
-void RunJournal::RecordSent(size_t index, std::string_view line) { Append('L', index, line); }
+void RunJournal::SyncToDisk() {
+    if (::fdatasync(fd_) != 0) throw CannotCreateError(path_, errno);
+    unsynced_ = false;
+    lastSync_ = std::chrono::steady_clock::now();
+}
+
+void RunJournal::RecordSent(size_t index, std::string_view line) { Append('L', index, line, Sync::WhenDue); }
 
 void RunJournal::Finish() {
-    Append('E', 0, {});
+    Append('E', 0, {}, Sync::Now);
     ::close(fd_);
     fd_ = -1;
     ::unlink(path_.c_str());

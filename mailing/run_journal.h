@@ -10,6 +10,7 @@
 
 #include "mailing/list_file.h"
 
+#include <chrono>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -45,8 +46,15 @@ std::vector<size_t> ApplyJournal(const JournalContent& journal, TextLines& lines
 // recovered (0 when there is no interrupted journal).
 int RecoverInterruptedRun(const std::string& listPath, TextLines& lines);
 
-// Appends records durably: each record is written with one system call and synced to disk before the
-// next mail goes out, so that a crash loses at most the mail in flight.
+// The longest time a record of a sent mail waits before it is synced to disk.
+inline constexpr std::chrono::milliseconds kSyncInterval{100};
+
+// Appends records: each record is written with one system call the moment its mail has gone out, so a
+// killed or crashed program loses at most the mail in flight. Syncing to disk (fdatasync) is what survives
+// a power loss; it cost a 10 000-line run two thirds of its time when done after every mail, so records
+// are synced at most every kSyncInterval, and always the start record, the end of the run and whatever
+// is pending when the journal is closed. A power loss may thus also lose the records of the last
+// interval.
 class RunJournal {
 public:
     // Starts a new journal for the list, replacing an old one.
@@ -62,10 +70,14 @@ public:
     const std::string& Path() const { return path_; }
 
 private:
-    void Append(char kind, size_t index, std::string_view bytes);
+    enum class Sync { Now, WhenDue };
+    void Append(char kind, size_t index, std::string_view bytes, Sync sync);
+    void SyncToDisk();
 
     std::string path_;
     int fd_ = -1;
+    bool unsynced_ = false;
+    std::chrono::steady_clock::time_point lastSync_;
 };
 
 std::string EncodeJournalRecord(char kind, size_t index, std::string_view bytes);

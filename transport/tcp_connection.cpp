@@ -156,8 +156,10 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t time
             if (raiseOnTimeout) throw EIdReadTimeout();
             return -1;
         }
-        receiveBuffer_.SetSize(static_cast<size_t>(std::max<int32_t>(RecvBufferSize, 1)));
-        count = ioHandler_->ReceiveSome(receiveBuffer_.Data(), static_cast<int32_t>(receiveBuffer_.Size()));
+        // The buffer keeps its size between reads: sizing it anew for every reply cleared 32 KiB each time.
+        const size_t size = static_cast<size_t>(std::max<int32_t>(RecvBufferSize, 1));
+        if (receiveBuffer_.Size() != size) receiveBuffer_.SetSize(size);
+        count = ioHandler_->ReceiveSome(receiveBuffer_.Data(), static_cast<int32_t>(size));
         peerClosed_ = count == 0;
         if (count < 0) {
             const int code = SocketCodeFromErrno(errno);
@@ -168,8 +170,7 @@ int32_t TIdTCPConnection::FillInputBuffer(bool raiseIfDisconnected, int32_t time
             DropSocket();
             if (pendingInput_.Size() == 0) throw EIdSocketError(code);
         }
-        receiveBuffer_.SetSize(static_cast<size_t>(count));
-        if (count > 0) pendingInput_.Append(receiveBuffer_.Data(), receiveBuffer_.Size());
+        if (count > 0) pendingInput_.Append(receiveBuffer_.Data(), static_cast<size_t>(count));
         CheckPeerClosed(raiseIfDisconnected, false);
     } while (count == 0 && IsConnected());
     return count;
