@@ -15,6 +15,7 @@
 #include "ui/gradient.h"
 #include "ui/icons.h"
 #include "ui/services.h"
+#include "ui/tool_bar.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -209,20 +210,6 @@ void TFormNewMail::BitBtnCheckClick() {
     LabelStatus->show();
 }
 
-QToolButton* TFormNewMail::AddToolButton(const char* name, const QString& hint, const char* themeIcon,
-                                         int fallbackPixmap) {
-    auto* button = new QToolButton(ToolBar1);
-    button->setObjectName(QString::fromLatin1(name));
-    button->setToolTip(hint);
-    button->setAccessibleName(hint);
-    button->setIcon(ThemeIcon(themeIcon, static_cast<QStyle::StandardPixmap>(fallbackPixmap)));
-    button->setIconSize(QSize(22, 22));
-    button->setFixedSize(kButtonSize, kButtonSize);
-    button->setAutoRaise(true);
-    ToolBar1->addWidget(button);
-    return button;
-}
-
 void TFormNewMail::BuildToolBar() {
     ToolBar1 = new QToolBar(this);
     ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
@@ -232,58 +219,35 @@ void TFormNewMail::BuildToolBar() {
     ToolBar1->toggleViewAction()->setVisible(false);
     addToolBar(Qt::TopToolBarArea, ToolBar1);
 
-    auto connectGuarded = [this](QToolButton* button, void (TFormNewMail::*handler)()) {
-        connect(button, &QToolButton::clicked, this, [this, handler] { RunGuarded([&] { (this->*handler)(); }); });
+    // Every button is 30 x 30 with a picture, its hint as tooltip, and runs its command through the general
+    // error display.
+    auto add = [this](const char* name, const char* hint, const char* themeIcon, QStyle::StandardPixmap fallback,
+                      void (TFormNewMail::*handler)()) {
+        QToolButton* button = AddCommandButton(ToolBar1, name, QString::fromUtf8(hint), themeIcon, fallback,
+                                               [this, handler] { (this->*handler)(); });
+        button->setIconSize(QSize(22, 22));
+        button->setFixedSize(kButtonSize, kButtonSize);
     };
 
-    connectGuarded(AddToolButton("ToolButton1", QStringLiteral("Empfängerliste"), "x-office-address-book",
-                                 QStyle::SP_FileDialogDetailedView),
-                   &TFormNewMail::BitBtnListClick);
-    connectGuarded(AddToolButton("ToolButton2", QStringLiteral("Einstellungen speichern"), "document-save",
-                                 QStyle::SP_DialogSaveButton),
-                   &TFormNewMail::BitBtnSaveSenderClick);
-    connectGuarded(AddToolButton("ToolButton3", QStringLiteral("Mailing starten"), "mail-send", QStyle::SP_MediaPlay),
-                   &TFormNewMail::BtnMailClick);
-    connectGuarded(AddToolButton("ToolButton4", QStringLiteral("Mailing stoppen"), "process-stop",
-                                 QStyle::SP_MediaStop),
-                   &TFormNewMail::BitBtnStopClick);
+    add("ToolButton1", "Empfängerliste", "x-office-address-book", QStyle::SP_FileDialogDetailedView, &TFormNewMail::BitBtnListClick);
+    add("ToolButton2", "Einstellungen speichern", "document-save", QStyle::SP_DialogSaveButton, &TFormNewMail::BitBtnSaveSenderClick);
+    add("ToolButton3", "Mailing starten", "mail-send", QStyle::SP_MediaPlay, &TFormNewMail::BtnMailClick);
+    add("ToolButton4", "Mailing stoppen", "process-stop", QStyle::SP_MediaStop, &TFormNewMail::BitBtnStopClick);
     ToolBar1->addSeparator();
-    connectGuarded(AddToolButton("ToolButtonCheck", QStringLiteral("Prüfe Onlineverbindung"), "network-wired",
-                                 QStyle::SP_DriveNetIcon),
-                   &TFormNewMail::BitBtnCheckClick);
-    connectGuarded(AddToolButton("ToolButton8", QStringLiteral("Testmail senden"), "mail-message-new",
-                                 QStyle::SP_CommandLink),
-                   &TFormNewMail::BitBtnTestmailClick);
+    add("ToolButtonCheck", "Prüfe Onlineverbindung", "network-wired", QStyle::SP_DriveNetIcon, &TFormNewMail::BitBtnCheckClick);
+    add("ToolButton8", "Testmail senden", "mail-message-new", QStyle::SP_CommandLink, &TFormNewMail::BitBtnTestmailClick);
     ToolBar1->addSeparator();
-    connectGuarded(AddToolButton("ToolButton14", QStringLiteral("Messagefeld löschen"), "edit-clear",
-                                 QStyle::SP_DialogResetButton),
-                   &TFormNewMail::BitBtn4Click);
-    connectGuarded(AddToolButton("ToolButton6", QStringLiteral("Messagetext kopieren"), "edit-copy",
-                                 QStyle::SP_FileDialogContentsView),
-                   &TFormNewMail::BitBtn5Click);
-    connectGuarded(AddToolButton("ToolButton19", QStringLiteral("Textdatei im Messagefeld öffnen"), "document-open",
-                                 QStyle::SP_DialogOpenButton),
-                   &TFormNewMail::BitBtn1Click);
-    connectGuarded(AddToolButton("ToolButton11", QStringLiteral("Standard Mailtext öffnen"), "text-x-generic",
-                                 QStyle::SP_FileIcon),
-                   &TFormNewMail::BitBtnDefaultClick);
-    connectGuarded(AddToolButton("ToolButton12", QStringLiteral("Text speichern"), "document-save-as",
-                                 QStyle::SP_DriveFDIcon),
-                   &TFormNewMail::BitBtn2Click);
+    add("ToolButton14", "Messagefeld löschen", "edit-clear", QStyle::SP_DialogResetButton, &TFormNewMail::BitBtn4Click);
+    add("ToolButton6", "Messagetext kopieren", "edit-copy", QStyle::SP_FileDialogContentsView, &TFormNewMail::BitBtn5Click);
+    add("ToolButton19", "Textdatei im Messagefeld öffnen", "document-open", QStyle::SP_DialogOpenButton, &TFormNewMail::BitBtn1Click);
+    add("ToolButton11", "Standard Mailtext öffnen", "text-x-generic", QStyle::SP_FileIcon, &TFormNewMail::BitBtnDefaultClick);
+    add("ToolButton12", "Text speichern", "document-save-as", QStyle::SP_DriveFDIcon, &TFormNewMail::BitBtn2Click);
     ToolBar1->addSeparator();
-    connectGuarded(AddToolButton("ToolButton15", QStringLiteral("Über Postira"), "help-about",
-                                 QStyle::SP_MessageBoxInformation),
-                   &TFormNewMail::BitBtnAboutClick);
-    connectGuarded(AddToolButton("ToolButton16", QStringLiteral("Hilfe"), "help-contents",
-                                 QStyle::SP_DialogHelpButton),
-                   &TFormNewMail::BitBtnHelpClick);
-    connectGuarded(AddToolButton("ToolButton13", QStringLiteral("Online Update"), "system-software-update",
-                                 QStyle::SP_BrowserReload),
-                   &TFormNewMail::ToolButton13Click);
+    add("ToolButton15", "Über Postira", "help-about", QStyle::SP_MessageBoxInformation, &TFormNewMail::BitBtnAboutClick);
+    add("ToolButton16", "Hilfe", "help-contents", QStyle::SP_DialogHelpButton, &TFormNewMail::BitBtnHelpClick);
+    add("ToolButton13", "Online Update", "system-software-update", QStyle::SP_BrowserReload, &TFormNewMail::ToolButton13Click);
     ToolBar1->addSeparator();
-    connectGuarded(AddToolButton("ToolButton18", QStringLiteral("Beenden"), "application-exit",
-                                 QStyle::SP_DialogCloseButton),
-                   &TFormNewMail::ToolButton18Click);
+    add("ToolButton18", "Beenden", "application-exit", QStyle::SP_DialogCloseButton, &TFormNewMail::ToolButton18Click);
     ToolBar1->addSeparator();
 }
 

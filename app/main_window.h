@@ -118,7 +118,6 @@ protected:
 private:
     void BuildControls();
     void BuildToolBar();
-    QToolButton* AddToolButton(const char* name, const QString& hint, const char* themeIcon, int fallbackPixmap);
     void FormKeyDown(int key);
     void WMDropFiles(const QStringList& paths);
     // Disables what a run or a send uses, and enables it again.
