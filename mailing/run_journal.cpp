@@ -112,17 +112,24 @@ int RecoverInterruptedRun(const std::string& listPath, TextLines& lines) {
 RunJournal::RunJournal(const std::string& listPath) : path_(JournalPathFor(listPath)) {
     fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
     if (fd_ < 0) throw CannotCreateError(path_, errno);
-    Append('S', 0, listPath, Sync::Now);
+    Write('S', 0, listPath);
+    if (::fdatasync(fd_) != 0) {
+        const int error = errno;
+        ::close(fd_);
+        throw CannotCreateError(path_, error);
+    }
+    syncer_ = std::thread([this] { SyncLoop(); });
 }
 
 RunJournal::~RunJournal() {
     if (fd_ < 0) return;
-    // Closed without Finish (the run ended by an error): the records still pending go to disk now.
-    if (unsynced_) ::fdatasync(fd_);
+    // Closed without Finish (the run ended by an error): what is pending still goes to disk.
+    StopSyncing();
+    ::fdatasync(fd_);
     ::close(fd_);
 }
 
-void RunJournal::Append(char kind, size_t index, std::string_view bytes, Sync sync) {
+void RunJournal::Write(char kind, size_t index, std::string_view bytes) {
     const std::string record = EncodeJournalRecord(kind, index, bytes);
     std::string_view rest = record;
     while (!rest.empty()) {
@@ -133,21 +140,52 @@ void RunJournal::Append(char kind, size_t index, std::string_view bytes, Sync sy
         }
         rest.remove_prefix(static_cast<size_t>(written));
     }
-    // Written at once, the record survives a killed process; synced, it survives a power loss too.
-    unsynced_ = true;
-    if (sync == Sync::Now || std::chrono::steady_clock::now() - lastSync_ >= kSyncInterval) SyncToDisk();
 }
 
-void RunJournal::SyncToDisk() {
-    if (::fdatasync(fd_) != 0) throw CannotCreateError(path_, errno);
-    unsynced_ = false;
-    lastSync_ = std::chrono::steady_clock::now();
+void RunJournal::SyncLoop() {
+    std::unique_lock lock(mutex_);
+    for (;;) {
+        wake_.wait(lock, [this] { return dirty_ || stopping_; });
+        if (!dirty_) return;  // stopping, nothing pending
+        dirty_ = false;
+        lock.unlock();
+        const int result = ::fdatasync(fd_);
+        const int error = errno;
+        lock.lock();
+        if (result != 0 && syncError_ == 0) syncError_ = error;
+    }
 }
 
-void RunJournal::RecordSent(size_t index, std::string_view line) { Append('L', index, line, Sync::WhenDue); }
+void RunJournal::StopSyncing() {
+    if (!syncer_.joinable()) return;
+    {
+        std::lock_guard lock(mutex_);
+        stopping_ = true;
+    }
+    wake_.notify_one();
+    syncer_.join();
+}
+
+void RunJournal::ThrowIfSyncFailed() {
+    std::lock_guard lock(mutex_);
+    if (syncError_ != 0) throw CannotCreateError(path_, syncError_);
+}
+
+void RunJournal::RecordSent(size_t index, std::string_view line) {
+    ThrowIfSyncFailed();
+    Write('L', index, line);
+    {
+        std::lock_guard lock(mutex_);
+        dirty_ = true;
+    }
+    wake_.notify_one();
+}
 
 void RunJournal::Finish() {
-    Append('E', 0, {}, Sync::Now);
+    StopSyncing();
+    ThrowIfSyncFailed();
+    Write('E', 0, {});
+    if (::fdatasync(fd_) != 0) throw CannotCreateError(path_, errno);
     ::close(fd_);
     fd_ = -1;
     ::unlink(path_.c_str());
