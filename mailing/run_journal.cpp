@@ -153,6 +153,8 @@ void RunJournal::SyncLoop() {
         const int error = errno;
         lock.lock();
         if (result != 0 && syncError_ == 0) syncError_ = error;
+        // At most one sync per interval: many small syncs in a row slow every other write to the disk.
+        wake_.wait_for(lock, kSyncInterval, [this] { return stopping_; });
     }
 }
 

@@ -10,6 +10,7 @@
 
 #include "mailing/list_file.h"
 
+#include <chrono>
 #include <condition_variable>
 #include <cstdint>
 #include <string>
@@ -48,12 +49,15 @@ std::vector<size_t> ApplyJournal(const JournalContent& journal, TextLines& lines
 // recovered (0 when there is no interrupted journal).
 int RecoverInterruptedRun(const std::string& listPath, TextLines& lines);
 
+// The shortest time between two background syncs of the journal.
+inline constexpr std::chrono::milliseconds kSyncInterval{100};
+
 // Appends records: each record is written with one system call the moment its mail has gone out, so a
 // killed or crashed program loses at most the mail in flight. Syncing to disk (fdatasync) is what survives
 // a power loss; done after every mail it cost a 10 000-line run two thirds of its time. So a thread of the
-// journal syncs in the background: whenever records were written since its last sync it syncs again at
-// once, and the run never waits for the disk. A power loss loses at most what was written during the one
-// sync in progress. The start record and the end of the run are synced before the run goes on.
+// journal syncs in the background, at most once per kSyncInterval, and the run never waits for the disk.
+// A power loss loses at most the records of the last interval. The start record and the end of the run
+// are synced before the run goes on.
 class RunJournal {
 public:
     // Starts a new journal for the list, replacing an old one.
