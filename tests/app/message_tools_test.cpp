@@ -19,23 +19,14 @@ namespace {
 
 class MessageToolsTest : public ::testing::Test {
 protected:
-    MessageToolsTest() {
-        const char* old = getenv("XDG_DATA_HOME");
-        savedHome_ = old ? old : "";
-        setenv("XDG_DATA_HOME", home.Path().c_str(), 1);
-        window.FormShow();
-    }
-    ~MessageToolsTest() override { setenv("XDG_DATA_HOME", savedHome_.c_str(), 1); }
+    MessageToolsTest() { window.FormShow(); }
 
     void Click(const char* name) { window.findChild<QToolButton*>(QString::fromLatin1(name))->click(); }
     QString InHome(const std::string& name) const { return QString::fromStdString(home.File(name)); }
 
-    TempDir home;
+    DataHome home;
     FakeServices fakes;
     TFormNewMail window;
-
-private:
-    std::string savedHome_;
 };
 
 TEST_F(MessageToolsTest, OpenLoadsAnyChosenFile) {

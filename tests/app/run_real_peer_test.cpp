@@ -43,10 +43,7 @@ private:
 };
 
 TEST(RunToTheRealPeer, ThreeLinesTwoMailsPersonalised) {
-    TempDir home;
-    const char* old = getenv("XDG_DATA_HOME");
-    const std::string saved = old ? old : "";
-    setenv("XDG_DATA_HOME", home.Path().c_str(), 1);
+    DataHome home;
     {
         const QString mails = QString::fromStdString(home.File("mails"));
         RealPeer peer(mails);
@@ -81,7 +78,6 @@ TEST(RunToTheRealPeer, ThreeLinesTwoMailsPersonalised) {
                   std::string::npos)
             << list;
     }
-    setenv("XDG_DATA_HOME", saved.c_str(), 1);
 }
 
 }  // namespace

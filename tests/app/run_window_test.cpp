@@ -29,9 +29,6 @@ private:
 class RunWindowTest : public ::testing::Test {
 protected:
     RunWindowTest() {
-        const char* old = getenv("XDG_DATA_HOME");
-        savedHome_ = old ? old : "";
-        setenv("XDG_DATA_HOME", home.Path().c_str(), 1);
         window.FormShow();
         window.SetTransport(std::make_unique<SharedFakeTransport>(transport));
         window.EditHost->setText("smtp.example.de");
@@ -40,19 +37,15 @@ protected:
         window.EditPort->setText("25");
         WriteFileAtomic(window.DataFolder() + "defaultmail.txt", "Hallo $Prename $Name\r\n");
     }
-    ~RunWindowTest() override { setenv("XDG_DATA_HOME", savedHome_.c_str(), 1); }
 
     void Click(const char* name) { window.findChild<QToolButton*>(QString::fromLatin1(name))->click(); }
     void WriteList(const std::string& text) { WriteFileAtomic(window.DataFolder() + "sendlist.csv", text); }
     std::string List() { return ReadWholeFile(window.DataFolder() + "sendlist.csv"); }
 
-    TempDir home;
+    DataHome home;
     FakeServices fakes;
     FakeTransport transport;
     TFormNewMail window;
-
-private:
-    std::string savedHome_;
 };
 
 TEST_F(RunWindowTest, RunShowsLinesProgressAndFinalStatus) {

@@ -37,10 +37,7 @@ size_t Count(const std::string& text, const std::string& what) {
 }
 
 TEST(RunOverTheWire, OneConnectionLoginOnceAndTheCopyListInEveryMail) {
-    TempDir home;
-    const char* old = getenv("XDG_DATA_HOME");
-    const std::string saved = old ? old : "";
-    setenv("XDG_DATA_HOME", home.Path().c_str(), 1);
+    DataHome home;
     {
         FakeServices fakes;
         ScriptedSmtpServer server(Join({{Reply("220 ready"), ExpectAny(), Reply("250-peer\n250-AUTH LOGIN\n250 HELP")},
@@ -77,7 +74,6 @@ TEST(RunOverTheWire, OneConnectionLoginOnceAndTheCopyListInEveryMail) {
         EXPECT_NE(SplitListLine(lines.lines[0]).Result, "x");
         EXPECT_NE(SplitListLine(lines.lines[1]).Result, "x");
     }
-    setenv("XDG_DATA_HOME", saved.c_str(), 1);
 }
 
 }  // namespace

@@ -28,3 +28,19 @@ std::string TempDir::Read(const std::string& name) const {
     if (!in) throw std::runtime_error("cannot read " + File(name));
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
+
+DataHome::DataHome() {
+    if (const char* old = getenv("XDG_DATA_HOME")) {
+        saved_ = old;
+        wasSet_ = true;
+    }
+    setenv("XDG_DATA_HOME", Path().c_str(), 1);
+}
+
+DataHome::~DataHome() {
+    if (wasSet_) {
+        setenv("XDG_DATA_HOME", saved_.c_str(), 1);
+    } else {
+        unsetenv("XDG_DATA_HOME");
+    }
+}

@@ -21,3 +21,15 @@ public:
 private:
     std::string path_;
 };
+
+// A private temporary folder that is the user's data home (XDG_DATA_HOME) while it lives; the earlier
+// value comes back when it goes.
+class DataHome : public TempDir {
+public:
+    DataHome();
+    ~DataHome();
+
+private:
+    std::string saved_;
+    bool wasSet_ = false;
+};
