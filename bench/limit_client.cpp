@@ -5,6 +5,10 @@
 // What it takes is the cost of the protocol on this machine, the yardstick for postira-run.
 //
 //     limit_client PORT FROM CC MANIFEST     MANIFEST: lines "address<TAB>file of the message"
+//     limit_client PORT FROM CC MANIFEST --rset
+//                                            the same with "RSET" before every mail, the command
+//                                            sequence of postira-run's SMTP client: the limit of that
+//                                            sequence, one more request and reply per mail
 //     limit_client PORT FROM TO --stdin      one mail whose body is standard input (line feeds become
 //                                            CR LF), streamed in 64 KiB pieces: "base64 FILE | ..."
 //
@@ -94,7 +98,7 @@ void Connect(int port) {
     Command("HELO bench", '2');
 }
 
-int SendList(const std::string& from, const std::string& cc, const std::string& manifest) {
+int SendList(const std::string& from, const std::string& cc, const std::string& manifest, bool reset) {
     struct Mail {
         std::string to;
         std::string data;
@@ -112,6 +116,7 @@ int SendList(const std::string& from, const std::string& cc, const std::string& 
         mails.push_back({line.substr(0, tab), DotStuffed(bytes.str())});
     }
     for (const Mail& mail : mails) {
+        if (reset) Command("RSET", '2');
         Command("MAIL FROM:<" + from + ">", '2');
         Command("RCPT TO:<" + mail.to + ">", '2');
         Command("RCPT TO:<" + cc + ">", '2');
@@ -157,8 +162,11 @@ int SendStandardInput(const std::string& from, const std::string& to) {
 }  // namespace
 
 int main(int argc, char** argv) {
-    if (argc != 5) Fail("usage: limit_client PORT FROM CC MANIFEST | limit_client PORT FROM TO --stdin");
+    const bool reset = argc == 6 && std::strcmp(argv[5], "--rset") == 0;
+    if (argc != 5 && !reset) {
+        Fail("usage: limit_client PORT FROM CC MANIFEST [--rset] | limit_client PORT FROM TO --stdin");
+    }
     Connect(std::atoi(argv[1]));
     if (std::strcmp(argv[4], "--stdin") == 0) return SendStandardInput(argv[2], argv[3]);
-    return SendList(argv[2], argv[3], argv[4]);
+    return SendList(argv[2], argv[3], argv[4], reset);
 }

@@ -78,6 +78,46 @@ std::string ReadWholeFile(const std::string& path) {
     return content;
 }
 
+namespace {
+
+bool SameTime(const timespec& a, const timespec& b) { return a.tv_sec == b.tv_sec && a.tv_nsec == b.tv_nsec; }
+
+}  // namespace
+
+const std::string& CachedFileReader::Read(const std::string& path) {
+    struct stat info {};
+    const bool known = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+    auto found = entries_.find(path);
+    if (known && found != entries_.end()) {
+        const Entry& entry = found->second;
+        if (entry.device == info.st_dev && entry.inode == info.st_ino && entry.size == info.st_size &&
+            SameTime(entry.modified, info.st_mtim) && SameTime(entry.changed, info.st_ctim)) {
+            return entry.content;
+        }
+    }
+    if (found != entries_.end()) entries_.erase(found);
+    // Read with the state seen before the read: a change while reading differs from it next time.
+    std::string content = ReadWholeFile(path);
+    // A file changed a moment ago may change again within the file system's timestamp granularity
+    // without its times showing it; such a file is read again next time, as git treats "racy" entries.
+    const time_t now = std::time(nullptr);
+    const bool settled =
+        known && now - info.st_mtim.tv_sec >= settleSeconds_ && now - info.st_ctim.tv_sec >= settleSeconds_;
+    if (!settled) {
+        scratch_ = std::move(content);
+        return scratch_;
+    }
+    if (entries_.size() >= kMaxEntries) entries_.clear();
+    Entry& entry = entries_[path];
+    entry.device = info.st_dev;
+    entry.inode = info.st_ino;
+    entry.size = info.st_size;
+    entry.modified = info.st_mtim;
+    entry.changed = info.st_ctim;
+    entry.content = std::move(content);
+    return entry.content;
+}
+
 void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mode, bool forceMode) {
     WriteFileAtomicWith(path, [bytes](const auto& write) { write(bytes); }, mode, forceMode);
 }

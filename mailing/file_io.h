@@ -1,7 +1,9 @@
 #pragma once
 // Reading and writing whole files as bytes, with the program's own file errors.
 
+#include <ctime>
 #include <functional>
+#include <map>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -25,6 +27,34 @@ bool PathExists(const std::string& path);
 
 // The whole file. Throws EFileError when it cannot be opened or read (a folder included).
 std::string ReadWholeFile(const std::string& path);
+
+// Reads files that are asked for again and again (the message text of a run, once per recipient): a file
+// is read anew only when it changed since the last read, seen by one stat (device, inode, size and the
+// change times), so an edit during a run still shows in the next mail. Errors as ReadWholeFile.
+class CachedFileReader {
+public:
+    // A file whose times are younger than this is not kept (see Read); tests pass 0.
+    static constexpr time_t kSettleSeconds = 2;
+    explicit CachedFileReader(time_t settleSeconds = kSettleSeconds) : settleSeconds_(settleSeconds) {}
+
+    // The file's content, valid until the next call.
+    const std::string& Read(const std::string& path);
+
+private:
+    struct Entry {
+        dev_t device = 0;
+        ino_t inode = 0;
+        off_t size = -1;
+        timespec modified{};
+        timespec changed{};
+        std::string content;
+    };
+    // A run names a handful of text files; more than this are not kept.
+    static constexpr size_t kMaxEntries = 16;
+    time_t settleSeconds_;
+    std::map<std::string, Entry> entries_;
+    std::string scratch_;  // a file read that is not kept (not a regular file, or changed just now)
+};
 
 // Replaces the file atomically: the bytes go to a temporary file in the same folder, which is flushed to
 // disk and then renamed over the old file, so a crash or a full disk never leaves a half-written file.

@@ -7,25 +7,33 @@
 
 #include <QDateTime>
 
+#include <algorithm>
+
 namespace {
 
 char Lower(char c) { return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c; }
 
-// Replaces every occurrence of `placeholder`, letters compared without regard to case, in one pass.
-std::string ReplaceIgnoringCase(const std::string& text, std::string_view placeholder, const std::string& value) {
+// Replaces every occurrence of `placeholder`, letters compared without regard to case, in one pass. The
+// text between two "$" goes over in one piece.
+std::string ReplaceIgnoringCase(std::string_view text, std::string_view placeholder, std::string_view value) {
     std::string out;
     out.reserve(text.size());
     size_t i = 0;
     while (i < text.size()) {
-        bool match = text[i] == placeholder[0] && i + placeholder.size() <= text.size();
-        for (size_t p = 1; match && p < placeholder.size(); ++p) match = Lower(text[i + p]) == Lower(placeholder[p]);
+        const size_t next = text.find(placeholder[0], i);
+        if (next == std::string_view::npos) break;
+        out.append(text, i, next - i);
+        bool match = next + placeholder.size() <= text.size();
+        for (size_t p = 1; match && p < placeholder.size(); ++p) match = Lower(text[next + p]) == Lower(placeholder[p]);
         if (match) {
             out += value;
-            i += placeholder.size();
+            i = next + placeholder.size();
         } else {
-            out += text[i++];
+            out += text[next];
+            i = next + 1;
         }
     }
+    out.append(text, std::min(i, text.size()));
     return out;
 }
 
@@ -149,7 +157,7 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
     frontEnd_.ShowLineFields(record.Address, record.Subject, Trim(record.Attachment));
     const std::string textFile = ChooseTextFile(record.TextFile);
     frontEnd_.SetCurrentTextFile(textFile);
-    const std::string text = Personalise(ReadWholeFile(textFile), record.FirstName, record.Surname);
+    const std::string text = Personalise(texts_.Read(textFile), record.FirstName, record.Surname);
     frontEnd_.ShowMessageText(text);
     frontEnd_.ShowMailNumber(number);
 

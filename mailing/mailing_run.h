@@ -3,6 +3,7 @@
 // into each line sent. The run talks to its front end (the main window, or the terminal of postira-run)
 // only through RunFrontEnd, and sends through a MailTransport.
 
+#include "mailing/file_io.h"
 #include "mailing/list_file.h"
 #include "mailing/send_one.h"
 
@@ -117,6 +118,7 @@ private:
     bool writeBack_ = true;
     bool refused_ = false;
     std::vector<bool> skip_;                  // lines an interrupted run already sent
+    CachedFileReader texts_;                  // the message texts, read again only when changed
     std::unique_ptr<class RunJournal> journal_;
     bool stopped_ = false;
     bool completed_ = false;

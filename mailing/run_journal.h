@@ -85,6 +85,7 @@ private:
     std::mutex mutex_;
     std::condition_variable wake_;
     bool dirty_ = false;     // records written since the syncer last started a sync
+    bool syncerIdle_ = false;  // the syncer waits for records (not in its pause between two syncs)
     bool stopping_ = false;
     int syncError_ = 0;      // errno of a failed background sync
     std::thread syncer_;

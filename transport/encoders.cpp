@@ -58,26 +58,33 @@ TIdEncoder3to4::TIdEncoder3to4(std::string_view codingTable, char fillChar)
 
 std::string TIdEncoder3to4::EncodeBytes(std::string_view bytes) const {
     std::string out;
-    out.reserve((bytes.size() + 2) / 3 * 4);
+    AppendEncoded(bytes, out);
+    return out;
+}
+
+void TIdEncoder3to4::AppendEncoded(std::string_view bytes, std::string& out) const {
+    const std::size_t start = out.size();
+    out.resize(start + (bytes.size() + 2) / 3 * 4);
+    char* to = out.data() + start;
+    const char* table = codingTable_.data();
+    const auto* from = reinterpret_cast<const unsigned char*>(bytes.data());
     std::size_t i = 0;
     for (; i + 3 <= bytes.size(); i += 3) {
-        auto b0 = static_cast<unsigned char>(bytes[i]);
-        auto b1 = static_cast<unsigned char>(bytes[i + 1]);
-        auto b2 = static_cast<unsigned char>(bytes[i + 2]);
-        out += codingTable_[b0 >> 2];
-        out += codingTable_[((b0 & 0x03) << 4) | (b1 >> 4)];
-        out += codingTable_[((b1 & 0x0F) << 2) | (b2 >> 6)];
-        out += codingTable_[b2 & 0x3F];
+        const unsigned b0 = from[i], b1 = from[i + 1], b2 = from[i + 2];
+        to[0] = table[b0 >> 2];
+        to[1] = table[((b0 & 0x03) << 4) | (b1 >> 4)];
+        to[2] = table[((b1 & 0x0F) << 2) | (b2 >> 6)];
+        to[3] = table[b2 & 0x3F];
+        to += 4;
     }
-    std::size_t rest = bytes.size() - i;
-    if (rest == 0) return out;
-    auto b0 = static_cast<unsigned char>(bytes[i]);
-    auto b1 = rest == 2 ? static_cast<unsigned char>(bytes[i + 1]) : 0;
-    out += codingTable_[b0 >> 2];
-    out += codingTable_[((b0 & 0x03) << 4) | (b1 >> 4)];
-    out += rest == 2 ? codingTable_[(b1 & 0x0F) << 2] : fillChar_;
-    out += fillChar_;
-    return out;
+    const std::size_t rest = bytes.size() - i;
+    if (rest == 0) return;
+    const unsigned b0 = from[i];
+    const unsigned b1 = rest == 2 ? from[i + 1] : 0;
+    to[0] = table[b0 >> 2];
+    to[1] = table[((b0 & 0x03) << 4) | (b1 >> 4)];
+    to[2] = rest == 2 ? table[(b1 & 0x0F) << 2] : fillChar_;
+    to[3] = fillChar_;
 }
 
 std::string TIdEncoder3to4::EncodeChunk(std::istream& source, std::size_t count) {
@@ -100,6 +107,59 @@ TIdEncoderUUE::TIdEncoderUUE() : TIdEncoder3to4(kUUETable, kUUETable[0]) {}
 
 TIdEncoderXXE::TIdEncoderXXE() : TIdEncoder3to4(kXXETable, kXXETable[0]) {}
 
+namespace {
+
+// Encodes `bytes`, the output line so far being `column` characters long. `next` is the byte that follows
+// the piece (or EOF): a blank at the end of the piece is encoded when a line break follows it.
+bool IsQuotedPrintableLiteral(unsigned char byte) { return byte >= 33 && byte <= 126 && byte != '='; }
+
+void EncodeQuotedPrintablePiece(std::string_view bytes, int next, std::size_t& column, std::string& out) {
+    for (std::size_t i = 0; i < bytes.size(); ++i) {
+        auto byte = static_cast<unsigned char>(bytes[i]);
+        if (IsQuotedPrintableLiteral(byte)) {
+            // A run of characters that stand for themselves goes over in one piece, up to the soft break.
+            std::size_t end = i + 1;
+            const std::size_t room = kQuotedPrintableMaxColumn + 1 - column;
+            while (end < bytes.size() && end - i < room && IsQuotedPrintableLiteral(static_cast<unsigned char>(bytes[end]))) {
+                ++end;
+            }
+            out.append(bytes, i, end - i);
+            column += end - i;
+            i = end - 1;
+            if (column > kQuotedPrintableMaxColumn) {
+                out += "=\r\n";
+                column = 0;
+            }
+            continue;
+        }
+        if (byte == '\r' || byte == '\n') {
+            out += static_cast<char>(byte);
+            if (byte == '\n') column = 0;
+            continue;
+        }
+        if (byte == ' ' || byte == '\t') {
+            // A blank right before a line break must be encoded, or a mail relay may strip it.
+            int following = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : next;
+            if (IsLineBreakByte(following)) {
+                AppendHexEscape(out, byte);
+                column += 3;
+            } else {
+                out += static_cast<char>(byte);
+                column += 1;
+            }
+        } else {
+            AppendHexEscape(out, byte);
+            column += 3;
+        }
+        if (column > kQuotedPrintableMaxColumn) {
+            out += "=\r\n";
+            column = 0;
+        }
+    }
+}
+
+}  // namespace
+
 std::string TIdEncoderQuotedPrintable::Encode(std::istream& source, std::size_t count) {
     std::string out;
     std::size_t column = 0;
@@ -109,38 +169,16 @@ std::string TIdEncoderQuotedPrintable::Encode(std::istream& source, std::size_t 
         std::size_t want = std::min(left, block.size());
         std::size_t got = ReadSome(source, block.data(), want);
         left = left == EncodeEverything ? left : left - got;
-        for (std::size_t i = 0; i < got; ++i) {
-            auto byte = static_cast<unsigned char>(block[i]);
-            if (byte == '\r' || byte == '\n') {
-                out += static_cast<char>(byte);
-                if (byte == '\n') column = 0;
-                continue;
-            }
-            if (byte == ' ' || byte == '\t') {
-                // A blank right before a line break must be encoded, or a mail relay may strip it.
-                // The next byte may already lie in the following block.
-                int next = i + 1 < got ? static_cast<unsigned char>(block[i + 1])
-                                       : (left > 0 ? source.peek() : std::char_traits<char>::eof());
-                if (IsLineBreakByte(next)) {
-                    AppendHexEscape(out, byte);
-                    column += 3;
-                } else {
-                    out += static_cast<char>(byte);
-                    column += 1;
-                }
-            } else if (byte >= 33 && byte <= 126 && byte != '=') {
-                out += static_cast<char>(byte);
-                column += 1;
-            } else {
-                AppendHexEscape(out, byte);
-                column += 3;
-            }
-            if (column > kQuotedPrintableMaxColumn) {
-                out += "=\r\n";
-                column = 0;
-            }
-        }
+        // The byte after the block may lie in the following block.
+        int next = left > 0 && got == want ? source.peek() : std::char_traits<char>::eof();
+        EncodeQuotedPrintablePiece(std::string_view(block.data(), got), next, column, out);
         if (got < want) break;
     }
     return out;
+}
+
+void AppendQuotedPrintable(std::string_view text, std::string& out) {
+    std::size_t column = 0;
+    out.reserve(out.size() + text.size() + text.size() / 8);
+    EncodeQuotedPrintablePiece(text, std::char_traits<char>::eof(), column, out);
 }

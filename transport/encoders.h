@@ -50,6 +50,8 @@ public:
 
     // The same coding over bytes already in memory.
     std::string EncodeBytes(std::string_view bytes) const;
+    // The same, appended to `out`.
+    void AppendEncoded(std::string_view bytes, std::string& out) const;
 
     const std::string& CodingTable() const { return codingTable_; }
     char FillChar() const { return fillChar_; }
@@ -83,3 +85,7 @@ class TIdEncoderQuotedPrintable : public TIdEncoder {
 public:
     std::string Encode(std::istream& source, std::size_t count = EncodeEverything) override;
 };
+
+// The same encoding of a text held in memory, appended to `out`: no stream and no block buffer, for the
+// many short lines of a message body.
+void AppendQuotedPrintable(std::string_view text, std::string& out);

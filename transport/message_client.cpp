@@ -120,7 +120,11 @@ void TIdMessageClient::WriteBodyLines(const TIdMessage& message) {
 void TIdMessageClient::WriteQuotedPrintableLine(std::string line, TTransfer transfer) {
     if (transfer == TTransfer::iso2022jp) line = ConvertToISO2022JP(line);
     line += "\r\n";
-    WriteText(DotStuffLines(EncodeText<TIdEncoderQuotedPrintable>(line)));
+    std::string encoded;
+    AppendQuotedPrintable(line, encoded);
+    // A soft line break may put a "." at the start of an output line: those lines are stuffed too.
+    const bool needsStuffing = encoded.front() == '.' || encoded.find("\n.") != std::string::npos;
+    WriteText(needsStuffing ? DotStuffLines(encoded) : encoded);
 }
 
 void TIdMessageClient::WriteBodyText(const TIdMessage& message, TTransfer transfer) {

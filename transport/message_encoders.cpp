@@ -1,10 +1,12 @@
 #include "transport/message_encoders.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <map>
 #include <mutex>
+#include <vector>
 
 #include "transport/byte_text.h"
 #include "transport/encoders.h"
@@ -13,6 +15,9 @@ namespace {
 
 // 57 source bytes make one base64 line of 76 characters, the longest RFC 2045 allows.
 constexpr std::size_t kMimeLineBytes = 57;
+// The file is read this many lines' worth at a time (65 493 bytes), and their lines go to the connection
+// in one write: a read and a write per line cost more than the encoding. Memory stays bounded by it.
+constexpr std::size_t kMimeLinesPerRead = 1149;
 // uuencode and xxencode lines carry 45 source bytes (60 characters plus the length character).
 constexpr std::size_t kUULineBytes = 45;
 
@@ -82,10 +87,22 @@ void TIdMessageEncoder::EncodeFile(const std::string& path, std::ostream& destin
 void TIdMessageEncoderMIME::EncodeStream(std::istream& source, std::ostream& destination) {
     RewindSource(source);
     TIdEncoderMIME coding;
+    std::vector<char> block(kMimeLineBytes * kMimeLinesPerRead);
+    std::string lines;
+    lines.reserve(kMimeLinesPerRead * 78);
     for (;;) {
-        std::string line = coding.EncodeChunk(source, kMimeLineBytes);
-        if (line.empty()) return;
-        WriteOut(destination, line + "\r\n");
+        source.read(block.data(), static_cast<std::streamsize>(block.size()));
+        if (source.bad()) throw EIdStreamReadError();
+        const auto got = static_cast<std::size_t>(source.gcount());
+        if (got == 0) return;
+        lines.clear();
+        // Only the last read of a file is short, so every line but the file's last holds 57 bytes.
+        for (std::size_t at = 0; at < got; at += kMimeLineBytes) {
+            coding.AppendEncoded(std::string_view(block.data() + at, std::min(kMimeLineBytes, got - at)), lines);
+            lines += "\r\n";
+        }
+        WriteOut(destination, lines);
+        if (got < block.size()) return;
     }
 }
 

@@ -4,7 +4,10 @@
 
 #include <gtest/gtest.h>
 
+#include <ctime>
+#include <fcntl.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <stdexcept>
 
 namespace {
@@ -57,6 +60,33 @@ TEST(ReadWholeFile, MissingFileAndFolder) {
     EXPECT_THROW(ReadWholeFile(temp.Path()), EFileError);
     temp.Write("bytes", std::string("\0\xFF\r\n", 4));
     EXPECT_EQ(ReadWholeFile(temp.File("bytes")), std::string("\0\xFF\r\n", 4));
+}
+
+// Sets the file's modification time to `secondsAgo` in the past, as if it had been written then.
+void AgeFile(const std::string& path, int secondsAgo) {
+    const timespec times[2] = {{0, UTIME_OMIT}, {std::time(nullptr) - secondsAgo, 0}};
+    ASSERT_EQ(::utimensat(AT_FDCWD, path.c_str(), times, 0), 0);
+}
+
+TEST(CachedFileReader, EveryChangeIsSeenWhateverItsForm) {
+    TempDir temp;
+    const std::string path = temp.File("defaultmail.txt");
+    CachedFileReader reader(0);  // keeps even a file written just now
+    temp.Write("defaultmail.txt", "Hallo $Name");
+    EXPECT_EQ(reader.Read(path), "Hallo $Name");
+    EXPECT_EQ(reader.Read(path), "Hallo $Name");
+    // Same size, written in place: only the times differ.
+    temp.Write("defaultmail.txt", "Hallo $Nome");
+    AgeFile(path, 100);
+    EXPECT_EQ(reader.Read(path), "Hallo $Nome");
+    // Replaced by another file under the same name.
+    temp.Write("neu.txt", "Guten Tag");
+    std::filesystem::rename(temp.File("neu.txt"), path);
+    EXPECT_EQ(reader.Read(path), "Guten Tag");
+    // Gone: the error of a plain read, not the text read before.
+    std::filesystem::remove(path);
+    EXPECT_THROW(reader.Read(path), EFileError);
+    EXPECT_THROW(reader.Read(temp.Path()), EFileError);
 }
 
 TEST(DataFolder, NamesMatchWithoutLetterCase) {

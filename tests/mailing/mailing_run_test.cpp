@@ -76,6 +76,8 @@ TEST(Personalise, FirstNameFirstAndAnyCase) {
     // The surname also lands in a "$Name" that came with the first name; blanks of fields are kept.
     EXPECT_EQ(Personalise("Hallo $Prename", "Jo $Name", " Meier"), "Hallo Jo  Meier");
     EXPECT_EQ(Personalise("$Nam $", "a", "b"), "$Nam $");
+    EXPECT_EQ(Personalise("", "a", "b"), "");
+    EXPECT_EQ(Personalise("Liebe(r) $$prename, Familie $name!", "Eva", "Ro\xC3\x9F"), "Liebe(r) $Eva, Familie Ro\xC3\x9F!");
 }
 
 TEST_F(MailingRunTest, ThreeRecipientsSecondWithoutFirstName) {

@@ -7,6 +7,7 @@
 
 #include "tests/support/temp_dir.h"
 #include "tests/support/transport_text.h"
+#include "tests/transport/encoded_word_reader.h"
 #include "transport/encoders.h"
 #include "transport/message_encoders.h"
 
@@ -24,6 +25,33 @@ std::string Base64Attachment(const std::string& data) {
 }
 
 std::string QP(const std::string& text) { return EncodeText<TIdEncoderQuotedPrintable>(text); }
+
+std::string QuotedPrintableDecoded(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '=') {
+            out += text[i];
+        } else if (text.substr(i + 1, 2) == "\r\n") {
+            i += 2;  // soft line break
+        } else {
+            out += static_cast<char>(std::stoi(std::string(text.substr(i + 1, 2)), nullptr, 16));
+            i += 2;
+        }
+    }
+    return out;
+}
+
+// Text with every kind of byte quoted-printable treats apart, blanks before line breaks and long lines.
+std::string MixedText(unsigned seed, size_t size) {
+    static const std::string kPieces[] = {"a", "Z", "=", " ", "\t", "\r\n", "\xC3\xA4", ".", "~", std::string(1, '\0')};
+    std::string text;
+    while (text.size() < size) {
+        seed = seed * 1103515245u + 12345u;
+        const unsigned pick = (seed >> 16) % 40;
+        text += pick < 10 ? kPieces[pick] : std::string(1, static_cast<char>('a' + pick % 26));
+    }
+    return text;
+}
 
 }  // namespace
 
@@ -110,6 +138,55 @@ TEST(QuotedPrintable, SoftBreaksAfterMoreThan71Characters) {
     // The count starts again after each line break.
     std::string twoLines = std::string(71, 'x') + "\r\n" + std::string(71, 'y') + "\r\n";
     EXPECT_EQ(QP(twoLines), twoLines);
+    // A long line breaks every 72 characters; an escape that crosses the limit ends its output line.
+    const std::string x72 = std::string(72, 'x');
+    EXPECT_EQ(QP(std::string(150, 'x')), x72 + "=\r\n" + x72 + "=\r\n" + "xxxxxx");
+    EXPECT_EQ(QP(std::string(70, 'x') + "\xC3\xA4y"), std::string(70, 'x') + "=C3=\r\n=A4y");
+}
+
+// The in-memory form used for message bodies must encode exactly as the stream encoder, around the
+// stream's block boundary included.
+TEST(QuotedPrintable, InMemoryFormMatchesTheStreamEncoder) {
+    const std::vector<std::string> texts = {
+        "", " ", "end \r\n", "a=b\tc\r\n", std::string(150, 'x') + " \r\n",
+        "Gr\xC3\xBC\xC3\x9F" "e aus K\xC3\xB6ln \n", std::string(8191, 'a') + " \r\n",
+        std::string(8192, 'b') + "\t\n", std::string("\0\x7F\xFF", 3)};
+    for (const std::string& text : texts) {
+        std::string appended = "prefix";
+        AppendQuotedPrintable(text, appended);
+        EXPECT_EQ(appended, "prefix" + QP(text)) << text.substr(0, 40);
+    }
+}
+
+TEST(QuotedPrintable, MixedTextsComeBackUnchangedInLinesOfAtMost76) {
+    for (unsigned seed = 1; seed <= 200; ++seed) {
+        const std::string text = MixedText(seed, 10 + seed * 7);
+        std::string encoded;
+        AppendQuotedPrintable(text, encoded);
+        ASSERT_EQ(QuotedPrintableDecoded(encoded), text) << "seed " << seed;
+        size_t start = 0;
+        while (start < encoded.size()) {
+            size_t end = encoded.find('\n', start);
+            if (end == std::string::npos) end = encoded.size();
+            std::string_view line(encoded.data() + start, end - start);
+            if (line.ends_with('\r')) line.remove_suffix(1);
+            ASSERT_LE(line.size(), 76u) << "seed " << seed << ": " << line;
+            if (end < encoded.size()) ASSERT_FALSE(line.ends_with(' ') || line.ends_with('\t')) << line;
+            start = end + 1;
+        }
+    }
+}
+
+TEST(MimeAttachment, LargeFilesKeepTheirLinesAcrossEveryRead) {
+    // Sizes around the encoder's read size of 65 493 bytes (1149 lines of 57).
+    for (size_t size : {65492u, 65493u, 65494u, 2u * 65493u + 58u}) {
+        const std::string data = Bytes(size);
+        const std::string encoded = Base64Attachment(data);
+        const size_t lines = (size + 56) / 57;
+        ASSERT_EQ(encoded.size(), (size / 57) * 78 + (size % 57 ? (size % 57 + 2) / 3 * 4 + 2 : 0)) << size;
+        for (size_t line = 0; line + 1 < lines; ++line) ASSERT_EQ(encoded.substr(line * 78 + 76, 2), "\r\n");
+        EXPECT_EQ(DecodeBase64(WithoutCrLf(encoded)), data) << size;
+    }
 }
 
 TEST(UUEncode, FollowsTheUuencodeAndXxencodeConventions) {
