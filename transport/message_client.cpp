@@ -62,11 +62,14 @@ std::string DotStuffLine(std::string_view line) {
 std::string DotStuffLines(std::string_view text) {
     std::string out;
     out.reserve(text.size() + 8);
-    bool lineStart = true;
-    for (char c : text) {
-        if (lineStart && c == '.') out += '.';
-        out += c;
-        lineStart = c == '\n';
+    // Line by line: a line is copied in one piece, and a "." at its start is doubled.
+    std::size_t start = 0;
+    while (start < text.size()) {
+        if (text[start] == '.') out += '.';
+        std::size_t end = text.find('\n', start);
+        end = end == std::string_view::npos ? text.size() : end + 1;
+        out.append(text, start, end - start);
+        start = end;
     }
     return out;
 }
@@ -129,6 +132,19 @@ void TIdMessageClient::WriteQuotedPrintableLine(std::string line, TTransfer tran
 
 void TIdMessageClient::WriteBodyText(const TIdMessage& message, TTransfer transfer) {
     const bool quotedPrintable = message.Encoding() == meMIME && message.HasEightBitBody();
+    if (quotedPrintable && transfer != TTransfer::iso2022jp) {
+        // The whole text in one piece: the same output as line by line (the encoder starts its count
+        // again after every line break), with one encoding pass and one write instead of one per line.
+        std::string text;
+        for (const std::string& line : message.Body) {
+            text += line;
+            text += "\r\n";
+        }
+        std::string encoded;
+        AppendQuotedPrintable(text, encoded);
+        WriteText(DotStuffLines(encoded));
+        return;
+    }
     for (const std::string& line : message.Body) {
         if (quotedPrintable) {
             WriteQuotedPrintableLine(line, transfer);

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <climits>
+#include <cstring>
 #include <exception>
 #include <strings.h>
 
@@ -322,8 +323,16 @@ void TIdTCPConnection::WriteText(const std::string& text) {
 }
 
 void TIdTCPConnection::WriteLine(const std::string& text) {
-    if (text.find_first_of("\r\n") != std::string::npos) throw EIdLineBreakInLine();
-    WriteText(text + kLineEnd);
+    if (std::memchr(text.data(), '\r', text.size()) != nullptr || std::memchr(text.data(), '\n', text.size()) != nullptr) {
+        throw EIdLineBreakInLine();
+    }
+    if (outputBufferSize_ == 0) {
+        WriteText(text + kLineEnd);  // one send for the line and its end
+        return;
+    }
+    // Into the output buffer in two pieces: no copy of the line for its end.
+    WriteText(text);
+    WriteBytes(kLineEnd.data(), kLineEnd.size());
 }
 
 void TIdTCPConnection::WriteLines(const std::vector<std::string>& lines) {

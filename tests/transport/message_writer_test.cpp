@@ -156,6 +156,13 @@ TEST(MessageWriterLayout, AttachmentLayoutLineByLineForFileSizesAroundOneBase64L
     }
 }
 
+TEST(DotStuffing, EveryLineThatStartsWithADotGetsASecondOne) {
+    EXPECT_EQ(DotStuffLines(""), "");
+    EXPECT_EQ(DotStuffLines(".a\r\n.b\r\nc.\r\n..\n."), "..a\r\n..b\r\nc.\r\n...\n..");
+    EXPECT_EQ(DotStuffLines("\r\n\r\n.\r\n"), "\r\n\r\n..\r\n");
+    EXPECT_EQ(DotStuffLines("kein Punkt\r\nam Anfang"), "kein Punkt\r\nam Anfang");
+}
+
 TEST(MessageWriterEightBit, PlainBodyIsLabelledAndQuotedPrintable) {
     TIdMessage message;
     // A long line of umlauts gets soft line breaks; one of them must not leave a bare "." at a line start.
