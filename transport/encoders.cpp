@@ -109,10 +109,11 @@ TIdEncoderXXE::TIdEncoderXXE() : TIdEncoder3to4(kXXETable, kXXETable[0]) {}
 
 namespace {
 
-// Encodes `bytes`, the output line so far being `column` characters long. `next` is the byte that follows
-// the piece (or EOF): a blank at the end of the piece is encoded when a line break follows it.
+// Printable ASCII but "=": the bytes quoted-printable writes as themselves.
 bool IsQuotedPrintableLiteral(unsigned char byte) { return byte >= 33 && byte <= 126 && byte != '='; }
 
+// Encodes `bytes`, the output line so far being `column` characters long. `next` is the byte that follows
+// the piece (or EOF): a blank at the end of the piece is encoded when a line break follows it.
 void EncodeQuotedPrintablePiece(std::string_view bytes, int next, std::size_t& column, std::string& out) {
     for (std::size_t i = 0; i < bytes.size(); ++i) {
         auto byte = static_cast<unsigned char>(bytes[i]);

@@ -86,6 +86,6 @@ public:
     std::string Encode(std::istream& source, std::size_t count = EncodeEverything) override;
 };
 
-// The same encoding of a text held in memory, appended to `out`: no stream and no block buffer, for the
-// many short lines of a message body.
+// The same encoding of a text held in memory, appended to `out`: no stream and no block buffer, for a
+// message body.
 void AppendQuotedPrintable(std::string_view text, std::string& out);
