@@ -25,6 +25,16 @@ std::string FolderOf(const std::string& path) {
     return path.substr(0, slash);
 }
 
+}  // namespace
+
+EFileError CannotOpenError(const std::string& path, int error) {
+    return EFileError("Datei " + path + " kann nicht geöffnet werden. " + SystemReason(error));
+}
+
+EFileError CannotCreateError(const std::string& path, int error) {
+    return EFileError("Datei \"" + path + "\" kann nicht erstellt werden. " + SystemReason(error));
+}
+
 void WriteAll(int fd, std::string_view bytes, const std::string& path) {
     while (!bytes.empty()) {
         const ssize_t written = ::write(fd, bytes.data(), bytes.size());
@@ -34,16 +44,6 @@ void WriteAll(int fd, std::string_view bytes, const std::string& path) {
         }
         bytes.remove_prefix(static_cast<size_t>(written));
     }
-}
-
-}  // namespace
-
-EFileError CannotOpenError(const std::string& path, int error) {
-    return EFileError("Datei " + path + " kann nicht geöffnet werden. " + SystemReason(error));
-}
-
-EFileError CannotCreateError(const std::string& path, int error) {
-    return EFileError("Datei \"" + path + "\" kann nicht erstellt werden. " + SystemReason(error));
 }
 
 bool FileExists(const std::string& path) {

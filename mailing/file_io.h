@@ -20,6 +20,10 @@ EFileError CannotOpenError(const std::string& path, int error);
 // "Datei "%s" kann nicht erstellt werden. %s"
 EFileError CannotCreateError(const std::string& path, int error);
 
+// Writes all bytes to the open descriptor of `path`, again after an interrupted write. Throws the create
+// error of `path` on failure.
+void WriteAll(int fd, std::string_view bytes, const std::string& path);
+
 // A regular file (or a link to one) is there.
 bool FileExists(const std::string& path);
 // Anything is there under that name: a file, a folder, a dangling link.

@@ -130,16 +130,7 @@ RunJournal::~RunJournal() {
 }
 
 void RunJournal::Write(char kind, size_t index, std::string_view bytes) {
-    const std::string record = EncodeJournalRecord(kind, index, bytes);
-    std::string_view rest = record;
-    while (!rest.empty()) {
-        const ssize_t written = ::write(fd_, rest.data(), rest.size());
-        if (written < 0) {
-            if (errno == EINTR) continue;
-            throw CannotCreateError(path_, errno);
-        }
-        rest.remove_prefix(static_cast<size_t>(written));
-    }
+    WriteAll(fd_, EncodeJournalRecord(kind, index, bytes), path_);
 }
 
 void RunJournal::SyncLoop() {

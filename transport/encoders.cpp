@@ -127,18 +127,10 @@ void EncodeQuotedPrintablePiece(std::string_view bytes, int next, std::size_t& c
             out.append(bytes, i, end - i);
             column += end - i;
             i = end - 1;
-            if (column > kQuotedPrintableMaxColumn) {
-                out += "=\r\n";
-                column = 0;
-            }
-            continue;
-        }
-        if (byte == '\r' || byte == '\n') {
+        } else if (byte == '\r' || byte == '\n') {
             out += static_cast<char>(byte);
             if (byte == '\n') column = 0;
-            continue;
-        }
-        if (byte == ' ' || byte == '\t') {
+        } else if (byte == ' ' || byte == '\t') {
             // A blank right before a line break must be encoded, or a mail relay may strip it.
             int following = i + 1 < bytes.size() ? static_cast<unsigned char>(bytes[i + 1]) : next;
             if (IsLineBreakByte(following)) {

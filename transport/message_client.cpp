@@ -126,8 +126,7 @@ void TIdMessageClient::WriteQuotedPrintableLine(std::string line, TTransfer tran
     std::string encoded;
     AppendQuotedPrintable(line, encoded);
     // A soft line break may put a "." at the start of an output line: those lines are stuffed too.
-    const bool needsStuffing = encoded.front() == '.' || encoded.find("\n.") != std::string::npos;
-    WriteText(needsStuffing ? DotStuffLines(encoded) : encoded);
+    WriteText(DotStuffLines(encoded));
 }
 
 void TIdMessageClient::WriteBodyText(const TIdMessage& message, TTransfer transfer) {
