@@ -42,11 +42,14 @@ public:
     }
     std::optional<std::string> PickListFile(const std::string&, const std::string&) override { return std::nullopt; }
     void ShowError(const std::string& text) override { err_ << "Fehler: " << text << '\n'; }
-    std::optional<bool> ResumeInterrupted(int sentCount) override {
-        if (options_.resume || options_.noResume) return options_.resume;
-        err_ << "Fehler: Der letzte Mailingdurchlauf wurde unterbrochen; " << sentCount
-             << " Mails wurden bereits gesendet. Bitte --resume (nur an die übrigen Empfänger) oder --no-resume "
-                "(an alle) angeben.\n";
+    std::optional<bool> ResumeInterrupted(int sentCount, int goneCount) override {
+        if (options_.resume || options_.noResume) {
+            err_ << "Bestätigung: " << ResumeQuestionText(sentCount, goneCount) << (options_.resume ? " Ja" : " Nein")
+                 << '\n';
+            return options_.resume;
+        }
+        err_ << "Fehler: " << ResumeQuestionText(sentCount, goneCount)
+             << " Bitte --resume (nur an die übrigen Empfänger) oder --no-resume (an alle) angeben.\n";
         return std::nullopt;
     }
     void ShowInformation(const std::string& text) override { err_ << "Informationen: " << text << '\n'; }

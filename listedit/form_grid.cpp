@@ -1,7 +1,5 @@
 #include "listedit/form_grid.h"
 
-#include "mailing/run_journal.h"
-
 #include "listedit/form_import.h"
 #include "listedit/form_loeschen.h"
 #include "listedit/grid_view.h"
@@ -10,7 +8,7 @@
 #include "mailing/data_folder.h"
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
-#include "mailing/run_journal.h"
+#include "mailing/list_recovery.h"
 #include "mailing/text_codec.h"
 #include "ui/help_key.h"
 #include "ui/tool_bar.h"
@@ -51,6 +49,9 @@ const char* const kRowLimit = "Zeilenlimit erreicht. Keine neue Zeile möglich!"
 const char* const kClearQuestion = "Liste löschen?";
 const char* const kNewTextFile = "default";
 const char* const kNewResult = "not send";
+const char* const kListInUse =
+    "Die Liste \"%1\" kann jetzt nicht gespeichert werden: Mit ihr läuft gerade ein Mailingdurchlauf. Bitte "
+    "speichern Sie, wenn er beendet ist.";
 
 QString FirstLine(const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -236,7 +237,12 @@ void TFormGrid::KeepCurrentCell(const std::function<void()>& change) {
     SetCurrentCell(row, column);
 }
 
-void TFormGrid::ClearRows() { table_.ClearRows(); }
+void TFormGrid::ClearRows() {
+    table_.ClearRows();
+    // The rows that showed an interrupted run's sends are gone: a save applies those sends afresh to
+    // whatever rows of the same recipients it then writes (an import of the same people, say).
+    recovery_.shown.clear();
+}
 
 void TFormGrid::NumberRows() {
     table_.NumberRows();
@@ -270,16 +276,16 @@ std::optional<QString> TFormGrid::ChooseListFile() {
 
 void TFormGrid::LoadList() {
     if (!FileExists(ListFileName)) return;
-    int recovered = 0;
     ListContent content;
+    EditorRecovery recovery;
     {
         BusyCursor busy;
         std::string bytes = ReadWholeFile(ListFileName);
         // A run that was interrupted left its sends in a journal: show them, so that a save from here
         // keeps them and nobody is sent the mail again.
         TextLines lines = SplitTextLines(bytes);
-        recovered = RecoverInterruptedRun(ListFileName, lines);
-        if (recovered > 0) bytes = JoinTextLines(lines);
+        recovery = RecoverForEditor(ListFileName, lines);
+        if (!recovery.shown.empty()) bytes = JoinTextLines(lines);
         content = ParseListFile(bytes);
     }
     if (content.lines.size() + 1 > static_cast<size_t>(GridModel::kMaxRowCount)) {
@@ -288,12 +294,16 @@ void TFormGrid::LoadList() {
     }
     KeepCurrentCell([&] { table_.PlaceLines(content.lines); });
     listLegacy_ = content.legacy;
+    recovery_ = std::move(recovery);
     NumberRows();
-    if (recovered > 0) {
-        services::Messages().Information(
-            QStringLiteral("Der letzte Mailingdurchlauf wurde unterbrochen. %1 bereits gesendete Mails wurden aus "
-                           "dem Journal in die Liste übernommen.")
-                .arg(recovered));
+    if (!recovery_.shown.empty()) {
+        QString text = QStringLiteral("Der letzte Mailingdurchlauf wurde unterbrochen. %1 bereits gesendete Mails "
+                                      "wurden aus dem Journal in die Liste übernommen.")
+                           .arg(recovery_.shown.size());
+        if (recovery_.gone > 0)
+            text += QStringLiteral(" %1 weitere gingen an Empfänger, deren Zeile nicht mehr in der Liste steht.")
+                        .arg(recovery_.gone);
+        services::Messages().Information(text);
     }
 }
 
@@ -307,9 +317,19 @@ void TFormGrid::SaveList() {
     const auto chosen = services::Dialogs().SaveFile(this, QString::fromUtf8(kSaveFilter),
                                                      FromLocal(dataFolder_ + kListFileName));
     if (!chosen) return;
-    ListFileName = ToLocal(*chosen);
-    BusyCursor busy;
-    WriteFileAtomic(ListFileName, *text);
+    const std::string path = ToLocal(*chosen);
+    EditorSave saved;
+    {
+        BusyCursor busy;
+        saved = SaveEditedList(path, std::move(*text), recovery_);
+    }
+    if (saved == EditorSave::ListInUse) {
+        services::Messages().Warning(QString::fromUtf8(kListInUse).arg(*chosen));
+        return;
+    }
+    ListFileName = path;
+    // The journal now holds those sends as written: nothing of them is left to apply.
+    recovery_ = {};
 }
 
 void TFormGrid::DeleteRowsKeepingCurrent(int first, int count) {
@@ -331,7 +351,7 @@ bool TFormGrid::ImportRows(const std::vector<LineCells>& rows) {
     // press on that header.
     ResetSort();
     KeepCurrentCell([&] {
-        table_.ClearRows();
+        ClearRows();
         table_.PlaceLines(rows);
     });
     // The imported text is Unicode; it is saved in the locale's charset.
@@ -343,7 +363,7 @@ bool TFormGrid::ImportRows(const std::vector<LineCells>& rows) {
 void TFormGrid::ToolButton1Click() {
     ResetSort();
     KeepCurrentCell([this] {
-        table_.ClearRows();
+        ClearRows();
         table_.FillColumn(5, QString::fromUtf8(kNewTextFile));
         table_.FillColumn(6, QString::fromUtf8(kNewResult));
     });

@@ -6,6 +6,7 @@
 
 #include "listedit/grid_model.h"
 #include "listedit/grid_sort.h"
+#include "mailing/list_recovery.h"
 
 #include <QDialog>
 #include <QString>
@@ -124,6 +125,8 @@ private:
     GridModel table_;
     GridSort sort_;
     bool listLegacy_ = false;
+    // What an interrupted run's journal put into the table when the list was loaded.
+    EditorRecovery recovery_;
     // The open dialog remembers the file it last showed.
     QString openDialogPath_;
     TFormLoeschen* deleteDialog_ = nullptr;

@@ -28,11 +28,11 @@ std::string FolderOf(const std::string& path) {
 }  // namespace
 
 EFileError CannotOpenError(const std::string& path, int error) {
-    return EFileError("Datei " + path + " kann nicht geöffnet werden. " + SystemReason(error));
+    return EFileError("Datei " + path + " kann nicht geöffnet werden. " + SystemReason(error), error);
 }
 
 EFileError CannotCreateError(const std::string& path, int error) {
-    return EFileError("Datei \"" + path + "\" kann nicht erstellt werden. " + SystemReason(error));
+    return EFileError("Datei \"" + path + "\" kann nicht erstellt werden. " + SystemReason(error), error);
 }
 
 void WriteAll(int fd, std::string_view bytes, const std::string& path) {

@@ -12,7 +12,12 @@
 // A file that cannot be read or written. The text names the full path and the system's reason.
 class EFileError : public std::runtime_error {
 public:
-    using std::runtime_error::runtime_error;
+    explicit EFileError(const std::string& text, int error = 0) : std::runtime_error(text), error_(error) {}
+    // The system's error number behind it (0 when there is none).
+    int Errno() const { return error_; }
+
+private:
+    int error_;
 };
 
 // "Datei %s kann nicht geöffnet werden. %s"

@@ -50,10 +50,24 @@ std::string Personalise(const std::string& text, const std::string& firstName, c
     return ReplaceIgnoringCase(ReplaceIgnoringCase(text, "$Prename", firstName), "$Name", surname);
 }
 
-std::optional<bool> RunFrontEnd::ResumeInterrupted(int sentCount) {
-    std::string question = kResumeQuestion;
-    question.replace(question.find("%d"), 2, std::to_string(sentCount));
-    return Ask(question);
+namespace {
+
+std::string WithCount(const char* pattern, int count) {
+    std::string text = pattern;
+    text.replace(text.find("%d"), 2, std::to_string(count));
+    return text;
+}
+
+}  // namespace
+
+std::string ResumeQuestionText(int sentCount, int goneCount) {
+    std::string question = WithCount(kResumeQuestion, sentCount);
+    if (goneCount > 0) question.insert(question.find("Nur an"), WithCount(kResumeGoneNote, goneCount) + " ");
+    return question;
+}
+
+std::optional<bool> RunFrontEnd::ResumeInterrupted(int sentCount, int goneCount) {
+    return Ask(ResumeQuestionText(sentCount, goneCount));
 }
 
 MailingRun::MailingRun(RunFrontEnd& frontEnd, MailTransport& transport, std::string dataFolder)
@@ -94,11 +108,13 @@ void MailingRun::RunMailing() {
         }
     }
 
-    lines_ = SplitTextLines(ReadWholeFile(listPath_));
-    skip_.assign(lines_.lines.size(), false);
-    if (writeBack_) {
-        if (!RecoverInterruptedRun()) return;
-        journal_ = std::make_unique<RunJournal>(listPath_);
+    ListLock lock;  // held until the list is written and the journal gone
+    try {
+        if (!PrepareRun(lock)) return;
+    } catch (...) {
+        // Nothing was sent; the run has ended, and says so.
+        frontEnd_.SetStatus(kRunAborted, true);
+        throw;
     }
     const int count = static_cast<int>(lines_.lines.size());
     if (count > 0) frontEnd_.SetProgressMaximum(count);
@@ -120,32 +136,70 @@ void MailingRun::RunMailing() {
             if (outcome == LineOutcome::SendFailed) ++failed_;
         }
         if (transport_.IsConnected()) transport_.CloseSession();
+    } catch (const EJournalError&) {
+        // Without its journal the run cannot go on safely; what it sent is in the list it writes now.
+        frontEnd_.SetStatus(kRunAborted, true);
+        WriteList();
+        EndJournal();
+        throw;
     } catch (...) {
         // Whatever ended the run, the mails sent so far are recorded: otherwise the next run would send
         // them a second time.
         WriteList();
-        if (journal_) journal_->Finish();
+        EndJournal();
         throw;
     }
     WriteList();
-    if (journal_) journal_->Finish();
+    EndJournal();
     Finish();
+}
+
+bool MailingRun::PrepareRun(ListLock& lock) {
+    if (writeBack_) {
+        if (!lock.TryLock(listPath_)) throw ListInUseError(listPath_);
+    } else if (ListLock::InUse(listPath_)) {
+        throw ListInUseError(listPath_);
+    }
+    lines_ = SplitTextLines(ReadWholeFile(listPath_));
+    skip_.assign(lines_.lines.size(), false);
+    carried_.clear();
+    if (!RecoverInterruptedRun()) return false;
+    if (writeBack_) journal_ = std::make_unique<RunJournal>(listPath_, carried_);
+    return true;
 }
 
 bool MailingRun::RecoverInterruptedRun() {
     const JournalContent journal = ReadJournal(listPath_);
-    if (!journal.Interrupted()) return true;
-    // The mails recorded there went out: their lines get their send times whatever the answer.
-    const std::vector<size_t> applied = ApplyJournal(journal, lines_);
-    if (applied.empty()) return true;
-    const std::optional<bool> onlyTheOthers = frontEnd_.ResumeInterrupted(static_cast<int>(applied.size()));
+    if (!journal.Interrupted() || journal.records.empty()) return true;
+    // The mails recorded there went out: their lines get their send times whatever the answer, and the
+    // list file holds them before anything is sent, so no later crash can lose them.
+    const JournalMatch match = ApplyJournal(journal, lines_);
+    WriteList();
+    const int sentCount = static_cast<int>(journal.records.size());
+    const std::vector<size_t> found = match.Lines();
+    if (found.empty()) {
+        frontEnd_.ShowInformation(WithCount(kResumeAllGone, sentCount));
+        carried_ = journal.records;
+        return true;
+    }
+    const std::optional<bool> onlyTheOthers = frontEnd_.ResumeInterrupted(sentCount, match.Dropped());
     if (!onlyTheOthers) {
+        // Undecided: the journal stays for the next start, its send times marked as being in the list.
+        if (writeBack_) RewriteJournalAsKept(listPath_, journal.records);
         refused_ = true;
         return false;
     }
-    if (*onlyTheOthers)
-        for (size_t index : applied) skip_[index] = true;
+    // "Ja": these lines are skipped, now and, through the new journal, after any further crash.
+    if (*onlyTheOthers) {
+        for (size_t index : found) skip_[index] = true;
+        carried_ = journal.records;
+    }
     return true;
+}
+
+void MailingRun::EndJournal() {
+    if (journal_) journal_->Finish();
+    journal_.reset();
 }
 
 LineOutcome MailingRun::ProcessLine(size_t index) {

@@ -5,6 +5,8 @@
 
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
+#include "mailing/list_lock.h"
+#include "mailing/run_journal.h"
 #include "mailing/send_one.h"
 
 #include <memory>
@@ -40,9 +42,10 @@ public:
     // The open dialog for a list file, starting in `folder` with `proposedName`; nothing on cancel.
     virtual std::optional<std::string> PickListFile(const std::string& folder, const std::string& proposedName) = 0;
     virtual void ShowError(const std::string& text) = 0;
-    // An earlier run on this list was interrupted after `sentCount` mails: true to send only to the other
-    // recipients, false to send to every line, nothing to refuse the run. Asks the user by default.
-    virtual std::optional<bool> ResumeInterrupted(int sentCount);
+    // An earlier run on this list was interrupted after `sentCount` mails, `goneCount` of them to lines
+    // that are no longer in the list: true to send only to the other recipients, false to send to every
+    // line, nothing to refuse the run. Asks the user by default.
+    virtual std::optional<bool> ResumeInterrupted(int sentCount, int goneCount);
     virtual void ShowInformation(const std::string& text) = 0;
 
     virtual void SetProgressMaximum(int maximum) = 0;
@@ -71,6 +74,15 @@ inline constexpr const char* kNoFirstNameStatus = "nicht gesendet: kein Vorname"
 inline constexpr const char* kResumeQuestion =
     "Der letzte Mailingdurchlauf wurde unterbrochen. %d Mails wurden bereits gesendet. Nur an die übrigen "
     "Empfänger senden?";
+// Put before the question's last sentence when records found no line; alone when none found one.
+inline constexpr const char* kResumeGoneNote =
+    "%d davon gingen an Empfänger, deren Zeile nicht mehr in der Liste steht.";
+inline constexpr const char* kResumeAllGone =
+    "Der letzte Mailingdurchlauf wurde unterbrochen. %d Mails wurden bereits gesendet, an Empfänger, deren Zeile "
+    "nicht mehr in der Liste steht. Es wird an alle Zeilen der Liste gesendet.";
+
+// The resume question for `sentCount` recorded mails, `goneCount` of them without their line.
+std::string ResumeQuestionText(int sentCount, int goneCount);
 
 // Replaces "$Prename" by the first name, then "$Name" by the surname, letters compared without regard to
 // case. The surname also replaces a "$Name" that the first name brought in.
@@ -83,7 +95,8 @@ public:
 
     // The list file to use instead of the data folder's (postira-run --list).
     void SetListPath(std::string path) { listPath_ = std::move(path); }
-    // A dry run leaves the list file as it is.
+    // A dry run changes no file: it asks about an interrupted run as a real run would and skips the same
+    // lines, but writes neither the list nor a journal.
     void SetWriteBack(bool writeBack) { writeBack_ = writeBack; }
 
     // Checks the account fields, then runs. Returns false when the check failed (nothing ran).
@@ -104,7 +117,10 @@ public:
 private:
     LineOutcome ProcessLine(size_t index);
     std::string ChooseTextFile(const std::string& textFileField) const;
+    // Lock, list, journal: false when the run is refused. Throws EJournalError.
+    bool PrepareRun(ListLock& lock);
     bool RecoverInterruptedRun();
+    void EndJournal();
     void WriteList();
     void Finish();
 
@@ -119,7 +135,8 @@ private:
     bool refused_ = false;
     std::vector<bool> skip_;                  // lines an interrupted run already sent
     CachedFileReader texts_;                  // the message texts, read again only when changed
-    std::unique_ptr<class RunJournal> journal_;
+    std::vector<JournalRecord> carried_;         // what an interrupted run sent, to skip again after a crash
+    std::unique_ptr<RunJournal> journal_;
     bool stopped_ = false;
     bool completed_ = false;
     int sent_ = 0;

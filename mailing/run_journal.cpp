@@ -2,11 +2,13 @@
 
 #include "mailing/file_io.h"
 
+#include <algorithm>
 #include <array>
 #include <cerrno>
 #include <charconv>
 #include <fcntl.h>
-#include <set>
+#include <cstring>
+#include <unordered_map>
 #include <unistd.h>
 
 namespace {
@@ -40,6 +42,31 @@ bool Expect(std::string_view& rest, char c) {
 }  // namespace
 
 std::string JournalPathFor(const std::string& listPath) { return listPath + ".journal"; }
+
+EJournalError JournalCreateError(const std::string& listPath, int error) {
+    return EJournalError("Der Mailingdurchlauf kann seinen Fortschritt im Ordner der Empfängerliste \"" + listPath +
+                             "\" nicht sichern und sendet deshalb nicht. Grund: " + std::strerror(error),
+                         error);
+}
+
+EJournalError JournalReadError(const std::string& listPath, int error) {
+    return EJournalError("Der Fortschritt des unterbrochenen Mailingdurchlaufs zur Empfängerliste \"" + listPath +
+                             "\" kann nicht gelesen werden. Grund: " + std::strerror(error),
+                         error);
+}
+
+EJournalError JournalWriteError(const std::string& listPath, int error) {
+    return EJournalError("Der Mailingdurchlauf kann seinen Fortschritt zur Empfängerliste \"" + listPath +
+                             "\" nicht mehr sichern und wurde beendet. Die gesendeten Mails sind in der Liste "
+                             "eingetragen. Grund: " + std::strerror(error),
+                         error);
+}
+
+EJournalError ListInUseError(const std::string& listPath) {
+    return EJournalError("Mit der Empfängerliste \"" + listPath +
+                         "\" läuft gerade ein anderer Mailingdurchlauf. Es kann nur ein Durchlauf zur Zeit an eine "
+                         "Liste senden.");
+}
 
 uint32_t Crc32(std::string_view bytes) {
     static const std::array<uint32_t, 256> table = MakeCrcTable();
@@ -76,8 +103,8 @@ JournalContent ParseJournal(std::string_view rest) {
         if (kind == 'S') {
             content = JournalContent{};
             content.started = true;
-        } else if (kind == 'L' && content.started) {
-            content.sent.push_back({static_cast<size_t>(index), std::string(bytes)});
+        } else if ((kind == 'L' || kind == 'K') && content.started) {
+            content.records.push_back({kind, static_cast<size_t>(index), std::string(bytes)});
         } else if (kind == 'E' && content.started) {
             content.ended = true;
         } else {
@@ -90,34 +117,128 @@ JournalContent ParseJournal(std::string_view rest) {
 JournalContent ReadJournal(const std::string& listPath) {
     const std::string path = JournalPathFor(listPath);
     if (!PathExists(path)) return {};
-    return ParseJournal(ReadWholeFile(path));
-}
-
-std::vector<size_t> ApplyJournal(const JournalContent& journal, TextLines& lines) {
-    std::set<size_t> applied;
-    for (const auto& record : journal.sent) {
-        if (record.index >= lines.lines.size()) continue;
-        lines.lines[record.index] = record.line;
-        applied.insert(record.index);
+    try {
+        return ParseJournal(ReadWholeFile(path));
+    } catch (const EFileError& error) {
+        throw JournalReadError(listPath, error.Errno());
     }
-    return {applied.begin(), applied.end()};
 }
 
-int RecoverInterruptedRun(const std::string& listPath, TextLines& lines) {
-    const JournalContent journal = ReadJournal(listPath);
-    if (!journal.Interrupted()) return 0;
-    return static_cast<int>(ApplyJournal(journal, lines).size());
-}
-
-RunJournal::RunJournal(const std::string& listPath) : path_(JournalPathFor(listPath)) {
-    fd_ = ::open(path_.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_APPEND | O_CLOEXEC, 0600);
-    if (fd_ < 0) throw CannotCreateError(path_, errno);
-    Write('S', 0, listPath);
-    if (::fdatasync(fd_) != 0) {
-        const int error = errno;
-        ::close(fd_);
-        throw CannotCreateError(path_, error);
+std::string LineIdentity(std::string_view line) {
+    const RecipientRecord record = SplitListLine(line);
+    std::string identity;
+    for (int k : {1, 2, 3, 4, 5, 7}) {
+        identity += TrimView(record.Field(k));
+        identity += ';';
     }
+    return identity;
+}
+
+std::vector<size_t> JournalMatch::Lines() const {
+    std::vector<size_t> lines;
+    for (const auto& line : lineOf)
+        if (line) lines.push_back(*line);
+    std::sort(lines.begin(), lines.end());
+    return lines;
+}
+
+int JournalMatch::Dropped() const {
+    return static_cast<int>(std::count(lineOf.begin(), lineOf.end(), std::nullopt));
+}
+
+namespace {
+
+// The lines that share one key, in list order, and the first of them that may still be free.
+struct Candidates {
+    std::vector<size_t> lines;
+    size_t next = 0;
+};
+
+std::optional<size_t> TakeFree(Candidates* candidates, std::vector<bool>& taken) {
+    if (candidates == nullptr) return std::nullopt;
+    while (candidates->next < candidates->lines.size() && taken[candidates->lines[candidates->next]])
+        ++candidates->next;
+    if (candidates->next == candidates->lines.size()) return std::nullopt;
+    const size_t line = candidates->lines[candidates->next++];
+    taken[line] = true;
+    return line;
+}
+
+std::string WithSendTime(std::string identity, std::string_view line) {
+    identity += TrimView(SplitListLine(line).Result);
+    return identity;
+}
+
+}  // namespace
+
+JournalMatch MatchJournal(const JournalContent& journal, const TextLines& lines) {
+    const size_t count = lines.lines.size();
+    std::vector<std::string> identities(count);
+    std::unordered_map<std::string, Candidates> byIdentity, byIdentityAndTime;
+    for (size_t i = 0; i < count; ++i) {
+        if (IsBlankLine(lines.lines[i])) continue;
+        identities[i] = LineIdentity(lines.lines[i]);
+        byIdentity[identities[i]].lines.push_back(i);
+        byIdentityAndTime[WithSendTime(identities[i], lines.lines[i])].lines.push_back(i);
+    }
+    auto find = [](auto& map, const std::string& key) {
+        const auto found = map.find(key);
+        return found == map.end() ? nullptr : &found->second;
+    };
+
+    std::vector<bool> taken(count, false);
+    JournalMatch match;
+    match.lineOf.reserve(journal.records.size());
+    for (const JournalRecord& record : journal.records) {
+        const std::string identity = LineIdentity(record.line);
+        std::optional<size_t> line = TakeFree(find(byIdentityAndTime, WithSendTime(identity, record.line)), taken);
+        if (!line && record.index < count && !taken[record.index] && identities[record.index] == identity &&
+            !IsBlankLine(lines.lines[record.index])) {
+            line = record.index;
+            taken[record.index] = true;
+        }
+        if (!line) line = TakeFree(find(byIdentity, identity), taken);
+        match.lineOf.push_back(line);
+    }
+    return match;
+}
+
+JournalMatch ApplyJournal(const JournalContent& journal, TextLines& lines) {
+    JournalMatch match = MatchJournal(journal, lines);
+    for (size_t r = 0; r < journal.records.size(); ++r) {
+        const JournalRecord& record = journal.records[r];
+        if (record.kind != 'L' || !match.lineOf[r]) continue;
+        std::string& line = lines.lines[*match.lineOf[r]];
+        RecipientRecord fields = SplitListLine(line);
+        std::string sendTime = SplitListLine(record.line).Result;
+        if (fields.Result == sendTime) continue;
+        fields.Result = std::move(sendTime);
+        line = JoinFieldsUntrimmed(fields);
+    }
+    return match;
+}
+
+std::string JournalWithRecordsKept(const std::string& listPath, const std::vector<JournalRecord>& records) {
+    std::string text = EncodeJournalRecord('S', 0, listPath);
+    for (const JournalRecord& record : records) text += EncodeJournalRecord('K', record.index, record.line);
+    return text;
+}
+
+void RewriteJournalAsKept(const std::string& listPath, const std::vector<JournalRecord>& records) {
+    // Written whole and renamed into place, its folder synced: at every instant either the old journal or
+    // the complete new one is there, so the records carried over are never lost in between.
+    try {
+        WriteFileAtomic(JournalPathFor(listPath), JournalWithRecordsKept(listPath, records), 0600, true);
+    } catch (const EFileError& error) {
+        throw JournalCreateError(listPath, error.Errno());
+    }
+}
+
+RunJournal::RunJournal(const std::string& listPath, const std::vector<JournalRecord>& carried)
+    : listPath_(listPath), path_(JournalPathFor(listPath)) {
+    RewriteJournalAsKept(listPath, carried);
+    fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
+    if (fd_ < 0) throw JournalCreateError(listPath_, errno);
     syncer_ = std::thread([this] { SyncLoop(); });
 }
 
@@ -130,7 +251,11 @@ RunJournal::~RunJournal() {
 }
 
 void RunJournal::Write(char kind, size_t index, std::string_view bytes) {
-    WriteAll(fd_, EncodeJournalRecord(kind, index, bytes), path_);
+    try {
+        WriteAll(fd_, EncodeJournalRecord(kind, index, bytes), path_);
+    } catch (const EFileError& error) {
+        throw JournalWriteError(listPath_, error.Errno());
+    }
 }
 
 void RunJournal::SyncLoop() {
@@ -163,7 +288,7 @@ void RunJournal::StopSyncing() {
 
 void RunJournal::ThrowIfSyncFailed() {
     std::lock_guard lock(mutex_);
-    if (syncError_ != 0) throw CannotCreateError(path_, syncError_);
+    if (syncError_ != 0) throw JournalWriteError(listPath_, syncError_);
 }
 
 void RunJournal::RecordSent(size_t index, std::string_view line) {
@@ -182,9 +307,13 @@ void RunJournal::RecordSent(size_t index, std::string_view line) {
 
 void RunJournal::Finish() {
     StopSyncing();
-    ThrowIfSyncFailed();
-    Write('E', 0, {});
-    if (::fdatasync(fd_) != 0) throw CannotCreateError(path_, errno);
+    // The list file holds every result now; the journal has done its work. The end record keeps a journal
+    // whose removal did not reach the disk from being taken for an interrupted run.
+    try {
+        Write('E', 0, {});
+        ::fdatasync(fd_);
+    } catch (const EFileError&) {
+    }
     ::close(fd_);
     fd_ = -1;
     ::unlink(path_.c_str());

@@ -1,18 +1,27 @@
 #pragma once
-// The run journal: a file beside the list ("<list>.journal") that records every mail the moment it has
-// gone out. A run that is killed, crashes or loses power leaves it behind; the next run on that list
-// applies its records first, so no recipient is sent the same mail twice.
+// The run journal, "<list>.journal" beside the list, is what keeps a killed run from sending twice.
+// While a run sends, it records every mail the moment it has gone out: the recipient's line with its new
+// send time. The run writes the list and removes the journal at its end, so only an interrupted run
+// leaves one; the next run on that list first writes the recorded send times into the lines whose other
+// fields say the same (wherever those lines now stand, whatever else was edited), saves the list, and
+// then asks whether to send only to the others. "Ja" carries the recorded mails over into the new run's
+// journal, so they are skipped through any number of further kills until a run reaches its end. Records
+// reach the disk in the background at most 100 ms after their mail; a power loss may lose those.
 //
 // Each record is a line "R <kind> <index> <length> <crc32>" followed by <length> bytes and a line feed.
-// Kinds: S (start; the bytes are the list's path), L (line <index> was sent; the bytes are the line as
-// rewritten), E (the run ended and the list was written). A record that is cut off or whose checksum does
-// not match ends the reading: what follows a torn write is never trusted.
+// Kinds: S (start; the bytes are the list's path), L (a mail went out; the bytes are its line as the run
+// rewrote it, <index> is where the line stood), K (a mail of an earlier run whose send time the list
+// file already holds: only skipped, never written again), E (the run ended and the list was written).
+// A record that is cut off or whose checksum does not match ends the reading: what follows a torn write
+// is never trusted.
 
+#include "mailing/file_io.h"
 #include "mailing/list_file.h"
 
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <thread>
@@ -23,14 +32,29 @@ std::string JournalPathFor(const std::string& listPath);
 
 uint32_t Crc32(std::string_view bytes);
 
+// The journal or the lock of a list failed. The text speaks of the mailing run and the list, not of
+// files the user never heard of.
+class EJournalError : public EFileError {
+public:
+    using EFileError::EFileError;
+};
+EJournalError JournalCreateError(const std::string& listPath, int error);
+EJournalError JournalReadError(const std::string& listPath, int error);
+EJournalError JournalWriteError(const std::string& listPath, int error);
+EJournalError ListInUseError(const std::string& listPath);
+
+struct JournalRecord {
+    char kind = 'L';  // 'L' not yet in the list file, 'K' already there
+    size_t index = 0;
+    std::string line;
+
+    bool operator==(const JournalRecord&) const = default;
+};
+
 struct JournalContent {
     bool started = false;
     bool ended = false;
-    struct Sent {
-        size_t index;
-        std::string line;
-    };
-    std::vector<Sent> sent;
+    std::vector<JournalRecord> records;
 
     // Written by a run that did not reach its end.
     bool Interrupted() const { return started && !ended; }
@@ -38,16 +62,36 @@ struct JournalContent {
 
 // Reads the journal's bytes; never throws on bad content.
 JournalContent ParseJournal(std::string_view bytes);
-// The journal of a list, if there is one (a missing file gives an empty content).
+// The journal of a list, if there is one (a missing file gives an empty content). Throws EJournalError
+// when it cannot be read.
 JournalContent ReadJournal(const std::string& listPath);
 
-// Puts the recorded lines into `lines` (records for lines beyond the list are ignored) and returns the
-// indices that were applied, each once.
-std::vector<size_t> ApplyJournal(const JournalContent& journal, TextLines& lines);
+// What identifies a recipient's line: every field but the send time, trimmed (the editor trims fields
+// when it saves).
+std::string LineIdentity(std::string_view line);
 
-// For the list editor: applies an interrupted run's journal to a loaded list; returns how many sends it
-// recovered (0 when there is no interrupted journal).
-int RecoverInterruptedRun(const std::string& listPath, TextLines& lines);
+// Where the records of a journal stand in a list now.
+struct JournalMatch {
+    std::vector<std::optional<size_t>> lineOf;  // per record: its line, or nothing when that line is gone
+
+    std::vector<size_t> Lines() const;  // the lines found, ascending
+    int Dropped() const;
+};
+
+// Finds each record's line by its identity, each line for one record at most: first a line that already
+// shows the record's send time, then the line at the record's old place, then the first free one. Two
+// lines of one recipient (two subjects) are two identities; two equal lines are two places.
+JournalMatch MatchJournal(const JournalContent& journal, const TextLines& lines);
+
+// Matches, then writes the send time of every 'L' record into field 6 of its line (nothing else of the
+// line changes). Records whose line is gone change nothing.
+JournalMatch ApplyJournal(const JournalContent& journal, TextLines& lines);
+
+// The journal text of a start and the given records, all as 'K': what the list file already holds.
+std::string JournalWithRecordsKept(const std::string& listPath, const std::vector<JournalRecord>& records);
+// Replaces the list's journal (atomically) by that text, once the list file holds the records' send times.
+// Throws EJournalError.
+void RewriteJournalAsKept(const std::string& listPath, const std::vector<JournalRecord>& records);
 
 // The shortest time between two background syncs of the journal.
 inline constexpr std::chrono::milliseconds kSyncInterval{100};
@@ -56,17 +100,18 @@ inline constexpr std::chrono::milliseconds kSyncInterval{100};
 // killed or crashed program loses at most the mail in flight. Syncing to disk (fdatasync) is what survives
 // a power loss; done after every mail it cost a 10 000-line run two thirds of its time. So a thread of the
 // journal syncs in the background, at most once per kSyncInterval, and the run never waits for the disk.
-// A power loss loses at most the records of the last interval. The start record and the end of the run
-// are synced before the run goes on.
+// A power loss loses at most the records of the last interval. The journal is created atomically (with
+// the records carried over from an interrupted run, and its folder synced); the end of the run is synced
+// before the run goes on.
 class RunJournal {
 public:
-    // Starts a new journal for the list, replacing an old one.
-    explicit RunJournal(const std::string& listPath);
+    // Starts a new journal for the list, replacing an old one; `carried` become 'K' records.
+    explicit RunJournal(const std::string& listPath, const std::vector<JournalRecord>& carried = {});
     ~RunJournal();
     RunJournal(const RunJournal&) = delete;
     RunJournal& operator=(const RunJournal&) = delete;
 
-    // Throws EFileError when the record cannot be written, or when an earlier sync failed.
+    // Throws EJournalError when the record cannot be written, or when an earlier sync failed.
     void RecordSent(size_t index, std::string_view line);
     // The list has been written: marks the end and removes the journal.
     void Finish();
@@ -80,6 +125,7 @@ private:
     void StopSyncing();
     void ThrowIfSyncFailed();
 
+    std::string listPath_;
     std::string path_;
     int fd_ = -1;
     std::mutex mutex_;

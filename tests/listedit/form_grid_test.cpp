@@ -1,5 +1,6 @@
 #include "listedit/form_grid.h"
 #include "listedit/form_loeschen.h"
+#include "mailing/list_lock.h"
 #include "mailing/run_journal.h"
 #include "mailing/send_time.h"
 #include "tests/listedit/listedit_fixture.h"
@@ -102,18 +103,42 @@ TEST_F(GridTest, LoadKeepsLinePositionsAndNeverShrinks) {
     EXPECT_EQ(RowText(1), "Name1|Vorname1|a1@example.de|Thema|default|not send");
 }
 
-TEST_F(GridTest, LoadingAListWithAnInterruptedRunShowsTheRecoveredSends) {
+TEST_F(GridTest, RecoveredSendsAreSavedOnceAndStaySkippedWhileARunHoldsTheListTheSaveIsRefused) {
     WriteList(Lines(3));
-    {
-        RunJournal journal(ListPath());
-        journal.RecordSent(1, "Name2;Vorname2;a2@example.de;Thema;default;08.12.2026 10:00:00;;");
-    }
+    { RunJournal(ListPath()).RecordSent(1, "Name2;Vorname2;a2@example.de;Thema;default;08.12.2026 10:00:00;;"); }
     grid.FormShow();
     EXPECT_EQ(RowText(2), "Name2|Vorname2|a2@example.de|Thema|default|08.12.2026 10:00:00");
     EXPECT_EQ(RowText(3), "Name3|Vorname3|a3@example.de|Thema|default|not send");
     ASSERT_EQ(fakes.messages.shown.size(), 1u);
     EXPECT_EQ(fakes.messages.shown[0].kind, "Informationen");
     EXPECT_TRUE(fakes.messages.shown[0].text.contains(" 1 bereits gesendete Mails")) << fakes.messages.shown[0].text.toStdString();
+
+    // Meanwhile a run sends to line 3 and is killed: the table does not show that send.
+    { RunJournal(ListPath(), ReadJournal(ListPath()).records).RecordSent(2, "Name3;Vorname3;a3@example.de;Thema;default;08.12.2026 10:05:00;;"); }
+    grid.Table().EditCell(2, 6, "von Hand");
+    const std::string list = home.Read("ptdata/sendlist.csv");
+    {
+        ListLock run;
+        ASSERT_TRUE(run.TryLock(ListPath()));
+        fakes.dialogs.results.push_back(QString::fromStdString(ListPath()));
+        Button(grid, "ToolButton4")->click();
+        ASSERT_EQ(fakes.messages.shown.size(), 2u);
+        EXPECT_EQ(fakes.messages.shown[1].kind, "Warnung");
+        EXPECT_TRUE(fakes.messages.shown[1].text.contains("läuft gerade ein Mailingdurchlauf"));
+        EXPECT_EQ(home.Read("ptdata/sendlist.csv"), list);
+    }
+    // The unseen send is written, the user's cell is not overwritten, and both sends stay for a resume to
+    // skip without being written again.
+    fakes.dialogs.results.push_back(QString::fromStdString(ListPath()));
+    Button(grid, "ToolButton4")->click();
+    EXPECT_EQ(home.Read("ptdata/sendlist.csv"),
+              "Name1;Vorname1;a1@example.de;Thema;default;not send;;\r\n"
+              "Name2;Vorname2;a2@example.de;Thema;default;von Hand;;\r\n"
+              "Name3;Vorname3;a3@example.de;Thema;default;08.12.2026 10:05:00;;\r\n");
+    const JournalContent journal = ReadJournal(ListPath());
+    EXPECT_TRUE(journal.Interrupted());
+    ASSERT_EQ(journal.records.size(), 2u);
+    for (const JournalRecord& record : journal.records) EXPECT_EQ(record.kind, 'K') << record.line;
 }
 
 TEST_F(GridTest, MissingListOffersTheOpenDialog) {
