@@ -174,7 +174,7 @@ bool MailingRun::RecoverInterruptedRun() {
     // The mails recorded there went out: their lines get their send times whatever the answer, and the
     // list file holds them before anything is sent, so no later crash can lose them.
     const JournalMatch match = ApplyJournal(journal, lines_);
-    WriteList();
+    if (match.written > 0) WriteList();
     const int sentCount = static_cast<int>(journal.records.size());
     const std::vector<size_t> found = match.Lines();
     if (found.empty()) {

@@ -188,17 +188,30 @@ JournalMatch MatchJournal(const JournalContent& journal, const TextLines& lines)
 
     std::vector<bool> taken(count, false);
     JournalMatch match;
-    match.lineOf.reserve(journal.records.size());
-    for (const JournalRecord& record : journal.records) {
-        const std::string identity = LineIdentity(record.line);
-        std::optional<size_t> line = TakeFree(find(byIdentityAndTime, WithSendTime(identity, record.line)), taken);
-        if (!line && record.index < count && !taken[record.index] && identities[record.index] == identity &&
-            !IsBlankLine(lines.lines[record.index])) {
-            line = record.index;
-            taken[record.index] = true;
+    const size_t records = journal.records.size();
+    match.lineOf.assign(records, std::nullopt);
+    std::vector<std::string> recordIdentities(records);
+    for (size_t r = 0; r < records; ++r) recordIdentities[r] = LineIdentity(journal.records[r].line);
+    // First the lines that already show a record's send time: 'L' records before 'K' ones, so that
+    // applying a journal a second time finds every written line again and writes nowhere else.
+    for (const char kind : {'L', 'K'}) {
+        for (size_t r = 0; r < records; ++r) {
+            const JournalRecord& record = journal.records[r];
+            if (record.kind != kind) continue;
+            match.lineOf[r] = TakeFree(find(byIdentityAndTime, WithSendTime(recordIdentities[r], record.line)), taken);
         }
-        if (!line) line = TakeFree(find(byIdentity, identity), taken);
-        match.lineOf.push_back(line);
+    }
+    // Then the line at the record's old place, else the first free line of that recipient.
+    for (size_t r = 0; r < records; ++r) {
+        if (match.lineOf[r]) continue;
+        const size_t index = journal.records[r].index;
+        if (index < count && !taken[index] && !IsBlankLine(lines.lines[index]) &&
+            identities[index] == recordIdentities[r]) {
+            taken[index] = true;
+            match.lineOf[r] = index;
+        } else {
+            match.lineOf[r] = TakeFree(find(byIdentity, recordIdentities[r]), taken);
+        }
     }
     return match;
 }
@@ -214,6 +227,7 @@ JournalMatch ApplyJournal(const JournalContent& journal, TextLines& lines) {
         if (fields.Result == sendTime) continue;
         fields.Result = std::move(sendTime);
         line = JoinFieldsUntrimmed(fields);
+        ++match.written;
     }
     return match;
 }

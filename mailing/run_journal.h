@@ -73,6 +73,7 @@ std::string LineIdentity(std::string_view line);
 // Where the records of a journal stand in a list now.
 struct JournalMatch {
     std::vector<std::optional<size_t>> lineOf;  // per record: its line, or nothing when that line is gone
+    int written = 0;                            // lines whose send time ApplyJournal changed
 
     std::vector<size_t> Lines() const;  // the lines found, ascending
     int Dropped() const;

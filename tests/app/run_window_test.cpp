@@ -1,6 +1,8 @@
 #include "app/main_window.h"
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
+#include "mailing/list_lock.h"
+#include "mailing/run_journal.h"
 #include "tests/support/qt/fake_services.h"
 #include "tests/support/qt/fake_transport.h"
 #include "tests/support/qt/qt_printers.h"
@@ -14,6 +16,9 @@
 #include <QToolButton>
 
 #include <gtest/gtest.h>
+
+#include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -118,6 +123,31 @@ TEST_F(RunWindowTest, RunErrorIsShownAfterTheListIsWritten) {
     EXPECT_EQ(List(), "A;a;a@x.de;S;;x;;\r\n");
     EXPECT_EQ(window.StatusText(), "Mailing gestartet. Bitte warten...");
     EXPECT_FALSE(window.Busy());
+}
+
+TEST_F(RunWindowTest, BusyListAndUnreadableJournalEndTheRunThenItResumesWithJa) {
+    WriteList("A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\n");
+    const std::string list = window.DataFolder() + "sendlist.csv";
+    auto other = std::make_unique<ListLock>();  // postira-run sending to the same list
+    ASSERT_TRUE(other->TryLock(list));
+    Click("ToolButton3");
+    other.reset();  // ... and killed
+    ::mkdir(JournalPathFor(list).c_str(), 0700);  // a journal that cannot be read, whoever runs the test
+    Click("ToolButton3");
+    ASSERT_EQ(fakes.messages.shown.size(), 2u);
+    EXPECT_TRUE(fakes.messages.shown[0].text.contains("läuft gerade ein anderer Mailingdurchlauf"));
+    EXPECT_TRUE(fakes.messages.shown[1].text.contains("unterbrochenen Mailingdurchlaufs zur Empfängerliste"));
+    EXPECT_TRUE(transport.sent.empty());
+    EXPECT_EQ(window.StatusText(), "Mailing abgebrochen!");
+
+    ::rmdir(JournalPathFor(list).c_str());
+    { RunJournal(list).RecordSent(0, "A;a;a@x.de;S;;09.12.2026 09:00:00;;"); }
+    fakes.messages.AnswerQuestions({true});
+    Click("ToolButton3");
+    ASSERT_EQ(transport.sent.size(), 1u);
+    EXPECT_EQ(transport.sent[0].recipients, "b@x.de");
+    EXPECT_EQ(window.StatusText(), "Mailing komplett.");
+    EXPECT_EQ(List().substr(0, 38), "A;a;a@x.de;S;;09.12.2026 09:00:00;;\r\nB");
 }
 
 TEST_F(RunWindowTest, MissingAccountData) {

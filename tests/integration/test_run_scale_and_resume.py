@@ -3,35 +3,65 @@
 
 - a 1 000-line list: every mail arrives, personalised, and every line gets its send time;
 - --dry-run writes the same messages without any connection and changes no file;
-- a 1 000-line run killed with SIGKILL at several points and run again with --resume: every recipient has
-  exactly one mail (only the mail in flight at the kill may come twice, which is reported), and every line
-  of the list shows a send time.
+- runs killed with SIGKILL and resumed with --resume, killed again, the list edited between them by hand
+  (as the editor saves it: blank lines dropped, fields trimmed, rows sorted, one deleted, one inserted) or
+  saved by the real list editor: every line gets its mail once (only a mail in flight at a kill may come
+  twice, which is reported) and the list is the same bytes but for the send times;
+- a second run, a dry run and an editor save on a list that a run is sending are refused, the run unharmed.
 """
 
+import email.parser
 import os
+import re
 import signal
 import subprocess
 import sys
 import tempfile
 import time
 
-from postira_harness import PASSWORD, RUN, USER, Peer, body_text, stored, write
+from postira_harness import BUILD, PASSWORD, RUN, USER, Peer, body_text, stored, write
 from results import Results
 
 results = Results()
 check = results.check
 
+GRID_TOOL = os.path.join(BUILD, "tests", "grid_tool")
 TEXT = "Guten Tag $Prename $Name,\r\nIhre Kundennummer steht im Betreff.\r\nGrüße aus Köln\r\n".encode()
 
 
-def make_data(folder, port, count):
+def make_data(folder, port, count, lines=None):
     os.makedirs(folder, exist_ok=True)
     write(os.path.join(folder, "postira.ini"),
           b"127.0.0.1\r\n%s\r\n%s\r\n%d\r\n" % (USER.encode(), PASSWORD.encode(), port))
     write(os.path.join(folder, "defaultmail.txt"), TEXT)
-    lines = [("Müller%d;Jörg%d;kunde%d@example.test;Kunde %d;default;not send;;" % (i, i, i, i)).encode()
-             for i in range(1, count + 1)]
+    write_list(folder, lines or uniform_list(count))
+
+
+def uniform_list(count):
+    return [("Müller%d;Jörg%d;kunde%d@example.test;Kunde %d;default;not send;;" % (i, i, i, i)).encode()
+            for i in range(1, count + 1)]
+
+
+def varied_list(count):
+    """Blanks around some fields and blank lines, which the editor drops, and one person with two subjects."""
+    lines = []
+    for i in range(1, count + 1):
+        pad = " " if i % 10 == 0 else ""
+        lines.append(("{0}Müller{1}{0};{0}Jörg{1}{0};{0}kunde{1}@example.test{0};{0}Kunde {1}{0};default;not send;;"
+                      .format(pad, i)).encode())
+        if i % 50 == 0:
+            lines.append(b"")
+    lines.insert(3, "Müller7;Jörg7;kunde7@example.test;Zweites Thema;default;not send;;".encode())
+    return lines
+
+
+def write_list(folder, lines):
     write(os.path.join(folder, "sendlist.csv"), b"".join(line + b"\r\n" for line in lines))
+
+
+def read_list(folder):
+    with open(os.path.join(folder, "sendlist.csv"), "rb") as f:
+        return f.read().split(b"\r\n")[:-1]
 
 
 def environment(folder):
@@ -43,24 +73,25 @@ def list_results(folder):
         return [line.split(b";")[5] for line in f.read().split(b"\r\n") if line]
 
 
-def by_recipient(folder):
-    """Number of mails each recipient received."""
+def subjects_sent(folder):
+    """How often each subject (one per list line) arrived."""
     counts = {}
-    for _raw, _message, envelope in stored_all(folder):
-        for rcpt in envelope["rcpt_tos"]:
-            counts[rcpt] = counts.get(rcpt, 0) + 1
+    for name in os.listdir(folder):
+        if name.endswith(".eml"):
+            with open(os.path.join(folder, name), "rb") as f:
+                subject = str(email.parser.BytesHeaderParser().parse(f)["subject"]).strip()
+            counts[subject] = counts.get(subject, 0) + 1
     return counts
 
 
-def stored_all(folder):
-    # stored() keys by subject; subjects are unique per recipient here, so a repeated mail would be lost
-    # from that view: count the envelopes directly.
-    import json
+def masked(lines, what=None):
+    """The lines with field 6 taken out; with `what`, each non-blank line must hold a send time there."""
     out = []
-    for name in sorted(os.listdir(folder)):
-        if name.endswith(".json"):
-            with open(os.path.join(folder, name), encoding="utf-8") as f:
-                out.append((None, None, json.load(f)))
+    for line in lines:
+        fields = line.split(b";")
+        if line.strip() and what:
+            check(re.match(rb"^[^;]*\d{4}[^;]* \d\d:\d\d:\d\d$", fields[5]), "%s: send time in %r" % (what, line))
+        out.append(b";".join(fields[:5] + [b"*"] + fields[6:]) if line.strip() else line)
     return out
 
 
@@ -111,46 +142,102 @@ def large_run_and_dry_run(tmp):
         check(body_text(dry_message) == body_text(sent_message), "dry run body of mail %d" % i)
 
 
-# The killed runs: long enough that the run is still going when the test, polling the peer's folder on a
-# busy machine, sees the mail it waits for; with 500 lines a fast run could finish in that time.
-KILLED_RUN_LINES = 1000
+def mails_at(folder):
+    return sum(1 for name in os.listdir(folder) if name.endswith(".json"))
 
 
-def killed_and_resumed(tmp, kill_after):
-    mails = os.path.join(tmp, "kill-%d-mails" % kill_after)
-    data = os.path.join(tmp, "kill-%d" % kill_after)
+def start_run(data, *options):
+    return subprocess.Popen([RUN, "--data-dir", data, *options], stdout=subprocess.DEVNULL, stderr=subprocess.PIPE,
+                            env=environment(data))
+
+
+def kill_after(mails, data, more, what):
+    run = start_run(data, "--resume")
+    deadline, target = time.monotonic() + 300, mails_at(mails) + more
+    while time.monotonic() < deadline and run.poll() is None and mails_at(mails) < target:
+        time.sleep(0.002)
+    killed = run.poll() is None
+    if killed:
+        os.kill(run.pid, signal.SIGKILL)
+    run.wait()
+    check(killed, "%s: the run was still going after %d more mails" % (what, more))
+    check(os.path.exists(os.path.join(data, "sendlist.csv.journal")), "%s: a killed run leaves its journal" % what)
+
+
+def edit_by_hand(data, mails):
+    """The list saved as the editor saves it, one row that was sent deleted and one row inserted."""
+    rows = [[field.strip() for field in line.split(b";")[:7]] for line in read_list(data) if line.strip()]
+    sent = subjects_sent(mails)
+    deleted = next(row for row in rows if row[3].decode() in sent)
+    rows.remove(deleted)
+    rows.append([b"Neu", b"Nora", b"neu@example.test", b"Kunde neu", b"default", b"not send", b""])
+    rows.sort(reverse=True)
+    write_list(data, [b";".join(row) + b";" for row in rows])
+    return deleted[3].decode()
+
+
+def editor_save(data):
+    saved = subprocess.run([GRID_TOOL, data], capture_output=True, timeout=120,
+                           env=dict(os.environ, QT_QPA_PLATFORM="offscreen"))
+    return saved.returncode, saved.stdout.decode()
+
+
+def sequence(tmp, steps, lines):
+    """Runs the steps ("kill N": a run killed after N more mails; "edit"; "editor"), then a run to the end."""
+    what = " ".join(steps)
+    mails = os.path.join(tmp, "mails %s" % what)
+    data = os.path.join(tmp, "data %s" % what)
+    deleted = None
     with Peer(mails) as peer:
-        make_data(data, peer.port, KILLED_RUN_LINES)
-        run = subprocess.Popen([RUN, "--data-dir", data], stdout=subprocess.DEVNULL, stderr=subprocess.DEVNULL,
-                               env=environment(data))
-        deadline = time.monotonic() + 300
-        while time.monotonic() < deadline and run.poll() is None:
-            if sum(1 for name in os.listdir(mails) if name.endswith(".json")) >= kill_after:
-                break
-            time.sleep(0.002)
-        killed = run.poll() is None
-        if killed:
-            run.send_signal(signal.SIGKILL)
-        run.wait()
-        check(killed, "the run was still going after %d mails" % kill_after)
-        check(os.path.exists(os.path.join(data, "sendlist.csv.journal")), "a killed run leaves its journal")
-
+        make_data(data, peer.port, 0, lines)
+        expected = read_list(data)
+        for step in steps:
+            if step.startswith("kill"):
+                kill_after(mails, data, int(step[5:]), what)
+            elif step == "edit":
+                deleted = edit_by_hand(data, mails)
+            elif step == "editor":
+                code, shown = editor_save(data)
+                check(code == 0 and "bereits gesendete Mails wurden" in shown, "%s: editor saved: %s" % (what, shown))
+            expected = read_list(data) if step in ("edit", "editor") else expected
         refused = subprocess.run([RUN, "--data-dir", data], capture_output=True, timeout=60, env=environment(data))
-        check(refused.returncode == 2, "an interrupted list needs --resume or --no-resume (exit %d)" % refused.returncode)
-
+        check(refused.returncode == 2, "%s: an interrupted list needs --resume or --no-resume" % what)
         again = subprocess.run([RUN, "--data-dir", data, "--resume"], capture_output=True, timeout=600,
                                env=environment(data))
-        check(again.returncode == 0, "the resumed run completed: %s" % again.stderr[-300:])
-    counts = by_recipient(mails)
-    missing = [i for i in range(1, KILLED_RUN_LINES + 1) if counts.get("kunde%d@example.test" % i, 0) == 0]
-    twice = [rcpt for rcpt, n in counts.items() if n == 2]
-    more = [rcpt for rcpt, n in counts.items() if n > 2]
-    check(not missing, "every recipient got a mail; missing: %s" % missing[:5])
-    check(not more and len(twice) <= 1, "at most the mail in flight came twice: %s" % twice)
+        check(again.returncode == 0, "%s: the resumed run completed: %s" % (what, again.stderr[-300:]))
+    counts = subjects_sent(mails)
+    missing = [line for line in expected if line.strip() and line.split(b";")[3].strip().decode() not in counts]
+    twice = [subject for subject, n in counts.items() if n == 2]
+    check(not missing, "%s: every line got its mail; missing: %s" % (what, missing[:3]))
+    check(max(counts.values()) <= 2 and len(twice) <= what.count("kill"), "%s: only mails in flight came twice: %s"
+          % (what, twice))
+    check(deleted is None or counts.get(deleted) in (1, 2), "%s: the deleted row had its mail" % what)
+    check(masked(read_list(data), what) == masked(expected), "%s: the list is the same but for send times" % what)
+    for name in ("sendlist.csv.journal", "sendlist.csv.lock"):
+        check(not os.path.exists(os.path.join(data, name)), "%s: no %s left after the run" % (what, name))
     if twice:
-        print("note: the mail in flight at the kill after %d mails came twice: %s" % (kill_after, twice[0]))
-    check(all(result != b"not send" for result in list_results(data)), "every line shows a send time")
-    check(not os.path.exists(os.path.join(data, "sendlist.csv.journal")), "the journal is gone after the run")
+        print("note: %s: the mails in flight at the kills came twice: %s" % (what, twice))
+
+
+def second_program_refused(tmp):
+    mails, data = os.path.join(tmp, "busy mails"), os.path.join(tmp, "busy data")
+    with Peer(mails) as peer:
+        make_data(data, peer.port, 1000)
+        first = start_run(data)
+        while first.poll() is None and mails_at(mails) < 20:
+            time.sleep(0.002)
+        for options in ([], ["--dry-run", os.path.join(tmp, "busy dry")]):
+            second = subprocess.run([RUN, "--data-dir", data, *options], capture_output=True, timeout=60,
+                                    env=environment(data))
+            check(second.returncode == 1 and "läuft gerade ein anderer Mailingdurchlauf" in second.stderr.decode(),
+                  "a second run %s is refused: %s" % (options, second.stderr[-300:]))
+        code, shown = editor_save(data)
+        check(code == 3 and "läuft gerade ein Mailingdurchlauf" in shown and "bereits gesendete" not in shown,
+              "the editor's save is refused and takes no live journal for an interrupted one: %s" % shown)
+        check(first.poll() is None, "all that while the first run was sending")
+        check(first.wait(600) == 0, "the first run completed: %s" % first.stderr.read()[-300:])
+    check(sorted(subjects_sent(mails).values()) == [1] * 1000, "the first run sent each mail once")
+    masked(read_list(data), "the first run's list")
 
 
 def main():
@@ -160,8 +247,12 @@ def main():
         # starts only after the record of the last), so the killed run always has something to resume.
         # After the first mail alone the kill may land before its record: then there is nothing to resume
         # and only that mail in flight comes again.
-        for kill_after in (2, 137, 420):
-            killed_and_resumed(tmp, kill_after)
+        for kill in (2, 137, 420):
+            sequence(tmp, ["kill %d" % kill], uniform_list(1000))
+        for steps in (["kill 20", "kill 25"], ["kill 20", "kill 25", "kill 30"], ["kill 30", "edit"],
+                      ["kill 30", "editor", "kill 20"]):
+            sequence(tmp, steps, varied_list(400))
+        second_program_refused(tmp)
     return results.finish()
 
 
