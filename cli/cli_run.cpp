@@ -169,6 +169,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kExitProblem;
     }
     if (run.Refused()) return kExitUsage;
+    // A run that found no list ends before it has a final status; its last line says so instead of
+    // "Mailing gestartet. Bitte warten...".
+    if (frontEnd.Status() == kRunStarted) {
+        out << "Mailing nicht gestartet: keine Empfängerliste (" << run.ListPath() << ").\n";
+        return kExitProblem;
+    }
     if (!frontEnd.Status().empty()) out << frontEnd.Status() << '\n';
     if (!run.Completed() || run.FailedCount() > 0) return kExitProblem;
     return kExitCompleted;

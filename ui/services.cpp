@@ -123,8 +123,12 @@ QString TranslateFilter(const QString& filter) {
     const QStringList parts = filter.split(QLatin1Char('|'));
     QStringList entries;
     for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
-        QString patterns = parts[i + 1];
-        patterns.replace(QLatin1Char(';'), QLatin1Char(' '));
+        // "*.*" means every file where the filters come from; on Linux it would hide files without a
+        // dot in their names (a "sendlist" saved without extension), so it becomes "*".
+        QStringList patternList = parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts);
+        for (QString& pattern : patternList)
+            if (pattern.trimmed() == QStringLiteral("*.*")) pattern = QStringLiteral("*");
+        const QString patterns = patternList.join(QLatin1Char(' '));
         // Qt reads the patterns from the name's last parentheses: a name that shows its patterns already
         // ("CSV (*.csv)") gets them there once, not a second time behind it.
         const QString& name = parts[i];

@@ -89,7 +89,8 @@ public:
     BusyCursor& operator=(const BusyCursor&) = delete;
 };
 
-// Turns "csv|*.csv|Alle|*.*" into Qt's "csv (*.csv);;Alle (*.*)". An empty filter stays empty.
+// Turns "csv|*.csv|Alle|*.*" into Qt's "csv (*.csv);;Alle (*)": "*.*" stands for every file, also one
+// without a dot in its name. An empty filter stays empty.
 QString TranslateFilter(const QString& filter);
 
 // The application's title, the caption of the general error display.

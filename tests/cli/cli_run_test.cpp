@@ -87,6 +87,9 @@ TEST_F(CliTest, QuestionsAreAnsweredNoUnlessYes) {
               std::string::npos);
     EXPECT_EQ(Run({"--yes", "--list", temp.File("fehlt.csv")}), 1);
     EXPECT_NE(err.str().find("Informationen: Sendlist.csv nicht gefunden!"), std::string::npos);
+    // The last line says what happened, not that the run has started.
+    EXPECT_TRUE(out.str().ends_with("Mailing nicht gestartet: keine Empfängerliste (" + temp.File("fehlt.csv") + ").\n"))
+        << out.str();
 }
 
 TEST_F(CliTest, DryRunChangesNoFile) {

@@ -6,8 +6,8 @@
 namespace {
 
 TEST(TranslateFilter, GivesQtsFormWithEveryPatternOnce) {
-    EXPECT_EQ(TranslateFilter("csv|*.csv|Alle|*.*"), "csv (*.csv);;Alle (*.*)");
-    EXPECT_EQ(TranslateFilter("CSV (*.csv)|*.csv|All|*.*"), "CSV (*.csv);;All (*.*)");
+    EXPECT_EQ(TranslateFilter("csv|*.csv|Alle|*.*"), "csv (*.csv);;Alle (*)");
+    EXPECT_EQ(TranslateFilter("CSV (*.csv)|*.csv|All|*.*"), "CSV (*.csv);;All (*)");
     EXPECT_EQ(TranslateFilter("Texte|*.txt;*.text"), "Texte (*.txt *.text)");
     EXPECT_EQ(TranslateFilter(""), "");
 }
