@@ -169,8 +169,6 @@ std::string WithSendTime(std::string identity, std::string_view line) {
     return identity;
 }
 
-}  // namespace
-
 JournalMatch MatchJournal(const JournalContent& journal, const TextLines& lines) {
     const size_t count = lines.lines.size();
     std::vector<std::string> identities(count);
@@ -216,6 +214,14 @@ JournalMatch MatchJournal(const JournalContent& journal, const TextLines& lines)
     return match;
 }
 
+std::string JournalWithRecordsKept(const std::string& listPath, const std::vector<JournalRecord>& records) {
+    std::string text = EncodeJournalRecord('S', 0, listPath);
+    for (const JournalRecord& record : records) text += EncodeJournalRecord('K', record.index, record.line);
+    return text;
+}
+
+}  // namespace
+
 JournalMatch ApplyJournal(const JournalContent& journal, TextLines& lines) {
     JournalMatch match = MatchJournal(journal, lines);
     for (size_t r = 0; r < journal.records.size(); ++r) {
@@ -230,12 +236,6 @@ JournalMatch ApplyJournal(const JournalContent& journal, TextLines& lines) {
         ++match.written;
     }
     return match;
-}
-
-std::string JournalWithRecordsKept(const std::string& listPath, const std::vector<JournalRecord>& records) {
-    std::string text = EncodeJournalRecord('S', 0, listPath);
-    for (const JournalRecord& record : records) text += EncodeJournalRecord('K', record.index, record.line);
-    return text;
 }
 
 void RewriteJournalAsKept(const std::string& listPath, const std::vector<JournalRecord>& records) {

@@ -81,16 +81,13 @@ struct JournalMatch {
 
 // Finds each record's line by its identity, each line for one record at most: first a line that already
 // shows the record's send time, then the line at the record's old place, then the first free one. Two
-// lines of one recipient (two subjects) are two identities; two equal lines are two places.
-JournalMatch MatchJournal(const JournalContent& journal, const TextLines& lines);
-
-// Matches, then writes the send time of every 'L' record into field 6 of its line (nothing else of the
-// line changes). Records whose line is gone change nothing.
+// lines of one recipient (two subjects) are two identities; two equal lines are two places. Then writes
+// the send time of every 'L' record into field 6 of its line (nothing else of the line changes). Records
+// whose line is gone change nothing. Applying the same journal again changes nothing more.
 JournalMatch ApplyJournal(const JournalContent& journal, TextLines& lines);
 
-// The journal text of a start and the given records, all as 'K': what the list file already holds.
-std::string JournalWithRecordsKept(const std::string& listPath, const std::vector<JournalRecord>& records);
-// Replaces the list's journal (atomically) by that text, once the list file holds the records' send times.
+// Replaces the list's journal (atomically) by a start and the given records, all as 'K', once the list
+// file holds the records' send times.
 // Throws EJournalError.
 void RewriteJournalAsKept(const std::string& listPath, const std::vector<JournalRecord>& records);
 
