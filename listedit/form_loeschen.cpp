@@ -5,7 +5,6 @@
 #include "ui/services.h"
 
 #include <QCheckBox>
-#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPainter>
@@ -68,7 +67,9 @@ TFormLoeschen::TFormLoeschen(QWidget* parent) : QDialog(parent) {
     connect(CheckBox1, &QCheckBox::clicked, this, [this] { RunGuarded([this] { CheckBox1Click(); }); });
     connect(BitBtn1, &QPushButton::clicked, this, [this] { RunGuarded([this] { BitBtn1Click(); }); });
     connect(BitBtn2, &QPushButton::clicked, this, [this] { RunGuarded([this] { BitBtn2Click(); }); });
-    EditVon->installEventFilter(this);
+    // Typing into the "Von" field means a range, not the current row. Only keys that change the text
+    // count: Tab, the arrows or Enter pass through the field without touching the check box.
+    connect(EditVon, &QLineEdit::textEdited, this, [this] { EditVonKeyPress(); });
 }
 
 void TFormLoeschen::FormShow() {
@@ -132,15 +133,4 @@ void TFormLoeschen::showEvent(QShowEvent* event) {
 void TFormLoeschen::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     PaintGradient(painter, rect(), kGradientTop);
-}
-
-bool TFormLoeschen::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == EditVon && event->type() == QEvent::KeyPress) {
-        // Typing into the "Von" field means a range, not the current row. Enter and Esc are the
-        // dialog's keys, not typing.
-        const auto* key = static_cast<QKeyEvent*>(event);
-        const bool dialogKey = key->key() == Qt::Key_Return || key->key() == Qt::Key_Enter || key->key() == Qt::Key_Escape;
-        if (!dialogKey && !key->text().isEmpty()) EditVonKeyPress();
-    }
-    return QDialog::eventFilter(watched, event);
 }

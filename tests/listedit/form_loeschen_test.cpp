@@ -79,7 +79,13 @@ TEST_F(DeletionDialogTest, CheckBoxMeansTheCurrentRow) {
     dialog.CheckBox1->click();
     EXPECT_EQ(dialog.EditVon->text(), "");
     EXPECT_EQ(dialog.EditBis->text(), "");
-    // Typing into "Von" means a range again; typing into "Bis" does not.
+    // Keys that only pass through "Von" leave the box alone; typing there means a range again, typing
+    // into "Bis" does not.
+    for (const Qt::Key key : {Qt::Key_Tab, Qt::Key_Left, Qt::Key_Backspace, Qt::Key_Shift}) {
+        dialog.EditVon->setFocus();
+        QTest::keyClick(dialog.EditVon, key);
+        EXPECT_TRUE(dialog.CheckBox1->isChecked()) << key;
+    }
     QTest::keyClick(dialog.EditVon, Qt::Key_7);
     EXPECT_FALSE(dialog.CheckBox1->isChecked());
     EXPECT_EQ(dialog.EditVon->text(), "7");
