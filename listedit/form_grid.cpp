@@ -49,6 +49,9 @@ const char* const kRowLimit = "Zeilenlimit erreicht. Keine neue Zeile möglich!"
 const char* const kClearQuestion = "Liste löschen?";
 const char* const kNewTextFile = "default";
 const char* const kNewResult = "not send";
+const char* const kCharsetQuestion =
+    "Die Liste ist im Zeichensatz Windows-1252 gespeichert. Zeile %1, Spalte \"%2\", enthält Zeichen, die es "
+    "darin nicht gibt. Soll die Liste als UTF-8 gespeichert werden? Bei \"Nein\" wird nichts gespeichert.";
 const char* const kListInUse =
     "Die Liste \"%1\" kann jetzt nicht gespeichert werden: Mit ihr läuft gerade ein Mailingdurchlauf. Bitte "
     "speichern Sie, wenn er beendet ist.";
@@ -268,7 +271,7 @@ void TFormGrid::FormShow() {
 }
 
 std::optional<QString> TFormGrid::ChooseListFile() {
-    openDialogPath_ = FromLocal(dataFolder_ + kListFileName);
+    openDialogPath_ = FromLocal(DataFilePath(dataFolder_, kListFileName));
     const auto chosen = services::Dialogs().OpenFile(this, QString::fromUtf8(kOpenFilter), openDialogPath_);
     if (chosen) openDialogPath_ = *chosen;
     return chosen;
@@ -293,7 +296,7 @@ void TFormGrid::LoadList() {
         return;
     }
     KeepCurrentCell([&] { table_.PlaceLines(content.lines); });
-    listLegacy_ = content.legacy;
+    listCharset_ = std::move(content.charset);
     recovery_ = std::move(recovery);
     NumberRows();
     if (!recovery_.shown.empty()) {
@@ -307,15 +310,33 @@ void TFormGrid::LoadList() {
     }
 }
 
+bool TFormGrid::ConfirmCharset(ListCharset& charset) {
+    std::optional<CellPosition> lost;
+    {
+        BusyCursor busy;
+        lost = FirstCellLost(table_.DataRows(), charset);
+    }
+    if (!lost) return true;
+    const QString title = QString::fromUtf8(kTitles[lost->column]).trimmed();
+    if (!services::Messages().Question(QString::fromUtf8(kCharsetQuestion).arg(lost->row).arg(title))) return false;
+    charset.SwitchToUtf8();
+    return true;
+}
+
 void TFormGrid::SaveList() {
+    // A copy: the charset changes for good only when the list has been written in it.
+    ListCharset charset = listCharset_;
+    if (!ConfirmCharset(charset)) return;
     std::optional<std::string> text;
     {
         BusyCursor busy;
-        text = ListFileText(table_.DataRows(), listLegacy_);
+        text = ListFileText(table_.DataRows(), charset);
     }
     if (!text) return;
+    // The list under the name it has in the data folder ("SendList.CSV", say): proposing the canonical
+    // name there would make a second list beside it.
     const auto chosen = services::Dialogs().SaveFile(this, QString::fromUtf8(kSaveFilter),
-                                                     FromLocal(dataFolder_ + kListFileName));
+                                                     FromLocal(DataFilePath(dataFolder_, kListFileName)));
     if (!chosen) return;
     const std::string path = ToLocal(*chosen);
     EditorSave saved;
@@ -328,6 +349,7 @@ void TFormGrid::SaveList() {
         return;
     }
     ListFileName = path;
+    listCharset_ = std::move(charset);
     // The journal now holds those sends as written: nothing of them is left to apply.
     recovery_ = {};
 }
@@ -355,7 +377,7 @@ bool TFormGrid::ImportRows(const std::vector<LineCells>& rows) {
         table_.PlaceLines(rows);
     });
     // The imported text is Unicode; it is saved in the locale's charset.
-    listLegacy_ = false;
+    listCharset_ = ListCharset();
     NumberRows();
     return true;
 }
@@ -460,8 +482,21 @@ void TFormGrid::FormKeyDown(int key) {
 
 void TFormGrid::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
+    // A window restored after a minimise gets a spontaneous show event: it is the same showing, and
+    // reloading then would throw away every unsaved edit.
+    if (event->spontaneous()) return;
     if (const QScreen* screen = this->screen()) move(screen->availableGeometry().center() - rect().center());
     RunGuarded([this] { FormShow(); });
+}
+
+void TFormGrid::keyPressEvent(QKeyEvent* event) {
+    // A dialog closes on Esc. Here Esc leaves a cell's editor, and a second press would close the
+    // window and drop every unsaved edit; only "Schliessen" and the window's close button close it.
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
 }
 
 void TFormGrid::resizeEvent(QResizeEvent* event) {

@@ -6,6 +6,7 @@
 
 #include "listedit/grid_model.h"
 #include "listedit/grid_sort.h"
+#include "mailing/list_charset.h"
 #include "mailing/list_recovery.h"
 
 #include <QDialog>
@@ -90,7 +91,7 @@ public:
     GridModel& Table() { return table_; }
     GridSort& Sort() { return sort_; }
     // The list was read as Windows-1252 and is saved so.
-    bool ListLegacy() const { return listLegacy_; }
+    bool ListLegacy() const { return listCharset_.Legacy(); }
 
     // The list file the window works on.
     std::string ListFileName;
@@ -104,6 +105,7 @@ signals:
 
 protected:
     void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
@@ -120,11 +122,15 @@ private:
     // Runs a change that rebuilds the table and puts the current cell back where it was.
     void KeepCurrentCell(const std::function<void()>& change);
     std::optional<QString> ChooseListFile();
+    // Whether the rows can be saved in `charset`; when they cannot, asks whether to save as UTF-8 and
+    // switches `charset` on yes.
+    bool ConfirmCharset(ListCharset& charset);
 
     std::string dataFolder_;
     GridModel table_;
     GridSort sort_;
-    bool listLegacy_ = false;
+    // How the list's fields were read and how its rows are written back.
+    ListCharset listCharset_;
     // What an interrupted run's journal put into the table when the list was loaded.
     EditorRecovery recovery_;
     // The open dialog remembers the file it last showed.

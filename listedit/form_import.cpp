@@ -13,7 +13,7 @@
 #include <QGroupBox>
 #include <QHBoxLayout>
 #include <QRadioButton>
-#include <QTextDocumentFragment>
+#include <QShowEvent>
 #include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
@@ -117,7 +117,7 @@ void TFormImport::FormShow() {
 }
 
 void TFormImport::DetectSeparator() {
-    switch (::DetectSeparator(EditorLines(SynMemo1->toPlainText()))) {
+    switch (::DetectSeparator(EditorLines(SynMemo1->Text()))) {
         case ';':
             Separator = QStringLiteral(";");
             SetRadioButtons(true, false);
@@ -151,7 +151,7 @@ void TFormImport::LoadFile(const QString& path) {
 
 void TFormImport::SaveFile(const QString& path) {
     BusyCursor busy;
-    WriteFileAtomic(ToLocal(path), EncodeEditorFile(SynMemo1->toPlainText(), encoding_));
+    WriteFileAtomic(ToLocal(path), EncodeEditorFile(SynMemo1->Text(), encoding_));
 }
 
 void TFormImport::ToolButton14Click() { SynMemo1->clear(); }
@@ -167,11 +167,11 @@ void TFormImport::ToolButton12Click() {
 
 void TFormImport::ToolButton6Click() {
     // The selection as plain text, with "\n" between its lines.
-    services::Clip().SetText(SynMemo1->textCursor().selection().toPlainText());
+    services::Clip().SetText(SynMemo1->SelectedText());
 }
 
 void TFormImport::ToolButton11Click() {
-    const QString text = SynMemo1->toPlainText();
+    const QString text = SynMemo1->Text();
     if (IsBlankLine(ToLocal(text))) return;
     const QString separator = Separator.trimmed();
     if (separator.isEmpty()) {
@@ -192,6 +192,7 @@ void TFormImport::FormKeyDown(int key) {
 }
 
 void TFormImport::showEvent(QShowEvent* event) {
-    FormShow();
+    // Restoring the window after a minimise is no new showing: the text stays.
+    if (!event->spontaneous()) FormShow();
     QDialog::showEvent(event);
 }

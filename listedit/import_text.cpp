@@ -47,7 +47,7 @@ EditorText DecodeEditorFile(std::string_view bytes) {
         result.encoding = TextEncoding::Utf16BE;
         result.text = DecodeWith(QStringConverter::Utf16BE, bytes.substr(kBomUtf16BE.size()));
     } else {
-        DecodedText local = DecodeLocalText(bytes);
+        DecodedText local = DecodeLocalTextByLine(bytes);
         result.encoding = local.legacy ? TextEncoding::LocalLegacy : TextEncoding::Local;
         result.text = std::move(local.text);
     }

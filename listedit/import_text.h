@@ -13,8 +13,8 @@
 
 // The encoding a file was read in; the editor saves in the same.
 enum class TextEncoding {
-    Local,        // no byte order mark: the locale's charset (UTF-8)
-    LocalLegacy,  // no byte order mark and not UTF-8: Windows-1252
+    Local,        // no byte order mark: the locale's charset (UTF-8); also a file whose lines mix it with Windows-1252
+    LocalLegacy,  // no byte order mark, and every line that is not ASCII is Windows-1252
     Utf8Bom,
     Utf16LE,
     Utf16BE,
@@ -25,8 +25,8 @@ struct EditorText {
     TextEncoding encoding = TextEncoding::Local;
 };
 
-// Decodes by byte order mark (UTF-16 little-endian, UTF-16 big-endian, UTF-8), else in the locale's
-// charset. Line breaks of every kind become "\n".
+// Decodes by byte order mark (UTF-16 little-endian, UTF-16 big-endian, UTF-8), else line by line in the
+// locale's charset, a line that is not valid UTF-8 as Windows-1252. Line breaks of every kind become "\n".
 EditorText DecodeEditorFile(std::string_view bytes);
 // The editor's text as file bytes in `encoding`, with its byte order mark, lines ending in CR LF.
 std::string EncodeEditorFile(const QString& text, TextEncoding encoding);

@@ -3,6 +3,8 @@
 #include <QPaintEvent>
 #include <QPainter>
 #include <QTextBlock>
+#include <QTextCursor>
+#include <QTextDocument>
 
 #include <algorithm>
 
@@ -39,6 +41,18 @@ LineNumberEditor::LineNumberEditor(QWidget* parent)
     connect(this, &QPlainTextEdit::updateRequest, this, [this](const QRect& rect, int dy) { UpdateGutter(rect, dy); });
     UpdateGutterWidth();
 }
+
+namespace {
+// The document ends each block but the last with a paragraph separator; that is the line break.
+QString WithLineBreaks(QString text) {
+    text.replace(QChar::ParagraphSeparator, QLatin1Char('\n'));
+    return text;
+}
+}  // namespace
+
+QString LineNumberEditor::Text() const { return WithLineBreaks(document()->toRawText()); }
+
+QString LineNumberEditor::SelectedText() const { return WithLineBreaks(textCursor().selectedText()); }
 
 int LineNumberEditor::GutterWidth() const {
     const int digits = static_cast<int>(QString::number(std::max(1, blockCount())).size());

@@ -2,6 +2,7 @@
 
 #include <QStringDecoder>
 
+#include <algorithm>
 #include <array>
 
 namespace {
@@ -38,6 +39,27 @@ DecodedText DecodeLocalText(std::string_view bytes) {
     QString text = utf8.decode(QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())));
     if (!utf8.hasError()) return {text, false};
     return {DecodeCp1252(bytes), true};
+}
+
+DecodedText DecodeLocalTextByLine(std::string_view bytes) {
+    DecodedText result;
+    bool someUtf8 = false;
+    bool someLegacy = false;
+    // Line breaks are ASCII, so cutting after each CR or LF never splits a UTF-8 sequence.
+    for (size_t start = 0; start < bytes.size();) {
+        const size_t end = std::min(bytes.find_first_of("\r\n", start), bytes.size() - 1) + 1;
+        const std::string_view line = bytes.substr(start, end - start);
+        const DecodedText decoded = DecodeLocalText(line);
+        result.text += decoded.text;
+        if (decoded.legacy) {
+            someLegacy = true;
+        } else if (std::any_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) >= 0x80; })) {
+            someUtf8 = true;
+        }
+        start = end;
+    }
+    result.legacy = someLegacy && !someUtf8;
+    return result;
 }
 
 QString DecodeLocalTextAs(std::string_view bytes, bool legacy) {

@@ -15,6 +15,11 @@ struct DecodedText {
 };
 
 DecodedText DecodeLocalText(std::string_view bytes);
+// Decodes line by line: a line that is valid UTF-8 is UTF-8, another is Windows-1252, so one stray byte
+// does not turn the umlauts of every other line into "Ã¼". `legacy` is set when some line needed
+// Windows-1252 and none holds UTF-8 beyond ASCII: such a text is written back as Windows-1252, byte for
+// byte; a text of both kinds can only be written back whole as UTF-8.
+DecodedText DecodeLocalTextByLine(std::string_view bytes);
 // Decodes in a charset chosen before: Windows-1252 when `legacy`, else UTF-8. Used for the pieces of a
 // file whose charset was decided for the file as a whole.
 QString DecodeLocalTextAs(std::string_view bytes, bool legacy);

@@ -1,7 +1,7 @@
 // Feeds arbitrary bytes to what the list editor reads from outside: a list file, an import file in any
 // encoding with its separator detection and line splitting, and send times. Nothing may crash, and the
 // pieces must hold together.
-// fuzz-sources: mailing/list_file.cpp mailing/text_codec.cpp mailing/send_time.cpp listedit/list_table.cpp listedit/import_text.cpp
+// fuzz-sources: mailing/list_file.cpp mailing/list_charset.cpp mailing/text_codec.cpp mailing/send_time.cpp listedit/list_table.cpp listedit/import_text.cpp
 // fuzz-packages: Qt6Core
 
 #include "listedit/import_text.h"

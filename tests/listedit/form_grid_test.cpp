@@ -27,6 +27,19 @@ std::string Lines(int count, const char* pattern = "Name%1;Vorname%1;a%1@example
     return text;
 }
 
+// Hands every event of the watched object to a function.
+class EventWatch : public QObject {
+public:
+    explicit EventWatch(std::function<void(QEvent*)> seen) : seen_(std::move(seen)) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        seen_(event);
+        return false;
+    }
+
+private:
+    std::function<void(QEvent*)> seen_;
+};
+
 QToolButton* Button(TFormGrid& grid, const char* name) {
     return grid.findChild<QToolButton*>(QString::fromLatin1(name));
 }
@@ -61,6 +74,15 @@ TEST_F(GridTest, ToolbarHasEveryCommandWithItsHint) {
     EXPECT_EQ(grid.windowTitle(), "Empfänger");
     EXPECT_EQ(grid.size(), QSize(795, 550));
     EXPECT_EQ(grid.ToolBar1->height(), 29);
+}
+
+// The open editor of the current cell: it opens as soon as the cell is current (closed editors may
+// still wait for deletion).
+QLineEdit* CellEditor(TFormGrid& grid) {
+    for (QLineEdit* candidate : grid.StringGrid1->viewport()->findChildren<QLineEdit*>()) {
+        if (candidate->isVisible()) return candidate;
+    }
+    return nullptr;
 }
 
 TEST_F(GridTest, LoadKeepsLinePositionsAndNeverShrinks) {
@@ -138,11 +160,14 @@ TEST_F(GridTest, MissingListOffersTheOpenDialog) {
     EXPECT_EQ(grid.Table().RowCount(), 19);
     EXPECT_EQ(Column(0).back(), "18");
 
-    // A list named with other letter case is the list.
+    // A list named with other letter case is the list, and saving proposes it under that name.
     home.Write("ptdata/SendList.CSV", "Meier;Hans;\r\n");
     grid.FormShow();
     EXPECT_EQ(fakes.dialogs.calls.size(), 1u);
     EXPECT_EQ(RowText(1), "Meier|Hans");
+    fakes.dialogs.results.push_back(std::nullopt);
+    Button(grid, "ToolButton4")->click();
+    EXPECT_EQ(fakes.dialogs.calls.back().initialPath, QString::fromStdString(Folder() + "SendList.CSV"));
 }
 
 TEST_F(GridTest, UnreadableListShowsTheFileErrorAndLeavesTheTableCleared) {
@@ -228,6 +253,51 @@ TEST_F(GridTest, ListsKeepTheirCharsetThroughLoadAndSave) {
     fakes.dialogs.results.push_back(QString::fromStdString(ListPath()));
     grid.SaveList();
     EXPECT_EQ(home.Read("ptdata/sendlist.csv"), utf8);
+}
+
+TEST_F(GridTest, WindowsListTakesPickedPathsAndNewCharactersWithoutLoss) {
+    // A list from Windows: the attachment path is in Windows-1252 too, and stays so.
+    const std::string line1 = "M\xFCller;J\xFCrgen;j@x.de;Preis;default;not send;C:\\Texte\\\xC4nderung.pdf;\r\n";
+    WriteList(line1);
+    grid.FormShow();
+    ASSERT_TRUE(grid.ListLegacy());
+    grid.SetCurrentCell(2, 5);
+    fakes.dialogs.results.push_back(QStringLiteral("/home/anna/Übersicht.txt"));
+    Button(grid, "ToolButton12")->click();
+    grid.Table().EditCell(2, 2, "Eva");
+    // The picked path goes out in the bytes the file system names it with; the rest stays Windows-1252,
+    // and loading and saving again changes no byte.
+    const std::string saved = line1 + ";Eva;;;/home/anna/\xC3\x9C" "bersicht.txt;;;\r\n";
+    for (int round = 0; round < 2; ++round) {
+        fakes.dialogs.results.push_back(QString::fromStdString(ListPath()));
+        Button(grid, "ToolButton4")->click();
+        ASSERT_EQ(home.Read("ptdata/sendlist.csv"), saved) << round;
+        grid.FormShow();
+        EXPECT_EQ(grid.Table().Cell(2, 5), "/home/anna/Übersicht.txt");
+        EXPECT_EQ(grid.Table().Cell(1, 7), "C:\\Texte\\Änderung.pdf");
+    }
+    EXPECT_TRUE(fakes.messages.shown.empty());
+
+    // A character that Windows-1252 lacks: the user is asked first, and "Nein" writes nothing.
+    grid.Table().EditCell(1, 4, "Preis in Złoty");
+    fakes.messages.AnswerQuestions({false, true});
+    const size_t dialogs = fakes.dialogs.calls.size();
+    Button(grid, "ToolButton4")->click();
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].kind, "Bestätigung");
+    EXPECT_TRUE(fakes.messages.shown[0].text.contains("Zeile 1, Spalte \"Thema\"")) << fakes.messages.shown[0].text.toStdString();
+    EXPECT_EQ(fakes.dialogs.calls.size(), dialogs);
+    EXPECT_EQ(home.Read("ptdata/sendlist.csv"), saved);
+    // "Ja" writes the list as UTF-8; the Windows path keeps its bytes.
+    fakes.dialogs.results.push_back(QString::fromStdString(ListPath()));
+    Button(grid, "ToolButton4")->click();
+    EXPECT_EQ(home.Read("ptdata/sendlist.csv"),
+              "M\xC3\xBCller;J\xC3\xBCrgen;j@x.de;Preis in Z\xC5\x82oty;default;not send;C:\\Texte\\\xC4nderung.pdf;\r\n"
+              ";Eva;;;/home/anna/\xC3\x9C" "bersicht.txt;;;\r\n");
+    EXPECT_FALSE(grid.ListLegacy());
+    grid.FormShow();
+    EXPECT_FALSE(grid.ListLegacy());
+    EXPECT_EQ(RowText(1), "Müller|Jürgen|j@x.de|Preis in Złoty|default|not send|C:\\Texte\\Änderung.pdf");
 }
 
 TEST_F(GridTest, HeaderPressesSortAscendingThenShowDescending) {
@@ -433,11 +503,7 @@ TEST_F(GridTest, CellEditorAndTableStayInStep) {
     WriteList("Meier;Hans;\r\n");
     grid.show();
     grid.SetCurrentCell(2, 1);
-    // The cell's editor opens as soon as the cell is current (closed editors may still wait for deletion).
-    QLineEdit* editor = nullptr;
-    for (QLineEdit* candidate : grid.StringGrid1->viewport()->findChildren<QLineEdit*>()) {
-        if (candidate->isVisible()) editor = candidate;
-    }
+    QLineEdit* editor = CellEditor(grid);
     ASSERT_NE(editor, nullptr);
     // Every keystroke reaches the table, so a toolbar command sees what the cell shows.
     QTest::keyClicks(editor, "Schulz");
@@ -462,6 +528,42 @@ TEST_F(GridTest, CellEditorAndTableStayInStep) {
     EXPECT_EQ(editor->text(), "Bauer");
     grid.SetCurrentCell(1, 1);
     EXPECT_EQ(grid.Table().Cell(2, 1), "Bauer");
+    grid.close();
+}
+
+TEST_F(GridTest, EscapeAndMinimisingKeepTheUnsavedEdits) {
+    WriteList("Meier;Hans;\r\n");
+    grid.show();
+    grid.SetCurrentCell(2, 1);
+    QLineEdit* editor = CellEditor(grid);
+    ASSERT_NE(editor, nullptr);
+    QTest::keyClicks(editor, "Schulz");
+    // Esc leaves the cell's editor; a second Esc reaches the table. Neither closes the window.
+    QTest::keyClick(editor, Qt::Key_Escape);
+    ASSERT_EQ(CellEditor(grid), nullptr);
+    QTest::keyClick(grid.StringGrid1, Qt::Key_Escape);
+    EXPECT_TRUE(grid.isVisible());
+    EXPECT_EQ(grid.Table().Cell(2, 1), "Schulz");
+
+    // Restoring the minimised window is the same showing: no reload, no move, the edit is still there.
+    grid.move(5, 7);
+    const QPoint placed = grid.pos();
+    int spontaneousShows = 0;
+    EventWatch watch([&](QEvent* event) {
+        spontaneousShows += event->type() == QEvent::Show && event->spontaneous();
+    });
+    grid.installEventFilter(&watch);
+    grid.showMinimized();
+    grid.showNormal();
+    ASSERT_EQ(spontaneousShows, 1);
+    EXPECT_EQ(grid.Table().Cell(2, 1), "Schulz");
+    EXPECT_EQ(grid.pos(), placed);
+    EXPECT_TRUE(fakes.dialogs.calls.empty());
+
+    // A real showing loads the list afresh.
+    grid.hide();
+    grid.show();
+    EXPECT_EQ(grid.Table().Cell(2, 1), "");
     grid.close();
 }
 
@@ -510,13 +612,20 @@ TEST_F(GridTest, HelpCloseAndResize) {
 }
 
 TEST_F(GridTest, HostileListFilesLoadWithoutHarm) {
-    // Binary bytes, lone CRs, zero bytes, hundreds of separators.
+    // 40 lines of binary bytes after every kind of line break, hundreds of separators, zero bytes.
+    const char* const breaks[] = {"\r\n", "\r", "\n"};
     std::string binary;
-    for (int i = 0; i < 20000; ++i) binary += static_cast<char>((i * 7919) % 256);
+    for (int line = 0; line < 40; ++line) {
+        for (int i = 0; i < 500; ++i) {
+            const char byte = static_cast<char>((line * 500 + i) * 7919 % 256);
+            if (byte != '\r' && byte != '\n') binary += byte;
+        }
+        binary += breaks[line % 3];
+    }
     binary += std::string(700, ';') + "x\r\n" + std::string("\0\0;\0", 4);
     WriteList(binary);
     grid.FormShow();
-    EXPECT_GE(grid.Table().RowCount(), 19);
+    EXPECT_EQ(grid.Table().RowCount(), 43);
     grid.StringGrid1MouseDown(0, 1, true);
     grid.StringGrid1MouseDown(0, 1, true);
 

@@ -163,16 +163,38 @@ TEST_F(ImportTest, FilesAreReadAndSavedInTheirEncoding) {
     EXPECT_EQ(RowText(1), "Mü|x");
 }
 
+TEST_F(ImportTest, EachLineIsReadInItsOwnCharsetAndKeepsItsCharacters) {
+    // A UTF-8 export with one Windows-1252 line; a no-break space and a line separator inside fields.
+    Open("mixed.csv", "Gr\xC3\xBC\xC3\x9F;A\xC2\xA0" "B;x\xE2\x80\xA8y\r\nSch\xF6n;Eva\r\n");
+    EXPECT_EQ(Import().SynMemo1->blockCount(), 3);
+    Button("ToolButton11")->click();
+    EXPECT_EQ(RowText(1), "Grüß|A\u00A0B|x\u2028y");
+    EXPECT_EQ(RowText(2), "Schön|Eva");
+    EXPECT_EQ(RowText(3), "");
+    // Saved whole as UTF-8: every character is kept.
+    fakes.dialogs.results.push_back(QString::fromStdString(home.File("out.csv")));
+    Button("ToolButton12")->click();
+    EXPECT_EQ(home.Read("out.csv"), "Gr\xC3\xBC\xC3\x9F;A\xC2\xA0" "B;x\xE2\x80\xA8y\r\nSch\xC3\xB6n;Eva\r\n");
+}
+
 TEST_F(ImportTest, HostileFilesDoNotHarm) {
     // UTF-16 without a mark reads as text with zero characters in it; binary bytes as Windows-1252.
     Open("utf16.csv", std::string("a\0;\0b\0\r\0\n\0", 10));
     Button("ToolButton11")->click();
     EXPECT_EQ(Import().Separator, ";");
+    // 60 lines of binary bytes and one of 800 commas: one row each.
     std::string binary;
-    for (int i = 0; i < 50000; ++i) binary += static_cast<char>((i * 131) % 256);
-    Open("binary.bin", binary + "\r\n" + std::string(800, ','));
+    for (int line = 0; line < 60; ++line) {
+        for (int i = 0; i < 800; ++i) {
+            const char byte = static_cast<char>((line * 800 + i) * 131 % 256);
+            if (byte != '\r' && byte != '\n') binary += byte;
+        }
+        binary += line % 2 ? "\n" : "\r\n";
+    }
+    Open("binary.bin", binary + std::string(800, ','));
+    Import().RadioButton1->click();
     Button("ToolButton11")->click();
-    EXPECT_GE(grid.Table().RowCount(), 19);
+    EXPECT_EQ(grid.Table().RowCount(), 62);
 }
 
 TEST_F(ImportTest, EditorCommandsAndShowing) {
@@ -198,6 +220,11 @@ TEST_F(ImportTest, EditorCommandsAndShowing) {
     EXPECT_FALSE(Import().RadioButton1->isChecked());
     EXPECT_EQ(Import().Separator, ";");
     EXPECT_GE(Import().SynMemo1->GutterWidth(), 25);
+    // Restoring the minimised window is no new showing: the text stays.
+    Import().SynMemo1->setPlainText("bleibt");
+    Import().showMinimized();
+    Import().showNormal();
+    EXPECT_EQ(Import().SynMemo1->toPlainText(), "bleibt");
 
     QSignalSpy help(&Import(), &TFormImport::HelpContextRequested);
     QTest::keyClick(Import().SynMemo1, Qt::Key_F1);

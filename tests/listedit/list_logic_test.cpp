@@ -29,8 +29,8 @@ TEST(ListTable, ParsesLinesIntoRowsAndWritesThemBack) {
 
     std::vector<GridRow> rows;
     for (const LineCells& line : content.lines) rows.push_back(line.value_or(GridRow{}));
-    EXPECT_EQ(ListFileText(rows, false), "Meier;Hans;m@x.de;;;;;\r\nSchulz;Eva;e@x.de;T;default;not send;/a b;\r\n");
-    EXPECT_FALSE(ListFileText(std::vector<GridRow>(3, Cells({"Name", " \t", "addr"})), false).has_value());
+    EXPECT_EQ(ListFileText(rows, ListCharset()), "Meier;Hans;m@x.de;;;;;\r\nSchulz;Eva;e@x.de;T;default;not send;/a b;\r\n");
+    EXPECT_FALSE(ListFileText(std::vector<GridRow>(3, Cells({"Name", " \t", "addr"})), ListCharset()).has_value());
 }
 
 // Deleting a range at once must give what deleting its rows one by one gives.
