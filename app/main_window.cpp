@@ -1,6 +1,7 @@
 #include "app/main_window.h"
 
 #include "app/about_box.h"
+#include "app/file_drop.h"
 #include "app/threaded_transport.h"
 #include "app/updater.h"
 #include "help/help_manager.h"
@@ -20,19 +21,15 @@
 #include <QApplication>
 #include <QFileInfo>
 #include <QCloseEvent>
-#include <QDragEnterEvent>
-#include <QDropEvent>
 #include <QGridLayout>
 #include <QHBoxLayout>
 #include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
-#include <QMimeData>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QToolBar>
 #include <QToolButton>
-#include <QUrl>
 #include <QVBoxLayout>
 
 namespace {
@@ -108,6 +105,8 @@ TFormNewMail::TFormNewMail(QWidget* parent) : QMainWindow(parent) {
     BuildControls();
     // The window sees key presses before its controls (F1 in any field opens the help).
     qApp->installEventFilter(this);
+    // Files dropped anywhere on the window, its fields included, go to the message field.
+    new FileDropCatcher(*this, [this](const QStringList& paths) { WMDropFiles(paths); });
 }
 
 TFormNewMail::~TFormNewMail() { qApp->removeEventFilter(this); }
@@ -538,19 +537,6 @@ void TFormNewMail::closeEvent(QCloseEvent* event) {
         return;
     }
     QMainWindow::closeEvent(event);
-}
-
-void TFormNewMail::dragEnterEvent(QDragEnterEvent* event) {
-    if (event->mimeData()->hasUrls()) event->acceptProposedAction();
-}
-
-void TFormNewMail::dropEvent(QDropEvent* event) {
-    QStringList paths;
-    for (const QUrl& url : event->mimeData()->urls()) {
-        if (url.isLocalFile()) paths << url.toLocalFile();
-    }
-    event->acceptProposedAction();
-    WMDropFiles(paths);
 }
 
 void TFormNewMail::WMDropFiles(const QStringList& paths) {

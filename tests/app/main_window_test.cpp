@@ -167,6 +167,7 @@ TEST_F(MainWindowTest, SaveSettingsSetsStatusText) {
 void Drop(QWidget& target, const QList<QUrl>& urls) {
     QMimeData data;
     data.setUrls(urls);
+    data.setText(urls.first().toString());  // file managers offer it as text too, which fields would insert
     QDragEnterEvent enter(QPoint(50, 50), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&target, &enter);
     EXPECT_TRUE(enter.isAccepted());
@@ -174,17 +175,31 @@ void Drop(QWidget& target, const QList<QUrl>& urls) {
     QApplication::sendEvent(&target, &drop);
 }
 
-TEST_F(MainWindowTest, DropLoadsOnlyTheFirstFile) {
+TEST_F(MainWindowTest, FileDroppedAnywhereLoadsOnlyTheFirstIntoTheMessageField) {
     window.FormShow();
+    window.show();
     home.Write("one.txt", "Hallo $Name,\r\nzweite Zeile\r\n");
     home.Write("two.txt", "zwei");
     home.Write("three.txt", "drei");
-    Drop(window, {QUrl::fromLocalFile(QString::fromStdString(home.File("one.txt"))),
-                  QUrl::fromLocalFile(QString::fromStdString(home.File("two.txt"))),
-                  QUrl::fromLocalFile(QString::fromStdString(home.File("three.txt")))});
-    EXPECT_EQ(window.Memo2->toPlainText(), "Hallo $Name,\nzweite Zeile");
+    const QList<QUrl> files = {QUrl::fromLocalFile(QString::fromStdString(home.File("one.txt"))),
+                               QUrl::fromLocalFile(QString::fromStdString(home.File("two.txt"))),
+                               QUrl::fromLocalFile(QString::fromStdString(home.File("three.txt")))};
+    // The window's own area, a text field, and the message field where the pointer lets go of the file.
+    for (QWidget* target : {static_cast<QWidget*>(&window), static_cast<QWidget*>(window.EditSubject),
+                            window.Memo2->viewport()}) {
+        SCOPED_TRACE(target->metaObject()->className());
+        window.Memo2->setPlainText("vorher");
+        window.EditSubject->setText("Betreff");
+        Drop(*target, files);
+        EXPECT_EQ(window.Memo2->toPlainText(), "Hallo $Name,\nzweite Zeile");
+        EXPECT_EQ(window.EditSubject->text(), "Betreff");
+    }
     EXPECT_EQ(window.CurrentTextFile(), QString::fromStdString(home.File("one.txt")));
     EXPECT_TRUE(fakes.messages.shown.empty());
+    // The picture of the window after the drop, when asked for (docs/ keeps one taken under Xvfb).
+    const QString shot = qEnvironmentVariable("POSTIRA_DROP_SCREENSHOT");
+    if (!shot.isEmpty()) EXPECT_TRUE(window.grab().save(shot));
+    window.close();
 }
 
 TEST_F(MainWindowTest, DroppedFolderShowsFileErrorAndChangesNothing) {
