@@ -133,7 +133,11 @@ MailTransport& TFormNewMail::Transport() {
 void TFormNewMail::SetBusy(bool busy) {
     busy_ = busy;
     // While a run or a send lasts, nothing may change what it uses; only "Mailing stoppen" stays.
-    for (const char* name : {"ToolButton1", "ToolButton2", "ToolButton3", "ToolButton8", "ToolButton18"}) {
+    // The list, the settings and the message texts are what a run reads: "Empfängerliste", "Einstellungen
+    // speichern", "Beenden", "Standard Mailtext öffnen" (creates the standard text) and "Text speichern"
+    // (would write a recipient's personalised text over the run's template) all write them.
+    for (const char* name : {"ToolButton1", "ToolButton2", "ToolButton3", "ToolButton8", "ToolButton11",
+                             "ToolButton12", "ToolButton18"}) {
         if (auto* button = findChild<QToolButton*>(QString::fromLatin1(name))) button->setEnabled(!busy);
     }
     for (QLineEdit* field : {EditHost, EditPort, EditUser, MaskEdit, EditCC}) field->setReadOnly(busy);
@@ -155,6 +159,13 @@ bool TFormNewMail::SendOneMessage() {
     sendFailed_ = true;
     sendFailed_ = !::SendOneMessage(CurrentFields(), Transport(), frontEnd_);
     return !sendFailed_;
+}
+
+void TFormNewMail::RunCommand(void (TFormNewMail::*handler)()) {
+    // A close asked for during a run or a test mail takes effect once the command is over and the user
+    // has seen its messages, the error display's included.
+    RunGuarded([&] { (this->*handler)(); });
+    if (closeAsked_ && !busy_) close();
 }
 
 // Marks the window busy for as long as it lives, on every path out.
@@ -223,7 +234,7 @@ void TFormNewMail::BuildToolBar() {
     auto add = [this](const char* name, const char* hint, const char* themeIcon, QStyle::StandardPixmap fallback,
                       void (TFormNewMail::*handler)()) {
         QToolButton* button = AddCommandButton(ToolBar1, name, QString::fromUtf8(hint), themeIcon, fallback,
-                                               [this, handler] { (this->*handler)(); });
+                                               [this, handler] { RunCommand(handler); });
         button->setIconSize(QSize(22, 22));
         button->setFixedSize(kButtonSize, kButtonSize);
     };
@@ -530,7 +541,8 @@ bool TFormNewMail::eventFilter(QObject* watched, QEvent* event) {
 }
 
 void TFormNewMail::closeEvent(QCloseEvent* event) {
-    // A run or a send in progress is asked to stop; the window closes once it has.
+    // A run or a send in progress is asked to stop; the window closes once it has (RunCommand).
+    closeAsked_ = busy_;
     if (busy_) {
         stopRequested_ = true;
         event->ignore();

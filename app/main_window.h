@@ -87,6 +87,8 @@ public:
 
     void ShowConnected(bool connected);
     void SetCurrentTextFile(const QString& path) { currentTextFile_ = path; }
+    // Whether the message field's text was read as Windows-1252, so that saving writes it back alike.
+    void SetCurrentTextLegacy(bool legacy) { currentTextLegacy_ = legacy; }
 
     // The status panel: one line, navy for normal states, maroon for an aborted run.
     void SetStatus(const QString& text, bool aborted = false);
@@ -118,6 +120,9 @@ private:
     void BuildToolBar();
     void FormKeyDown(int key);
     void WMDropFiles(const QStringList& paths);
+    // Runs a toolbar command through the general error display, then closes the window if that was asked
+    // for while the command kept it busy.
+    void RunCommand(void (TFormNewMail::*handler)());
     // Disables what a run or a send uses, and enables it again.
     void SetBusy(bool busy);
     class BusyScope;
@@ -131,6 +136,7 @@ private:
     bool stopRequested_ = false;
     bool sendFailed_ = false;
     bool busy_ = false;
+    bool closeAsked_ = false;  // the window was asked to close while busy
     std::unique_ptr<SettingsFile> settings_;
     bool settingsLegacy_ = false;  // the settings file held Windows-1252 text
     std::string dataFolder_;

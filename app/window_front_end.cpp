@@ -54,7 +54,10 @@ void WindowFrontEnd::ShowLineFields(const std::string& address, const std::strin
 }
 
 void WindowFrontEnd::ShowMessageText(const std::string& text) {
-    window_.Memo2->setPlainText(FileTextToField(text).text);
+    // The field keeps the charset of the text it shows, so that "Text speichern" writes it back alike.
+    const DecodedText decoded = FileTextToField(text);
+    window_.Memo2->setPlainText(decoded.text);
+    window_.SetCurrentTextLegacy(decoded.legacy);
 }
 
 void WindowFrontEnd::ShowMailNumber(int number) { window_.Edit1->setText(QString::number(number)); }

@@ -9,6 +9,8 @@
 #include "tests/support/temp_dir.h"
 
 #include <QApplication>
+#include <QCloseEvent>
+#include <QWindow>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -95,22 +97,61 @@ TEST_F(RunWindowTest, StopButtonReachesTheRunBetweenLines) {
 
 TEST_F(RunWindowTest, CommandsAreDisabledWhileARunIsInProgress) {
     WriteList("A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\n");
-    std::vector<bool> startEnabled, stopEnabled, hostReadOnly;
+    std::vector<bool> startEnabled, stopEnabled, hostReadOnly, standardTextEnabled;
+    // "Text speichern" would propose the run's template and write the recipient's text over it.
+    fakes.dialogs.results.push_back(QString::fromStdString(window.DataFolder() + "defaultmail.txt"));
     transport.beforeSend = [&](const OutgoingMail&) {
         QMetaObject::invokeMethod(&window, [&] {
             startEnabled.push_back(window.findChild<QToolButton*>("ToolButton3")->isEnabled());
             stopEnabled.push_back(window.findChild<QToolButton*>("ToolButton4")->isEnabled());
             hostReadOnly.push_back(window.EditHost->isReadOnly());
+            standardTextEnabled.push_back(window.findChild<QToolButton*>("ToolButton11")->isEnabled());
             Click("ToolButton3");  // a second run must not start
+            Click("ToolButton12");
         });
     };
     Click("ToolButton3");
     EXPECT_EQ(transport.sent.size(), 2u);
+    EXPECT_TRUE(fakes.dialogs.calls.empty());
+    EXPECT_EQ(ReadWholeFile(window.DataFolder() + "defaultmail.txt"), "Hallo $Prename $Name\r\n");
+    EXPECT_EQ(standardTextEnabled, (std::vector<bool>{false, false}));
     EXPECT_EQ(startEnabled, (std::vector<bool>{false, false}));
     EXPECT_EQ(stopEnabled, (std::vector<bool>{true, true}));
     EXPECT_EQ(hostReadOnly, (std::vector<bool>{true, true}));
     EXPECT_TRUE(window.findChild<QToolButton*>("ToolButton3")->isEnabled());
     EXPECT_FALSE(window.EditHost->isReadOnly());
+}
+
+TEST_F(RunWindowTest, CloseDuringARunStopsItAndClosesTheWindowAfterwards) {
+    WriteList("A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\nC;c;c@x.de;S;;x;;\r\n");
+    window.show();
+    bool visibleAfterClose = false;
+    transport.beforeSend = [&](const OutgoingMail& mail) {
+        if (mail.recipients == "b@x.de") QMetaObject::invokeMethod(&window, [&] {
+            QCloseEvent close;  // what the window system sends for the title bar's close button
+            QApplication::sendEvent(window.windowHandle(), &close);
+            visibleAfterClose = window.isVisible();
+        });
+    };
+    Click("ToolButton3");
+    EXPECT_TRUE(visibleAfterClose);
+    EXPECT_EQ(transport.sent.size(), 2u);
+    EXPECT_EQ(window.StatusText(), "Mailing abgebrochen!");
+    EXPECT_EQ(SplitTextLines(List()).lines[2], "C;c;c@x.de;S;;x;;");
+    EXPECT_FALSE(window.isVisible());
+}
+
+TEST_F(RunWindowTest, TextSavedAfterARunKeepsTheCharsetTheRunReadItIn) {
+    home.Write("hand.txt", "Gr\xFC\xDF" "e\r\n");  // Windows-1252, opened by hand before the run
+    fakes.dialogs.results.push_back(QString::fromStdString(home.File("hand.txt")));
+    Click("ToolButton19");
+    const std::string utf8 = "\xC5\x81\xC3\xB3" "d\xC5\xBA\r\n";  // "Łódź": Windows-1252 lacks "Ł"
+    home.Write("vorlage.txt", utf8);
+    WriteList("A;a;a@x.de;S;" + home.File("vorlage.txt") + ";x;;\r\n");
+    Click("ToolButton3");
+    fakes.dialogs.results.push_back(QString::fromStdString(home.File("vorlage.txt")));
+    Click("ToolButton12");
+    EXPECT_EQ(home.Read("vorlage.txt"), utf8);
 }
 
 TEST_F(RunWindowTest, RunErrorIsShownAfterTheListIsWritten) {
