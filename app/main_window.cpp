@@ -15,6 +15,7 @@
 #include "mailing/text_codec.h"
 #include "ui/gradient.h"
 #include "ui/icons.h"
+#include "ui/save_charset.h"
 #include "ui/services.h"
 #include "ui/tool_bar.h"
 
@@ -480,7 +481,7 @@ void TFormNewMail::BitBtn1Click() {
 
 void TFormNewMail::BitBtn2Click() {
     const QString text = Memo2->toPlainText();
-    if (text.isEmpty()) return;
+    if (text.isEmpty() || !MaySaveWithoutLoss(text, currentTextLegacy_)) return;
     // Proposes the file the text came from; without one the dialog opens where it was left.
     const auto chosen = services::Dialogs().SaveFile(this, QString(), currentTextFile_);
     if (!chosen || chosen->isEmpty()) return;

@@ -7,6 +7,7 @@
 #include "mailing/text_codec.h"
 #include "ui/gradient.h"
 #include "ui/help_key.h"
+#include "ui/save_charset.h"
 #include "ui/tool_bar.h"
 #include "ui/services.h"
 
@@ -150,8 +151,12 @@ void TFormImport::LoadFile(const QString& path) {
 }
 
 void TFormImport::SaveFile(const QString& path) {
+    const QString text = SynMemo1->Text();
+    bool legacy = encoding_ == TextEncoding::LocalLegacy;
+    if (!MaySaveWithoutLoss(text, legacy)) return;
+    if (!legacy && encoding_ == TextEncoding::LocalLegacy) encoding_ = TextEncoding::Local;
     BusyCursor busy;
-    WriteFileAtomic(ToLocal(path), EncodeEditorFile(SynMemo1->Text(), encoding_));
+    WriteFileAtomic(ToLocal(path), EncodeEditorFile(text, encoding_));
 }
 
 void TFormImport::ToolButton14Click() { SynMemo1->clear(); }

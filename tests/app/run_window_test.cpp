@@ -145,6 +145,10 @@ TEST_F(RunWindowTest, TextSavedAfterARunKeepsTheCharsetTheRunReadItIn) {
     home.Write("hand.txt", "Gr\xFC\xDF" "e\r\n");  // Windows-1252, opened by hand before the run
     fakes.dialogs.results.push_back(QString::fromStdString(home.File("hand.txt")));
     Click("ToolButton19");
+    window.Memo2->appendPlainText(QStringLiteral("\u0142"));  // Windows-1252 lacks it: "Nein" saves nothing
+    fakes.messages.AnswerQuestions({false});
+    Click("ToolButton12");
+    EXPECT_EQ(fakes.dialogs.calls.size(), 1u) << "no save dialog";
     const std::string utf8 = "\xC5\x81\xC3\xB3" "d\xC5\xBA\r\n";  // "Łódź": Windows-1252 lacks "Ł"
     home.Write("vorlage.txt", utf8);
     WriteList("A;a;a@x.de;S;" + home.File("vorlage.txt") + ";x;;\r\n");

@@ -159,6 +159,14 @@ TEST_F(ImportTest, FilesAreReadAndSavedInTheirEncoding) {
         EXPECT_EQ(fakes.dialogs.calls.back().filter, "");
         EXPECT_EQ(home.Read("out.csv"), bytes);
     }
+    // A character Windows-1252 lacks is not saved as "?": "Nein" saves nothing, "Ja" saves UTF-8.
+    Import().SynMemo1->appendPlainText(QStringLiteral("\u0142"));
+    fakes.messages.AnswerQuestions({false, true});
+    for (const char* expected : {"M\xFC;x\r\n", "M\xC3\xBC;x\r\n\r\n\xC5\x82"}) {
+        fakes.dialogs.results.push_back(QString::fromStdString(home.File("out.csv")));
+        Button("ToolButton12")->click();
+        EXPECT_EQ(home.Read("out.csv"), expected);
+    }
     Button("ToolButton11")->click();
     EXPECT_EQ(RowText(1), "Mü|x");
 }
