@@ -1,6 +1,7 @@
 #include "mailing/smtp_transport.h"
 
 #include "mailing/file_io.h"
+#include "mailing/server_text.h"
 #include "transport/byte_text.h"
 #include "transport/smtp.h"
 
@@ -35,16 +36,6 @@ void FillMessage(const OutgoingMail& mail, TIdMessage& message) {
     }
 }
 
-// A reply of several lines (CR LF after each) as one line for the log.
-std::string OneLine(std::string_view text) {
-    std::string line;
-    for (char c : TrimText(text)) {
-        if (c == '\r') continue;
-        line += c == '\n' ? ' ' : c;
-    }
-    return line;
-}
-
 class SmtpTransport : public MailTransport {
 public:
     SmtpTransport() {
@@ -73,7 +64,7 @@ public:
             smtp_.SendMail(message_);
             return true;
         } catch (const std::exception& error) {
-            lastError_ = OneLine(error.what());
+            lastError_ = ShownServerText(error.what());
             CloseAfterError();
             return false;
         }

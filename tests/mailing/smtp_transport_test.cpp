@@ -1,3 +1,4 @@
+#include "mailing/server_text.h"
 #include "mailing/smtp_transport.h"
 #include "transport/email_address.h"
 
@@ -82,4 +83,23 @@ TEST(DryRunTransport, WritesEachMailAsTheRecipientGetsIt) {
     EXPECT_TRUE(text.ends_with("\r\n\r\nHallo\r\n.\r\nEnde\r\n")) << text;
     EXPECT_EQ(unused.Connections(), 0u);
     EXPECT_EQ(DryRunFileName(12345), "12345.eml");
+}
+
+TEST(SmtpTransport, AHostileReplyIsShownAsAFewHundredPlainCharacters) {
+    // Nearly 1 MiB of reply, the most the connection takes: terminal escapes, NUL bytes and umlauts.
+    std::string line("550-\x1b[2J\x1b]0;pwned\x07 Gr\xC3\xBC\xC3\x9F" "e\0", 28);
+    line += std::string(1000, 'x');
+    std::string reply;
+    for (int i = 0; i < 900; ++i) reply += line + "\n";
+    reply += "550 Ende";
+    ScriptedSmtpServer server(Session({Expect("MAIL FROM:<absender@example.org>"), Reply(reply), Expect("QUIT")}));
+    std::unique_ptr<MailTransport> transport = CreateSmtpTransport();
+    EXPECT_FALSE(transport->Transmit(MailTo(server, "jemand@example.net")));
+    const std::string shown = transport->LastErrorText();
+    EXPECT_LE(shown.size(), kShownServerTextLimit + 4);
+    for (const char c : shown) EXPECT_FALSE(static_cast<unsigned char>(c) < 0x20 || c == 0x7F) << shown;
+    EXPECT_NE(shown.find("[2J]0;pwned Grüße"), std::string::npos) << shown;
+    // A cut never splits a character.
+    EXPECT_EQ(ShownServerText(std::string(299, 'x') + "\xC3\xBC" "y"), std::string(299, 'x') + " …");
+    EXPECT_EQ(ShownServerText(" 550 a\r\n550\tb \n"), "550 a 550 b");
 }
