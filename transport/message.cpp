@@ -6,6 +6,7 @@
 #include "transport/byte_text.h"
 #include "transport/header_words.h"
 #include "transport/internet_date.h"
+#include "transport/message_id.h"
 
 EIdCanNotCreateMessagePart::EIdCanNotCreateMessagePart()
     : EIdException("TIdMessagePart kann nicht erzeugt werden. Verwenden Sie abgeleitete Klassen. ") {}
@@ -58,6 +59,7 @@ void TIdMessage::Clear() {
     Subject.clear();
     Organization.clear();
     References.clear();
+    MsgId.clear();
     NewsGroups.clear();
     Priority = mpNormal;
     ContentType.clear();
@@ -168,6 +170,9 @@ TIdHeaderList TIdMessage::BuildHeaderList() {
     headers.SetHeaderValue("Disposition-Notification-To", FormatAddressForHeader(ReceiptRecipient, letter, transfer, name));
     headers.SetHeaderValue("References", References);
     headers.SetHeaderValue("Date", FormatInternetDate(Date == 0 ? std::time(nullptr) : Date));
+    // Kept once made, so that a message written twice keeps its identity.
+    if (MsgId.empty()) MsgId = NewMessageId(From.Address);
+    headers.SetHeaderValue("Message-ID", MsgId);
     headers.SetHeaderValue("X-Priority", std::to_string(static_cast<int>(Priority) + 1));
     headers.SetHeaderValue("X-Library", kLibraryHeaderValue);
     headers.AddLines(ExtraHeaders);

@@ -134,6 +134,7 @@ public:
     std::string ContentTransferEncoding;
     std::string ContentDisposition;
     std::time_t Date = 0;  // 0: the time of sending
+    std::string MsgId;     // the Message-ID header's value with its angle brackets; empty: a new one
     TIdMessageParts PartList;
     TIdHeaderList RawHeaders;
     TIdHeaderList ExtraHeaders;

@@ -11,6 +11,8 @@
 """
 
 import email.parser
+import email.policy
+import email.utils
 import os
 import re
 import signal
@@ -119,19 +121,24 @@ def large_run_and_dry_run(tmp):
     # The dry run: the same list again, nothing listening on the account's port.
     dry = os.path.join(tmp, "dry")
     data2 = os.path.join(tmp, "dry-data")
-    make_data(data2, 9, 1000)  # port 9: if anything tried to connect, the run would fail
+    make_data(data2, 9, 10000)  # port 9: if anything tried to connect, the run would fail
     with open(os.path.join(data2, "sendlist.csv"), "rb") as f:
         before = f.read()
     run = subprocess.run([RUN, "--data-dir", data2, "--cc", "kopie@example.test", "--dry-run", dry],
                          capture_output=True, timeout=600, env=environment(data2))
     check(run.returncode == 0, "dry run exit code %d: %s" % (run.returncode, run.stderr[-500:]))
-    written = sorted(name for name in os.listdir(dry) if name.endswith(".eml"))
-    check(len(written) == 1000 and written[0] == "0001.eml" and written[-1] == "1000.eml",
-          "dry run wrote 0001.eml to 1000.eml: %s" % written[:3])
+    written = {name for name in os.listdir(dry) if name.endswith(".eml")}
+    check(written == {"%04d.eml" % i for i in range(1, 10001)}, "dry run wrote 0001.eml to 10000.eml")
+    # Every message has its own Message-ID, one msg-id of the sender's domain, sent or written.
+    ids = [str(email.parser.BytesHeaderParser().parse(open(os.path.join(dry, name), "rb"))["message-id"])
+           for name in written] + [str(message["message-id"]) for _raw, message, _env in received.values()]
+    for value in ids[:1] + ids[-1:]:
+        print("note: a Message-ID:", value)
+    check(len(set(ids)) == 11000, "11 000 different Message-IDs, got %d" % len(set(ids)))
+    check(all(value == "<%s>" % email.utils.parseaddr(value)[1] and value.endswith("@example.org>") for value in ids),
+          "each Message-ID parses as one msg-id of the sender's domain")
     with open(os.path.join(data2, "sendlist.csv"), "rb") as f:
         check(f.read() == before, "the dry run left the list unchanged")
-    import email
-    import email.policy
     for i in (1, 1000):
         with open(os.path.join(dry, "%04d.eml" % i), "rb") as f:
             dry_message = email.message_from_binary_file(f, policy=email.policy.default)

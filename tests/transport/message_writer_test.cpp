@@ -52,7 +52,8 @@ std::vector<std::string> Lines(const std::string& text) {
     return lines;
 }
 
-constexpr std::time_t kFixedDate = 1796716540;  // a Tuesday in December 2026
+constexpr std::time_t kFixedDate = 1796716540;
+constexpr const char* kFixedMsgId = "<fest@example.org>";  // a Tuesday in December 2026
 
 // A message as the sending code fills it.
 void FillLikeTheProgram(TIdMessage& message, std::vector<std::string> body) {
@@ -62,6 +63,7 @@ void FillLikeTheProgram(TIdMessage& message, std::vector<std::string> body) {
     message.Subject = "Angebot";
     message.Body = std::move(body);
     message.Date = kFixedDate;
+    message.MsgId = kFixedMsgId;
 }
 
 std::vector<std::string> HeaderLines(std::vector<std::string> contentLines) {
@@ -69,6 +71,7 @@ std::vector<std::string> HeaderLines(std::vector<std::string> contentLines) {
     lines.insert(lines.end(), contentLines.begin(), contentLines.end());
     lines.push_back("Sender: absender@example.org");
     lines.push_back("Date: " + FormatInternetDate(kFixedDate));
+    lines.push_back(std::string("Message-ID: ") + kFixedMsgId);
     lines.push_back("X-Priority: 3");
     lines.push_back("X-Library: Quib 9.00.10");
     return lines;
@@ -106,10 +109,12 @@ TEST(MessageWriterLayout, PlainMessageLineByLine) {
 TEST(MessageWriterLayout, EmptyFieldsGiveNoLinesAndAnEmptyBodyNothing) {
     TIdMessage message;
     message.Date = kFixedDate;
+    message.MsgId = kFixedMsgId;
     message.Recipients.SetFromText("x@example.com");
     message.Priority = mpHighest;
     EXPECT_EQ(Lines(Written(message)),
-              (std::vector<std::string>{"To: x@example.com", "Date: " + FormatInternetDate(kFixedDate), "X-Priority: 1",
+              (std::vector<std::string>{"To: x@example.com", "Date: " + FormatInternetDate(kFixedDate),
+                                        std::string("Message-ID: ") + kFixedMsgId, "X-Priority: 1",
                                         "X-Library: Quib 9.00.10", ""}));
 }
 
@@ -171,7 +176,7 @@ TEST(MessageWriterEightBit, PlainBodyIsLabelledAndQuotedPrintable) {
     const std::string text = Written(message);
     const std::string charset = ChooseHeaderCharset().CharSet;
     const std::vector<std::string> lines = Lines(text);
-    const std::vector<std::string> header(lines.begin(), lines.begin() + 10);
+    const std::vector<std::string> header(lines.begin(), lines.begin() + 11);
     EXPECT_EQ(header, HeaderLines({"Content-Type: text/plain; charset=\"" + charset + "\"", "MIME-Version: 1.0",
                                    "Content-Transfer-Encoding: quoted-printable"}));
     const std::string body = text.substr(text.find("\r\n\r\n") + 4);
@@ -261,6 +266,7 @@ TEST(MessageParts, OnlyDerivedPartsExistAndUUAllowsNoTextParts) {
 TEST(MessageWriterLayout, TextPartsAndRawHeaders) {
     TIdMessage message;
     message.Date = kFixedDate;
+    message.MsgId = kFixedMsgId;
     message.RawHeaders.Add("To: alt@example.com");
     message.RawHeaders.Add("X-Kept: ja");
     message.Recipients.SetFromText("neu@example.com");
@@ -285,6 +291,7 @@ TEST(MessageWriterLayout, TextPartsAndRawHeaders) {
 TEST(MessageWriterHeaders, AddressesKeepTheHeaderSyntaxAndCarryNoRaw8BitBytes) {
     TIdMessage message;
     message.Date = kFixedDate;
+    message.MsgId = kFixedMsgId;
     message.From.Name = "J\xC3\xBCrgen";
     message.From.Address = "j@example.org";
     message.Sender = message.From;
@@ -311,6 +318,7 @@ TEST(MessageWriterLayout, OtherLayoutsAndTheNotificationsAroundTheBody) {
         SCOPED_TRACE("uuencode: body lines, then each attachment's data, no boundaries");
         TIdMessage message;
         message.Date = kFixedDate;
+        message.MsgId = kFixedMsgId;
         message.SetEncoding(meUU);
         message.Body = {".x"};
         message.PartList.Add<TIdAttachment>(dir.File("a.bin"));
@@ -322,6 +330,7 @@ TEST(MessageWriterLayout, OtherLayoutsAndTheNotificationsAroundTheBody) {
         SCOPED_TRACE("related attachment, two text parts, charset, hook");
         TIdMessage message;
         message.Date = kFixedDate;
+        message.MsgId = kFixedMsgId;
         message.CharSet = "utf-8";
         message.OnInitializeISO = [](TTransfer&, char& letter, std::string& charset) {
             letter = 'B';

@@ -18,6 +18,7 @@ using namespace smtp_script;
 namespace {
 
 constexpr std::time_t kFixedDate = 1796716540;
+constexpr const char* kFixedMsgId = "<fest@example.org>";
 
 const Script kGreeting = {Reply("220 ready"), Expect("EHLO client.example"),
                           Reply("250-host\n250-AUTH LOGIN PLAIN\n250 HELP")};
@@ -50,6 +51,7 @@ void Fill(TIdMessage& message) {
     message.Subject = "Test";
     message.Body = {"Hallo", ".", "Gruss"};
     message.Date = kFixedDate;
+    message.MsgId = kFixedMsgId;
 }
 
 // A client prepared for the server with a filled message, its session open.
@@ -65,7 +67,8 @@ struct OpenClient {
 
 const std::string kMessageText = "From: \"Anna Absender\" <absender@example.org>\r\nSubject: Test\r\n"
                                  "To: to@example.net\r\nCc: cc1@example.net, cc2@example.net\r\n"
-                                 "Date: " + FormatInternetDate(kFixedDate) + "\r\nX-Priority: 3\r\n"
+                                 "Date: " + FormatInternetDate(kFixedDate) + "\r\nMessage-ID: <fest@example.org>\r\n"
+                                 "X-Priority: 3\r\n"
                                  "X-Library: Quib 9.00.10\r\n\r\nHallo\r\n..\r\nGruss\r\n.\r\n";
 
 const Script kEnvelope = {Expect("MAIL FROM:<absender@example.org>"), Reply("250 ok"), Expect("RCPT TO:<to@example.net>"),
