@@ -83,9 +83,13 @@ bool TIdMessage::HasPlainLayout() const {
     return PartList.Count() == 0;
 }
 
-bool TIdMessage::HasEightBitBody() const {
+bool TIdMessage::NeedsQuotedPrintableBody() const {
+    // RFC 5322 section 2.1.1: at most 998 characters on a line, CR LF not counted.
+    constexpr std::size_t kMaxWireLine = 998;
     return std::any_of(Body.begin(), Body.end(), [](const std::string& line) {
-        return std::any_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) >= 128; });
+        const std::size_t onTheWire = line.size() + (!line.empty() && line.front() == '.' ? 1 : 0);
+        return onTheWire > kMaxWireLine ||
+               std::any_of(line.begin(), line.end(), [](char c) { return static_cast<unsigned char>(c) >= 128; });
     });
 }
 
@@ -138,11 +142,12 @@ TIdHeaderList TIdMessage::BuildHeaderList() {
     THeaderCharset charset = ChooseHeaderCharset();
     if (OnInitializeISO) OnInitializeISO(charset.Transfer, charset.HeaderEncoding, charset.CharSet);
 
-    // An 8-bit body in the plain layout is labelled with its charset and sent quoted-printable.
+    // An 8-bit body, or one with too long a line, in the plain layout is labelled with its charset and
+    // sent quoted-printable.
     std::string contentType = ContentType;
     std::string transferEncoding = ContentTransferEncoding;
     bool mimeVersion = encoding_ == meMIME && PartList.Count() > 0;
-    if (encoding_ == meMIME && HasPlainLayout() && HasEightBitBody()) {
+    if (encoding_ == meMIME && HasPlainLayout() && NeedsQuotedPrintableBody()) {
         if (contentType.empty()) contentType = "text/plain";
         if (!HasCharsetParameter(contentType)) contentType += "; charset=\"" + charset.CharSet + "\"";
         transferEncoding = "quoted-printable";

@@ -159,8 +159,10 @@ public:
 
     // True when the body lines go out in the plain layout (no attachments, no text parts).
     bool HasPlainLayout() const;
-    // True when some body line holds a byte of 128 or above.
-    bool HasEightBitBody() const;
+    // True when the body cannot go out as it is: some line holds a byte of 128 or above, or is longer than
+    // a line on the wire may be (998 octets before CR LF, the "." that stuffing adds included). Such a body
+    // is labelled with its charset and sent quoted-printable, whose lines are short.
+    bool NeedsQuotedPrintableBody() const;
 
 private:
     TIdMessageEncoding encoding_ = meMIME;

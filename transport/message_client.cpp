@@ -130,7 +130,7 @@ void TIdMessageClient::WriteQuotedPrintableLine(std::string line, TTransfer tran
 }
 
 void TIdMessageClient::WriteBodyText(const TIdMessage& message, TTransfer transfer) {
-    const bool quotedPrintable = message.Encoding() == meMIME && message.HasEightBitBody();
+    const bool quotedPrintable = message.Encoding() == meMIME && message.NeedsQuotedPrintableBody();
     if (quotedPrintable && transfer != TTransfer::iso2022jp) {
         // The whole text in one piece: the same output as line by line (the encoder starts its count
         // again after every line break), with one encoding pass and one write instead of one per line.
@@ -279,7 +279,7 @@ void TIdMessageClient::WriteBody(TIdMessage& message) {
             WriteLine("");
         }
         WriteLine(CloseDelimiter(AlternativeBoundary));
-    } else if (message.HasEightBitBody()) {
+    } else if (message.NeedsQuotedPrintableBody()) {
         WriteLine("Content-Type: text/plain; charset=\"" + charset.CharSet + "\"");
         WriteLine("Content-Transfer-Encoding: quoted-printable");
         WriteLine("");

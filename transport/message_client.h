@@ -51,7 +51,7 @@ public:
 
 private:
     // The Body lines of the plain layout or of the attachment layout's text section: unchanged for an
-    // ASCII body, quoted-printable for an 8-bit one (the header or the section says so).
+    // ASCII body with short lines, quoted-printable otherwise (the header or the section says so).
     void WriteBodyText(const TIdMessage& message, TTransfer transfer);
     void WriteAttachmentSection(TIdAttachment& part, const THeaderCharset& charset);
     void WriteAttachmentData(TIdMessage& message, TIdAttachment& part);

@@ -43,6 +43,8 @@ def main():
         inbox = os.path.join(tmp, "eingang")
         os.makedirs(data)
         write(os.path.join(data, "umlaut.txt"), text)
+        long_line = "".join(chr(ord("a") + i % 26) for i in range(5000))
+        write(os.path.join(data, "lang.txt"), ("Hallo\r\n" + long_line + "\r\n").encode())
         write(os.path.join(data, "defaultmail.txt"), ascii_text)
         for name, content in attachments.items():
             write(os.path.join(tmp, name), content)
@@ -54,6 +56,7 @@ def main():
         lines = [line("Klar", "Karl", "karl@example.net", "Einfach", "", "")]
         lines.append(line("Müller", "Jürgen", "Jürgen Müller <juergen@example.net>", "Grüße für Sie",
                           os.path.join(data, "umlaut.txt"), ""))
+        lines.append(line("Lang", "Lena", "lena@example.net", "Lange Zeile", os.path.join(data, "lang.txt"), ""))
         for name in attachments:
             lines.append(line("Anhang", "Anna", "anna@example.net", "Anlage " + name, "",
                               os.path.join(tmp, name)))
@@ -95,6 +98,11 @@ def main():
             check(message.get_content_charset() == "utf-8", "umlauts: charset %r" % message.get_content_charset())
             check(body_text(message) == "Hallo Jürgen Müller,\n.\nGrüße aus Köln\n..zwei Punkte\nEnde\n",
                   "umlauts: body %r" % body_text(message))
+
+        # A line of 5 000 characters arrives whole, and no line on the wire is longer than 998 octets.
+        long_mail = mails.get("Lange Zeile")
+        check(long_mail is not None and body_text(long_mail[1]) == "Hallo\n" + long_line + "\n", "long line: body")
+        check(long_mail is not None and max(len(l) for l in long_mail[0].split(b"\r\n")) <= 998, "long line: wire")
 
         for name, content in attachments.items():
             mail = mails.get("Anlage " + name)
