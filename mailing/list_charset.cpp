@@ -25,8 +25,7 @@ std::string ListCharset::EncodeNew(const QString& text, int field) const {
 bool ListCharset::CanHold(const QString& text, int field) const {
     if (remembered_.contains(text)) return true;
     if (!legacy_ || IsPathField(field)) return true;
-    // Windows-1252 lacks the character, or its bytes would read as UTF-8 and so as other text.
-    return DecodeLocalText(EncodeLocalText(text, true)).text == text;
+    return Windows1252Holds(text);
 }
 
 std::string ListCharset::Encode(const QString& text, int field) const {

@@ -17,7 +17,6 @@ public:
     // EJournalError when the lock file cannot be made (a read-only folder).
     bool TryLock(const std::string& listPath);
     void Unlock();
-    bool Held() const { return fd_ >= 0; }
 
     // True while a run holds the list's lock. Changes no file: for a dry run and for the editor, which
     // must not take a live run's journal for an interrupted one.

@@ -93,3 +93,5 @@ std::string FieldTextToFile(const QString& text, bool legacy) {
     lines += QStringLiteral("\r\n");
     return EncodeLocalText(lines, legacy);
 }
+
+bool Windows1252Holds(const QString& text) { return DecodeLocalText(EncodeLocalText(text, true)).text == text; }

@@ -25,6 +25,9 @@ DecodedText DecodeLocalTextByLine(std::string_view bytes);
 QString DecodeLocalTextAs(std::string_view bytes, bool legacy);
 // Encodes as UTF-8, or as Windows-1252 when `legacy` (characters it lacks become "?").
 std::string EncodeLocalText(const QString& text, bool legacy = false);
+// Written as Windows-1252 and read back as the program reads files, the text comes back the same: no
+// character is missing there, and the bytes do not happen to read as UTF-8 of other text.
+bool Windows1252Holds(const QString& text);
 
 // Shorthands for text that needs no memory of its charset (paths, short field values).
 inline QString FromLocal(std::string_view bytes) { return DecodeLocalText(bytes).text; }

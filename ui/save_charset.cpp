@@ -4,8 +4,7 @@
 #include "ui/services.h"
 
 bool MaySaveWithoutLoss(const QString& text, bool& legacy) {
-    // Read back the way the program reads it: it must come back as the same text.
-    if (!legacy || DecodeLocalText(EncodeLocalText(text, true)).text == text) return true;
+    if (!legacy || Windows1252Holds(text)) return true;
     if (!services::Messages().Question(QString::fromUtf8(kSaveAsUtf8Question))) return false;
     legacy = false;
     return true;
