@@ -2,6 +2,7 @@
 
 #include "app/about_box.h"
 #include "app/file_drop.h"
+#include "app/options_window.h"
 #include "app/threaded_transport.h"
 #include "app/updater.h"
 #include "help/help_manager.h"
@@ -17,7 +18,6 @@
 #include "ui/icons.h"
 #include "ui/save_charset.h"
 #include "ui/services.h"
-#include "ui/tool_bar.h"
 
 #include <QApplication>
 #include <QFileInfo>
@@ -29,7 +29,6 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
-#include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -37,7 +36,6 @@ namespace {
 
 constexpr int kClientWidth = 761;
 constexpr int kClientHeight = 476;
-constexpr int kButtonSize = 30;
 constexpr int kFontPixelSize = 11;
 
 const QColor kBackground(239, 239, 248);
@@ -137,8 +135,8 @@ void TFormNewMail::SetBusy(bool busy) {
     // The list, the settings and the message texts are what a run reads: "Empfängerliste", "Einstellungen
     // speichern", "Beenden", "Standard Mailtext öffnen" (creates the standard text) and "Text speichern"
     // (would write a recipient's personalised text over the run's template) all write them.
-    for (const char* name : {"ToolButton1", "ToolButton2", "ToolButton3", "ToolButton8", "ToolButton11",
-                             "ToolButton12", "ToolButton18"}) {
+    for (const char* name : {"ToolButton1", "ToolButton2", "ToolButtonOptions", "ToolButton3", "ToolButton8",
+                             "ToolButton11", "ToolButton12", "ToolButton18"}) {
         if (auto* button = findChild<QToolButton*>(QString::fromLatin1(name))) button->setEnabled(!busy);
     }
     for (QLineEdit* field : {EditHost, EditPort, EditUser, MaskEdit, EditCC}) field->setReadOnly(busy);
@@ -147,6 +145,7 @@ void TFormNewMail::SetBusy(bool busy) {
 MailFields TFormNewMail::CurrentFields() const {
     MailFields fields;
     fields.account = AccountFields();
+    fields.options = sendOptions_;
     fields.recipients = ToLocal(EditMail->text());
     fields.cc = ToLocal(EditCC->text());
     fields.subject = ToLocal(EditSubject->text());
@@ -219,58 +218,6 @@ void TFormNewMail::BitBtnCheckClick() {
     ShowConnected(online);
     LabelStatus->setText(online ? QStringLiteral("Online") : QStringLiteral("Offline"));
     LabelStatus->show();
-}
-
-void TFormNewMail::BuildToolBar() {
-    ToolBar1 = new QToolBar(this);
-    ToolBar1->setObjectName(QStringLiteral("ToolBar1"));
-    ToolBar1->setMovable(false);
-    ToolBar1->setFloatable(false);
-    ToolBar1->setContextMenuPolicy(Qt::PreventContextMenu);
-    ToolBar1->toggleViewAction()->setVisible(false);
-    addToolBar(Qt::TopToolBarArea, ToolBar1);
-
-    // Every button is 30 x 30 with a picture, its hint as tooltip, and runs its command through the general
-    // error display.
-    auto add = [this](const char* name, const char* hint, const char* themeIcon, QStyle::StandardPixmap fallback,
-                      void (TFormNewMail::*handler)()) {
-        QToolButton* button = AddCommandButton(ToolBar1, name, QString::fromUtf8(hint), themeIcon, fallback,
-                                               [this, handler] { RunCommand(handler); });
-        button->setIconSize(QSize(22, 22));
-        button->setFixedSize(kButtonSize, kButtonSize);
-    };
-
-    add("ToolButton1", "Empfängerliste", "x-office-address-book", QStyle::SP_FileDialogDetailedView,
-        &TFormNewMail::BitBtnListClick);
-    add("ToolButton2", "Einstellungen speichern", "document-save", QStyle::SP_DialogSaveButton,
-        &TFormNewMail::BitBtnSaveSenderClick);
-    add("ToolButton3", "Mailing starten", "mail-send", QStyle::SP_MediaPlay, &TFormNewMail::BtnMailClick);
-    add("ToolButton4", "Mailing stoppen", "process-stop", QStyle::SP_MediaStop, &TFormNewMail::BitBtnStopClick);
-    ToolBar1->addSeparator();
-    add("ToolButtonCheck", "Prüfe Onlineverbindung", "network-wired", QStyle::SP_DriveNetIcon,
-        &TFormNewMail::BitBtnCheckClick);
-    add("ToolButton8", "Testmail senden", "mail-message-new", QStyle::SP_CommandLink,
-        &TFormNewMail::BitBtnTestmailClick);
-    ToolBar1->addSeparator();
-    add("ToolButton14", "Messagefeld löschen", "edit-clear", QStyle::SP_DialogResetButton,
-        &TFormNewMail::BitBtn4Click);
-    add("ToolButton6", "Messagetext kopieren", "edit-copy", QStyle::SP_FileDialogContentsView,
-        &TFormNewMail::BitBtn5Click);
-    add("ToolButton19", "Textdatei im Messagefeld öffnen", "document-open", QStyle::SP_DialogOpenButton,
-        &TFormNewMail::BitBtn1Click);
-    add("ToolButton11", "Standard Mailtext öffnen", "text-x-generic", QStyle::SP_FileIcon,
-        &TFormNewMail::BitBtnDefaultClick);
-    add("ToolButton12", "Text speichern", "document-save-as", QStyle::SP_DriveFDIcon, &TFormNewMail::BitBtn2Click);
-    ToolBar1->addSeparator();
-    add("ToolButton15", "Über Postira", "help-about", QStyle::SP_MessageBoxInformation,
-        &TFormNewMail::BitBtnAboutClick);
-    add("ToolButton16", "Hilfe", "help-contents", QStyle::SP_DialogHelpButton, &TFormNewMail::BitBtnHelpClick);
-    add("ToolButton13", "Online Update", "system-software-update", QStyle::SP_BrowserReload,
-        &TFormNewMail::ToolButton13Click);
-    ToolBar1->addSeparator();
-    add("ToolButton18", "Beenden", "application-exit", QStyle::SP_DialogCloseButton,
-        &TFormNewMail::ToolButton18Click);
-    ToolBar1->addSeparator();
 }
 
 void TFormNewMail::BuildControls() {
@@ -423,6 +370,10 @@ void TFormNewMail::FormShow() {
     EditUser->setText(DecodeLocalText(values.user).text);
     MaskEdit->setText(DecodeLocalText(values.password).text);
     EditPort->setText(DecodeLocalText(values.port).text);
+    // A damaged options file must not stop the start: the defaults apply and the status panel says so.
+    optionsFile_ = std::make_unique<OptionsFile>(dataFolder_);
+    sendOptions_ = optionsFile_->Load();
+    if (!optionsFile_->Note().empty()) SetStatus(FromLocal(optionsFile_->Note()));
 
     ShowConnected(false);
     Progressbar1->setValue(0);
@@ -448,9 +399,15 @@ void TFormNewMail::BitBtnListClick() {
     windows_.grid->exec();
 }
 
-void TFormNewMail::BitBtnSaveSenderClick() {
+void TFormNewMail::SaveAccount() {
     if (!settings_) settings_ = std::make_unique<SettingsFile>(dataFolder_);
     settings_->SaveSettings(AccountFields());
+    if (!optionsFile_) optionsFile_ = std::make_unique<OptionsFile>(dataFolder_);
+    optionsFile_->Save(sendOptions_);
+}
+
+void TFormNewMail::BitBtnSaveSenderClick() {
+    SaveAccount();
     // Only the text changes; the panel keeps its colour.
     PanelMessage->setText(QString::fromUtf8(kStatusSaved));
 }
@@ -519,9 +476,17 @@ void TFormNewMail::LoadStandardText() {
     currentTextFile_ = FromLocal(path);
 }
 
+TFormOptions& TFormNewMail::OptionsWindow() {
+    if (optionsWindow_ == nullptr) optionsWindow_ = new TFormOptions(this);
+    return *optionsWindow_;
+}
+
+void TFormNewMail::BitBtnOptionsClick() {
+    if (const auto changed = OptionsWindow().Edit(sendOptions_)) sendOptions_ = *changed;
+}
+
 void TFormNewMail::ToolButton18Click() {
-    if (!settings_) settings_ = std::make_unique<SettingsFile>(dataFolder_);
-    settings_->SaveSettings(AccountFields());  // a failure leaves the window open
+    SaveAccount();  // a failure leaves the window open
     close();
 }
 

@@ -5,6 +5,7 @@
 #include "app/online_check.h"
 #include "app/window_front_end.h"
 #include "mailing/send_one.h"
+#include "mailing/options_file.h"
 #include "mailing/settings_file.h"
 
 #include <QMainWindow>
@@ -23,6 +24,7 @@ class TAboutBox;
 class TFormGrid;
 class TFormImport;
 class TFormLoeschen;
+class TFormOptions;
 class ThreadedTransport;
 
 // The windows the program creates at start, besides the main window. They live as long as it does.
@@ -55,6 +57,7 @@ public:
     void BitBtnOpenClick();     // the attachment picker of the test mail
     void BitBtnListClick();
     void BitBtnSaveSenderClick();
+    void BitBtnOptionsClick();  // "Versandoptionen"
     void BitBtnHelpClick();
     void BitBtnAboutClick();
     void ToolButton13Click();
@@ -106,6 +109,10 @@ public:
 
     // The account values as the fields hold them, as bytes for the settings file.
     AccountSettings AccountFields() const;
+    // The sending options in force: as loaded at start, or as last confirmed in "Versandoptionen".
+    const SendOptions& Options() const { return sendOptions_; }
+    // The window "Versandoptionen", made when first asked for.
+    TFormOptions& OptionsWindow();
 
 signals:
     // The help contents were asked for ("Hilfe" or F1).
@@ -127,6 +134,8 @@ private:
     void SetBusy(bool busy);
     class BusyScope;
     MailFields CurrentFields() const;
+    // Writes the settings and then the sending options ("Einstellungen speichern", "Beenden").
+    void SaveAccount();
 
     OtherWindows windows_;
     WindowFrontEnd frontEnd_{*this};
@@ -139,6 +148,9 @@ private:
     bool closeAsked_ = false;  // the window was asked to close while busy
     std::unique_ptr<SettingsFile> settings_;
     bool settingsLegacy_ = false;  // the settings file held Windows-1252 text
+    std::unique_ptr<OptionsFile> optionsFile_;
+    SendOptions sendOptions_;
+    TFormOptions* optionsWindow_ = nullptr;
     std::string dataFolder_;
     std::string standardTextPath_;
     QString currentTextFile_;

@@ -10,6 +10,7 @@
 #include <QProgressBar>
 
 AccountSettings WindowFrontEnd::Account() { return window_.AccountFields(); }
+SendOptions WindowFrontEnd::Options() { return window_.Options(); }
 
 std::string WindowFrontEnd::CopyList() { return ToLocal(window_.EditCC->text()); }
 

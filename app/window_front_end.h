@@ -11,6 +11,7 @@ public:
     explicit WindowFrontEnd(TFormNewMail& window) : window_(window) {}
 
     AccountSettings Account() override;
+    SendOptions Options() override;
     std::string CopyList() override;
     void ProcessPendingInput() override;
     bool StopRequested() override;

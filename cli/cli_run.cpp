@@ -2,6 +2,7 @@
 
 #include "mailing/data_folder.h"
 #include "mailing/mailing_run.h"
+#include "mailing/options_file.h"
 #include "mailing/settings_file.h"
 
 #include <exception>
@@ -27,11 +28,12 @@ const char* OutcomeText(LineOutcome outcome) {
 // error as its caption and text, questions answered with "Nein" unless --yes.
 class TerminalFrontEnd : public RunFrontEnd {
 public:
-    TerminalFrontEnd(const AccountSettings& account, const CliOptions& options, std::ostream& out, std::ostream& err,
-                     const std::function<bool()>& stop)
-        : account_(account), options_(options), out_(out), err_(err), stop_(stop) {}
+    TerminalFrontEnd(const AccountSettings& account, const SendOptions& sendOptions, const CliOptions& options,
+                     std::ostream& out, std::ostream& err, const std::function<bool()>& stop)
+        : account_(account), sendOptions_(sendOptions), options_(options), out_(out), err_(err), stop_(stop) {}
 
     AccountSettings Account() override { return account_; }
+    SendOptions Options() override { return sendOptions_; }
     std::string CopyList() override { return options_.cc; }
     void ProcessPendingInput() override {}
     bool StopRequested() override { return stop_ && stop_(); }
@@ -78,6 +80,7 @@ public:
 
 private:
     AccountSettings account_;
+    SendOptions sendOptions_;
     const CliOptions& options_;
     std::ostream& out_;
     std::ostream& err_;
@@ -90,7 +93,7 @@ private:
 
 std::string CliUsage() {
     return "Aufruf: postira-run [--data-dir ORDNER] [--list DATEI] [--cc TEXT] [--yes] [--dry-run ORDNER]\n"
-           "                   [--resume | --no-resume]\n"
+           "                   [--resume | --no-resume] [--allow-plain-login]\n"
            "Verschickt die Serienmail an jede Zeile der Empfängerliste, mit den Kontodaten aus den Einstellungen.\n"
            "  --data-dir ORDNER  Datenordner (Standard: der Datenordner des Programms)\n"
            "  --list DATEI       Empfängerliste (Standard: sendlist.csv im Datenordner)\n"
@@ -99,6 +102,7 @@ std::string CliUsage() {
            "  --dry-run ORDNER   nichts senden, nichts ändern: jede Mail als ORDNER/NNNN.eml schreiben\n"
            "  --resume           nach einem unterbrochenen Durchlauf nur an die übrigen Empfänger senden\n"
            "  --no-resume        nach einem unterbrochenen Durchlauf an alle Zeilen senden\n"
+           "  --allow-plain-login  das Passwort auch ohne Verschlüsselung senden (nur für diesen Durchlauf)\n"
            "  --help, --version\n"
            "Rückgabe: 0 Mailing komplett, 1 Fehler oder abgebrochen, 2 falscher Aufruf oder Kontodaten fehlen.\n";
 }
@@ -118,6 +122,7 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         else if (arg == "--yes") options.yes = true;
         else if (arg == "--resume") options.resume = true;
         else if (arg == "--no-resume") options.noResume = true;
+        else if (arg == "--allow-plain-login") options.allowPlainLogin = true;
         else if (arg == "--help" || arg == "-h") options.help = true;
         else if (arg == "--version") options.version = true;
         else throw std::invalid_argument("Unbekannte Angabe: " + arg);
@@ -147,16 +152,21 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     std::string folder = options.dataDir.empty() ? ComputeDataFolder() : options.dataDir;
     if (folder.back() != '/') folder += '/';
     AccountSettings account;
+    SendOptions sendOptions;
     std::unique_ptr<MailTransport> transport;
     try {
         account = SettingsFile(folder).LoadSettings();
+        OptionsFile optionsFile(folder);
+        sendOptions = optionsFile.Load();
+        if (!optionsFile.Note().empty()) err << "Hinweis: " << optionsFile.Note() << '\n';
+        sendOptions.allowPlainLogin = sendOptions.allowPlainLogin || options.allowPlainLogin;
         transport = options.dryRunDir.empty() ? transports.smtp() : transports.dryRun(options.dryRunDir);
     } catch (const std::exception& error) {
         err << "Fehler: " << error.what() << '\n';
         return kExitProblem;
     }
 
-    TerminalFrontEnd frontEnd(account, options, out, err, stop);
+    TerminalFrontEnd frontEnd(account, sendOptions, options, out, err, stop);
     frontEnd.SetTransport(transport.get());
     MailingRun run(frontEnd, *transport, folder);
     if (!options.listFile.empty()) run.SetListPath(options.listFile);

@@ -1,6 +1,7 @@
 #pragma once
 // postira-run: the mailing run without a window, on the same run code as the main window.
 //   postira-run [--data-dir DIR] [--list FILE] [--cc TEXT] [--yes] [--dry-run DIR] [--resume | --no-resume]
+//               [--allow-plain-login]
 
 #include "mailing/send_one.h"
 
@@ -19,6 +20,8 @@ struct CliOptions {
     bool resume = false;
     bool noResume = false;
     std::string dryRunDir;  // not empty: write the mails there instead of sending
+    // Overrides the sending option for this run; the options file is not changed.
+    bool allowPlainLogin = false;
     bool help = false;
     bool version = false;
 };

@@ -228,6 +228,7 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
     } else {
         MailFields fields;
         fields.account = frontEnd_.Account();
+        fields.options = frontEnd_.Options();
         fields.recipients = record.Address;
         fields.cc = frontEnd_.CopyList();
         fields.subject = record.Subject;

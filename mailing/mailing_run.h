@@ -30,6 +30,8 @@ public:
     // The account fields and the copy list as the user typed them.
     virtual AccountSettings Account() = 0;
     virtual std::string CopyList() = 0;
+    // The sending options in force for this run.
+    virtual SendOptions Options() { return {}; }
 
     // Called once before every line: the window handles what the user did meanwhile ("Mailing stoppen").
     virtual void ProcessPendingInput() = 0;

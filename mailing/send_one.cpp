@@ -49,6 +49,7 @@ OutgoingMail TransmitMessageFields(const MailFields& fields, const std::string& 
     mail.host = Trim(fields.account.host);
     mail.username = Trim(fields.account.user);
     mail.password = Trim(fields.account.password);
+    mail.allowPlainLogin = fields.options.allowPlainLogin;
     mail.port = ConvertPort(fields.account.port);  // not trimmed: a trailing blank is an error
     mail.from = mail.username;
     mail.recipients = recipients;

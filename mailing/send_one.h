@@ -2,6 +2,7 @@
 // Sending the one mail that the main window's fields describe: the translation from field texts to what the
 // mail transport needs, and the one error message a failed send shows.
 
+#include "mailing/send_options.h"
 #include "mailing/settings_text.h"
 
 #include <stdexcept>
@@ -24,6 +25,7 @@ struct OutgoingMail {
     int port = 25;
     std::string username;  // the sender mail address is the login name
     std::string password;  // empty: no login
+    bool allowPlainLogin = false;  // the password may go without TLS to a server elsewhere
     std::string from;      // parsed as one address
     std::string recipients;  // address list text
     std::string cc;          // address list text, may be empty
@@ -51,6 +53,7 @@ public:
 // The window's fields as they are at the moment of sending, untrimmed.
 struct MailFields {
     AccountSettings account;
+    SendOptions options;
     std::string recipients;
     std::string cc;
     std::string subject;

@@ -38,7 +38,8 @@ void FillMessage(const OutgoingMail& mail, TIdMessage& message) {
 
 class SmtpTransport : public MailTransport {
 public:
-    SmtpTransport() {
+    explicit SmtpTransport(std::function<bool(const std::string&)> peerIsLocal) {
+        smtp_.PeerIsLocal = std::move(peerIsLocal);
         // The client's stored settings; the bounded reply waits are its own defaults.
         smtp_.Port = TIdSMTP::kDefaultPort;
         smtp_.SetAuthenticationType(atNone);
@@ -56,6 +57,7 @@ public:
         smtp_.Username = mail.username;
         smtp_.Password = mail.password;
         smtp_.Port = mail.port;
+        smtp_.AllowPlainLogin = mail.allowPlainLogin;
         FillMessage(mail, message_);
         smtp_.SetAuthenticationType(mail.password.empty() ? atNone : atLogin);
         lastError_.clear();
@@ -162,7 +164,11 @@ std::string DryRunFileName(int mailNumber) {
     return name;
 }
 
-std::unique_ptr<MailTransport> CreateSmtpTransport() { return std::make_unique<SmtpTransport>(); }
+std::unique_ptr<MailTransport> CreateSmtpTransport() { return CreateSmtpTransport(IsLoopbackAddress); }
+
+std::unique_ptr<MailTransport> CreateSmtpTransport(std::function<bool(const std::string& peerIP)> peerIsLocal) {
+    return std::make_unique<SmtpTransport>(std::move(peerIsLocal));
+}
 
 std::unique_ptr<MailTransport> CreateDryRunTransport(const std::string& folder) {
     return std::make_unique<DryRunTransport>(folder);

@@ -4,11 +4,15 @@
 
 #include "mailing/send_one.h"
 
+#include <functional>
 #include <memory>
 #include <string>
 
 // The program's SMTP client: one TIdSMTP and one TIdMessage, used by every send.
 std::unique_ptr<MailTransport> CreateSmtpTransport();
+// The same with another answer to whether a server's numeric address is on this machine (where the
+// login may go without TLS); for tests, which have only servers on this machine.
+std::unique_ptr<MailTransport> CreateSmtpTransport(std::function<bool(const std::string& peerIP)> peerIsLocal);
 // A dry run: every mail is written as it would reach the recipient into folder/NNNN.eml (NNNN = mailNumber
 // with leading zeros, 4 digits at least); nothing is sent and no connection is made.
 std::unique_ptr<MailTransport> CreateDryRunTransport(const std::string& folder);

@@ -19,7 +19,27 @@ EIdSMTPInjectedInput::EIdSMTPInjectedInput()
     : EIdException("Unverschlüsselte Daten nach STARTTLS: jemand schiebt der Verbindung Antworten unter. "
                    "Die Verbindung wird beendet.") {}
 
+EIdSMTPPlainLoginRefused::EIdSMTPPlainLoginRefused()
+    : EIdException("Der Server bietet keine verschlüsselte Verbindung (STARTTLS) an. Das Passwort wird nicht "
+                   "unverschlüsselt gesendet. Nur wenn Sie dem Netz bis zum Server vertrauen: in den "
+                   "Versandoptionen \"Anmeldung ohne Verschlüsselung erlauben\" einschalten "
+                   "(postira-run: --allow-plain-login).") {}
+
+bool IsLoopbackAddress(const std::string& ip) {
+    if (ip == "::1") return true;
+    const std::string mapped = "::ffff:";
+    const std::string v4 = ip.compare(0, mapped.size(), mapped) == 0 ? ip.substr(mapped.size()) : ip;
+    return TIdStack::IsDottedQuad(v4) && v4.compare(0, 4, "127.") == 0;
+}
+
 TIdSMTP::TIdSMTP() { Port = kDefaultPort; }
+
+bool TIdSMTP::PlainLoginRefused() const {
+    if (Encrypted() || AllowPlainLogin) return false;
+    auto* socket = dynamic_cast<const TIdIOHandlerSocket*>(IOHandler());
+    const std::string peer = socket != nullptr && socket->Binding() != nullptr ? socket->Binding()->PeerIP() : "";
+    return !(PeerIsLocal && PeerIsLocal(peer));
+}
 
 bool TIdSMTP::Encrypted() const {
     auto* tls = dynamic_cast<TIdIOHandlerTLS*>(IOHandler());
@@ -154,6 +174,7 @@ bool TIdSMTP::SupportsAuthType(TAuthenticationType type) {
 
 bool TIdSMTP::Login() {
     if (authenticationType_ == atLogin) {
+        if (PlainLoginRefused()) throw EIdSMTPPlainLoginRefused();
         Command("AUTH LOGIN", {334}, ReplyTimeLimit);
         Command(EncodeText<TIdEncoderMIME>(Username), {334}, ReplyTimeLimit);
         Command(EncodeText<TIdEncoderMIME>(Password), {235}, ReplyTimeLimit);

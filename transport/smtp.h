@@ -7,10 +7,12 @@
 // from the first byte (RFC 8314); on any other port an EHLO reply that offers STARTTLS leads to the
 // upgrade (RFC 3207) before anything else is sent, and the session starts afresh with a new EHLO. A
 // failed handshake ends the session; nothing falls back to plain text. A server that offers no STARTTLS
-// gets the plain session.
+// gets the plain session, but no login over it unless the server is on this machine or the caller
+// allows it.
 
 #include <chrono>
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 #include <vector>
@@ -25,6 +27,17 @@ class EIdSMTPInjectedInput : public EIdException {
 public:
     EIdSMTPInjectedInput();
 };
+
+// The password would go over a connection without TLS to a server that is not on this machine: the
+// server offers no STARTTLS (or someone on the path removed it from the plain EHLO reply). Nothing of
+// the login is sent; the text names the option that allows it.
+class EIdSMTPPlainLoginRefused : public EIdException {
+public:
+    EIdSMTPPlainLoginRefused();
+};
+
+// Whether a numeric address is one of this machine's loopback addresses (127.0.0.0/8, ::1).
+bool IsLoopbackAddress(const std::string& ip);
 
 enum TAuthenticationType { atNone, atLogin };
 
@@ -55,6 +68,12 @@ public:
     bool ImplicitTLS = false;
     // A PEM file of CA certificates trusted besides the system's trust store; empty: the store alone.
     std::string CAFile;
+    // The login goes only through TLS, unless the server is on this machine or this is set. A server
+    // that offers STARTTLS is upgraded either way.
+    bool AllowPlainLogin = false;
+    // Tells whether the numeric peer address of the connection is on this machine; tests put in
+    // their own answer.
+    std::function<bool(const std::string& peerIP)> PeerIsLocal = IsLoopbackAddress;
 
     // atLogin also switches EHLO on; switching EHLO off also sets atNone.
     TAuthenticationType AuthenticationType() const { return authenticationType_; }
@@ -74,7 +93,8 @@ public:
     // "QUIT" without waiting for a reply when connected, then the connection is closed.
     virtual void CloseSession();
     virtual bool SupportsAuthType(TAuthenticationType type);
-    // AUTH LOGIN with the base64 user name and password.
+    // AUTH LOGIN with the base64 user name and password. Over a connection without TLS to another
+    // machine it raises EIdSMTPPlainLoginRefused instead, unless AllowPlainLogin.
     virtual bool Login();
     // One mail transaction: RSET, login when needed, MAIL FROM, RCPT TO for To, Cc and Bcc, DATA, the
     // message, ".". Catches nothing.
@@ -91,6 +111,8 @@ private:
     void LimitSendWaits();
     void CollectAuthSchemes();
     bool OffersStartTLS() const;
+    // The login would travel without TLS to another machine and is not allowed to.
+    bool PlainLoginRefused() const;
     // STARTTLS, the handshake and the new EHLO; what the plain EHLO reply told is forgotten.
     void UpgradeToTLS(const std::string& heloName);
     // Gives a closed connection a TLS adapter with the session's settings.

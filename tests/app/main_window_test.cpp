@@ -48,6 +48,7 @@ TEST_F(MainWindowTest, ToolbarHasEveryCommandInOrderWithPictures) {
     const std::vector<std::pair<QString, QString>> expected = {
         {"ToolButton1", "Empfängerliste"},
         {"ToolButton2", "Einstellungen speichern"},
+        {"ToolButtonOptions", "Versandoptionen"},
         {"ToolButton3", "Mailing starten"},
         {"ToolButton4", "Mailing stoppen"},
         {"|", ""},

@@ -1,4 +1,5 @@
 #include "app/main_window.h"
+#include "app/options_window.h"
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
 #include "mailing/list_lock.h"
@@ -9,6 +10,10 @@
 #include "tests/support/temp_dir.h"
 
 #include <QApplication>
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTest>
+#include <QTimer>
 #include <QCloseEvent>
 #include <QWindow>
 #include <QLabel>
@@ -106,6 +111,7 @@ TEST_F(RunWindowTest, CommandsAreDisabledWhileARunIsInProgress) {
             stopEnabled.push_back(window.findChild<QToolButton*>("ToolButton4")->isEnabled());
             hostReadOnly.push_back(window.EditHost->isReadOnly());
             standardTextEnabled.push_back(window.findChild<QToolButton*>("ToolButton11")->isEnabled());
+            standardTextEnabled.push_back(window.findChild<QToolButton*>("ToolButtonOptions")->isEnabled());
             Click("ToolButton3");  // a second run must not start
             Click("ToolButton12");
         });
@@ -114,7 +120,7 @@ TEST_F(RunWindowTest, CommandsAreDisabledWhileARunIsInProgress) {
     EXPECT_EQ(transport.sent.size(), 2u);
     EXPECT_TRUE(fakes.dialogs.calls.empty());
     EXPECT_EQ(ReadWholeFile(window.DataFolder() + "defaultmail.txt"), "Hallo $Prename $Name\r\n");
-    EXPECT_EQ(standardTextEnabled, (std::vector<bool>{false, false}));
+    EXPECT_EQ(standardTextEnabled, (std::vector<bool>{false, false, false, false}));
     EXPECT_EQ(startEnabled, (std::vector<bool>{false, false}));
     EXPECT_EQ(stopEnabled, (std::vector<bool>{true, true}));
     EXPECT_EQ(hostReadOnly, (std::vector<bool>{true, true}));
@@ -243,6 +249,49 @@ TEST_F(RunWindowTest, TestMailDefaultsAndAttachmentQuestion) {
     Click("ToolButton8");
     EXPECT_EQ(transport.sent.back().attachmentPath, home.File("datei.pdf"));
     EXPECT_EQ(transport.sent.back().bodyLines, std::vector<std::string>{"Hallo $Name"});
+}
+
+TEST_F(RunWindowTest, SendingOptionGoesWithEverySendAndSurvivesBeenden) {
+    Click("ToolButton2");
+    const std::string settings = ReadWholeFile(window.DataFolder() + "postira.ini");
+    // The user ticks the option in "Versandoptionen" and leaves with the button given.
+    auto tickAndLeave = [this](QPushButton* TFormOptions::*button) {
+        QTimer::singleShot(0, [this, button] {
+            TFormOptions& options = window.OptionsWindow();
+            QTest::mouseClick(options.CheckPlainLogin, Qt::LeftButton);
+            QTest::mouseClick(options.*button, Qt::LeftButton);
+        });
+        Click("ToolButtonOptions");
+    };
+    tickAndLeave(&TFormOptions::ButtonCancel);
+    EXPECT_FALSE(window.Options().allowPlainLogin);
+    tickAndLeave(&TFormOptions::ButtonOK);
+    EXPECT_TRUE(window.Options().allowPlainLogin);
+
+    window.EditMail->setText("test@x.de");
+    fakes.messages.AnswerQuestions({false});
+    Click("ToolButton8");
+    WriteList("A;a;a@x.de;S;;x;;\r\n");
+    Click("ToolButton3");
+    ASSERT_EQ(transport.sent.size(), 2u);
+    EXPECT_TRUE(transport.sent[0].allowPlainLogin && transport.sent[1].allowPlainLogin);
+
+    window.show();
+    Click("ToolButton18");
+    EXPECT_FALSE(window.isVisible());
+    EXPECT_EQ(ReadWholeFile(window.DataFolder() + "postira.ini"), settings);
+    TFormNewMail next;
+    next.FormShow();
+    EXPECT_TRUE(next.Options().allowPlainLogin);
+    EXPECT_EQ(next.StatusText(), "");
+
+    // A damaged options file: the defaults and a note, and the start goes on.
+    WriteFileAtomic(window.DataFolder() + "postira-optionen.ini", "allow-plain-login=vielleicht\r\n");
+    TFormNewMail third;
+    third.FormShow();
+    EXPECT_FALSE(third.Options().allowPlainLogin);
+    EXPECT_TRUE(third.StatusText().contains("beschädigt (Zeile 1), es gelten die Voreinstellungen.")) << third.StatusText().toStdString();
+    EXPECT_EQ(third.EditHost->text(), "smtp.example.de");
 }
 
 TEST_F(RunWindowTest, TestMailErrorsRestoreTheCursor) {

@@ -2,11 +2,14 @@
 #include "mailing/file_io.h"
 #include "mailing/run_journal.h"
 #include "mailing/settings_file.h"
+#include "mailing/smtp_transport.h"
+#include "tests/support/scripted_smtp_server.h"
 #include "tests/support/qt/fake_transport.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
+#include <cstdio>
 #include <sstream>
 
 namespace {
@@ -122,6 +125,66 @@ TEST_F(CliTest, InterruptedListNeedsResumeOrNoResume) {
     EXPECT_NE(out.str().find("1: bereits gesendet (unterbrochener Durchlauf): a@x.de"), std::string::npos);
     EXPECT_NE(temp.Read("sendlist.csv").find("08.12.2026 09:00:00"), std::string::npos);
     EXPECT_FALSE(PathExists(temp.File("sendlist.csv.journal")));
+}
+
+TEST_F(CliTest, PasswordWithoutTlsOnlyWhenAllowedAndServerTextCleaned) {
+    using namespace smtp_script;
+    temp.Write("sendlist.csv", "A;a;a@x.de;S;;x;;\r\n");
+    // The server offers no STARTTLS, as when someone on the path has cut it from the reply.
+    const Script greeting = {Reply("220 ready"), ExpectAny(), Reply("250-host\n250 AUTH LOGIN"), Expect("RSET"),
+                             Reply("250 ok")};
+    const Script login = {Expect("AUTH LOGIN"), Reply("334 x"), ExpectAny(), Reply("334 y"), ExpectAny(),
+                          Reply("235 ok")};
+    const Script accepted = {ExpectAny(), Reply("250 ok"), ExpectAny(), Reply("250 ok"), Expect("DATA"),
+                             Reply("354 go"), ReadUntil("."), Reply("250 queued"), Expect("QUIT")};
+    // Nearly 1 MiB of reply with terminal escapes and NUL bytes.
+    std::string hostile;
+    for (int i = 0; i < 900; ++i) hostile += std::string("550-\x1b[2J\x1b]0;pwned\x07\0", 17) + std::string(1000, 'x') + "\n";
+    const Script refusedBadly = {ExpectAny(), Reply(hostile + "550 Ende"), Expect("QUIT")};
+    auto with = [](Script script, const Script& more) {
+        script.insert(script.end(), more.begin(), more.end());
+        return script;
+    };
+    struct Case {
+        std::string name;
+        std::vector<std::string> args;
+        std::string optionsFile;  // empty: none
+        bool remote;              // the server counts as another machine
+        Script script;
+        int exitCode;
+    };
+    const std::vector<Case> cases = {
+        {"another machine", {}, "", true, with(greeting, {Expect("QUIT")}), 1},
+        {"allowed by the flag", {"--allow-plain-login"}, "", true, with(with(greeting, login), accepted), 0},
+        {"allowed by the options file", {}, "allow-plain-login = ja\r\n", true, with(with(greeting, login), accepted), 0},
+        {"hostile reply", {}, "", false, with(with(greeting, login), refusedBadly), 1},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScriptedSmtpServer server(c.script);
+        SettingsFile settings(Folder());
+        settings.LoadSettings();
+        settings.SaveSettings({server.Host(), "ich@example.de", "geheim", std::to_string(server.Port())});
+        std::remove(temp.File("postira-optionen.ini").c_str());
+        if (!c.optionsFile.empty()) temp.Write("postira-optionen.ini", c.optionsFile);
+        transports.smtp = [&] {
+            return c.remote ? CreateSmtpTransport([](const std::string&) { return false; }) : CreateSmtpTransport();
+        };
+        EXPECT_EQ(Run(c.args), c.exitCode);
+        EXPECT_TRUE(server.Finish());
+        EXPECT_EQ(server.Received().find("AUTH") != std::string::npos, c.exitCode == 0 || !c.remote);
+        const std::string log = err.str();
+        const size_t cause = log.find("Ursache: ");
+        if (c.exitCode == 0) {
+            EXPECT_EQ(cause, std::string::npos) << log;
+            continue;
+        }
+        ASSERT_NE(cause, std::string::npos) << log;
+        const std::string line = log.substr(cause, log.find('\n', cause) - cause);
+        if (c.remote) EXPECT_NE(line.find("\"Anmeldung ohne Verschlüsselung erlauben\""), std::string::npos) << line;
+        EXPECT_LE(log.size(), 600u);
+        for (const char byte : line) EXPECT_FALSE(static_cast<unsigned char>(byte) < 0x20 || byte == 0x7F) << line;
+    }
 }
 
 }  // namespace

@@ -1,8 +1,9 @@
-// Feeds arbitrary bytes to the recipient list's line splitter and to the settings file's decoder:
-// neither may crash, and what they give back must hold together.
-// fuzz-sources: mailing/list_file.cpp mailing/settings_text.cpp
+// Feeds arbitrary bytes to the recipient list's line splitter, the settings file's decoder and the
+// options file's reader: none may crash, and what they give back must hold together.
+// fuzz-sources: mailing/list_file.cpp mailing/settings_text.cpp mailing/send_options.cpp
 
 #include "mailing/list_file.h"
+#include "mailing/send_options.h"
 #include "mailing/settings_text.h"
 
 #include <cstdint>
@@ -30,5 +31,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string stored = EncodeSettingsFile(values, reserved);
     ReservedLines again;
     if (DecodeSettingsFile(stored, again) != values) abort();
+
+    // Options that were understood are written so that they read back the same.
+    const ParsedOptions options = ParseOptionsText(input);
+    if (options.damagedLine == 0) {
+        const ParsedOptions back = ParseOptionsText(FormatOptionsText(options.options, options.unknownLines));
+        if (back.damagedLine != 0 || !(back.options == options.options) || back.unknownLines != options.unknownLines) {
+            abort();
+        }
+    }
     return 0;
 }

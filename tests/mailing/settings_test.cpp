@@ -1,5 +1,6 @@
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
+#include "mailing/options_file.h"
 #include "mailing/settings_file.h"
 #include "tests/support/temp_dir.h"
 
@@ -138,6 +139,61 @@ TEST_F(SettingsFileTest, UnreadableFileIsAnError) {
                   0u)
             << error.what();
     }
+}
+
+TEST(OptionsText, SwitchesUnknownNamesAndDamage) {
+    struct Case {
+        std::string text;
+        bool allowPlainLogin;
+        int damagedLine;
+        std::vector<std::string> unknown;
+    };
+    const std::vector<Case> cases = {
+        {"", false, 0, {}},
+        {"# Kommentar\r\n\r\n  ALLOW-PLAIN-LOGIN = Ja \r\n", true, 0, {}},
+        {"allow-plain-login=nein\nsend-rate=30\n", false, 0, {"send-rate=30"}},
+        {"allow-plain-login=ja\rallow-plain-login=0", false, 0, {}},
+        // Damaged: the defaults, nothing kept, and the first line that was not understood.
+        {"send-rate=30\r\nallow-plain-login=vielleicht\r\n", false, 2, {}},
+        {"allow-plain-login=ja\r\nkein gleichheitszeichen\r\n", false, 2, {}},
+        {"=ja\r\n", false, 1, {}},
+        {std::string("allow-plain-login=ja\r\nx\0y=1", 28), false, 2, {}},
+        {std::string(70000, '#'), false, 1, {}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text.substr(0, 60));
+        const ParsedOptions parsed = ParseOptionsText(c.text);
+        EXPECT_EQ(parsed.options.allowPlainLogin, c.allowPlainLogin);
+        EXPECT_EQ(parsed.damagedLine, c.damagedLine);
+        EXPECT_EQ(parsed.unknownLines, c.unknown);
+    }
+}
+
+TEST_F(SettingsFileTest, OptionsFileMissingDamagedUnreadableAndSaved) {
+    OptionsFile options(folder);
+    SettingsFile(folder).LoadSettings();  // creates the folder
+    EXPECT_EQ(options.Load(), SendOptions{});
+    EXPECT_EQ(options.Note(), "");
+
+    temp.Write("ptdata/Postira-Optionen.ini", "allow-plain-login=ja\r\nneuere-option=1\r\n");
+    EXPECT_TRUE(options.Load().allowPlainLogin);
+    options.Save({});
+    // Written under the name found, owner only, with the newer program's line kept.
+    EXPECT_EQ(temp.Read("ptdata/Postira-Optionen.ini"),
+              "# Versandoptionen von Postira (kein Passwort in dieser Datei)\r\nallow-plain-login=nein\r\n"
+              "neuere-option=1\r\n");
+    struct stat info {};
+    ASSERT_EQ(stat((folder + "Postira-Optionen.ini").c_str(), &info), 0);
+    EXPECT_EQ(info.st_mode & 0777, 0600u);
+
+    temp.Write("ptdata/Postira-Optionen.ini", "allow-plain-login=ja\r\n\xE4\xF6\xFC\r\n");
+    EXPECT_EQ(options.Load(), SendOptions{});
+    EXPECT_EQ(options.Note(), "Die Versandoptionen in \"" + folder +
+                                  "Postira-Optionen.ini\" sind beschädigt (Zeile 2), es gelten die Voreinstellungen.");
+    std::remove((folder + "Postira-Optionen.ini").c_str());
+    mkdir((folder + "postira-optionen.ini").c_str(), 0700);
+    EXPECT_EQ(options.Load(), SendOptions{});
+    EXPECT_TRUE(options.Note().starts_with("Die Versandoptionen konnten nicht gelesen werden")) << options.Note();
 }
 
 }  // namespace

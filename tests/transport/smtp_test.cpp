@@ -138,6 +138,14 @@ TEST(SmtpSession, LoginOnlyWhenAskedAndOffered) {
     }
 }
 
+TEST(SmtpSession, LoopbackAddressesAreThisMachine) {
+    // Only there may the password go without TLS (the refusal itself is tested through postira-run).
+    for (const char* local : {"127.0.0.1", "127.255.0.9", "::1", "::ffff:127.0.0.1"}) EXPECT_TRUE(IsLoopbackAddress(local));
+    for (const char* other : {"", "10.0.0.1", "1127.0.0.1", "127.0.0.1.example.org", "::ffff:10.0.0.1"}) {
+        EXPECT_FALSE(IsLoopbackAddress(other)) << other;
+    }
+}
+
 TEST(SmtpSession, EhloRefusedFallsBackToHeloWithoutLoginAndResetRefusalIsIgnored) {
     ScriptedSmtpServer server(With({Reply("220 ready"), Expect("EHLO client.example"), Reply("502 unrecognized"),
                                     Expect("HELO client.example"), Reply("250 hello"), Expect("RSET"),

@@ -1,0 +1,81 @@
+#include "app/options_window.h"
+
+#include <QCheckBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+namespace {
+
+const char* const kCaption = "Versandoptionen";
+const char* const kPlainLogin = "Anmeldung ohne Verschlüsselung erlauben";
+const char* const kPlainLoginHint =
+    "Ohne diese Erlaubnis sendet Postira das Passwort nur über eine verschlüsselte Verbindung (TLS); "
+    "bietet der Server keine an, geht keine Mail hinaus. Erlauben Sie es nur für einen Server, dem Sie "
+    "auf dem ganzen Weg vertrauen, etwa im eigenen Firmennetz. Ein Server auf diesem Rechner braucht "
+    "keine Erlaubnis, und wo der Server Verschlüsselung anbietet, wird sie immer genutzt.";
+const char* const kSavedWith =
+    "Die Optionen gelten ab der nächsten Mail. Gespeichert werden sie mit \"Einstellungen speichern\" "
+    "und \"Beenden\".";
+
+QLabel* Explanation(const char* text, const char* name, QWidget* parent) {
+    auto* label = new QLabel(QString::fromUtf8(text), parent);
+    label->setObjectName(QString::fromLatin1(name));
+    label->setWordWrap(true);
+    return label;
+}
+
+}  // namespace
+
+TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
+    setObjectName(QStringLiteral("FormOptions"));
+    setWindowTitle(QString::fromUtf8(kCaption));
+    setWindowFlags(Qt::Dialog | Qt::WindowTitleHint | Qt::WindowCloseButtonHint | Qt::MSWindowsFixedSizeDialogHint);
+
+    CheckPlainLogin = new QCheckBox(QString::fromUtf8(kPlainLogin), this);
+    CheckPlainLogin->setObjectName(QStringLiteral("CheckPlainLogin"));
+
+    ButtonOK = new QPushButton(QStringLiteral("OK"), this);
+    ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
+    ButtonOK->setDefault(true);
+    ButtonCancel = new QPushButton(QStringLiteral("Abbrechen"), this);
+    ButtonCancel->setObjectName(QStringLiteral("ButtonCancel"));
+    connect(ButtonOK, &QPushButton::clicked, this, &QDialog::accept);
+    connect(ButtonCancel, &QPushButton::clicked, this, &QDialog::reject);
+
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch(1);
+    buttons->addWidget(ButtonOK);
+    buttons->addWidget(ButtonCancel);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(CheckPlainLogin);
+    auto* hint = Explanation(kPlainLoginHint, "LabelPlainLogin", this);
+    hint->setContentsMargins(20, 0, 0, 0);
+    layout->addWidget(hint);
+    layout->addSpacing(12);
+    layout->addWidget(Explanation(kSavedWith, "LabelSavedWith", this));
+    layout->addStretch(1);
+    layout->addLayout(buttons);
+    setFixedWidth(440);
+    setFixedHeight(sizeHint().height());
+}
+
+void TFormOptions::SetOptions(const SendOptions& options) {
+    shown_ = options;
+    CheckPlainLogin->setChecked(options.allowPlainLogin);
+}
+
+SendOptions TFormOptions::Options() const {
+    // What the window does not show stays as it was handed in.
+    SendOptions options = shown_;
+    options.allowPlainLogin = CheckPlainLogin->isChecked();
+    return options;
+}
+
+std::optional<SendOptions> TFormOptions::Edit(const SendOptions& options) {
+    SetOptions(options);
+    if (exec() != QDialog::Accepted) return std::nullopt;
+    return Options();
+}

@@ -1,0 +1,72 @@
+#include "mailing/send_options.h"
+
+#include "mailing/list_file.h"
+
+#include <algorithm>
+#include <optional>
+
+namespace {
+
+// An options file is a handful of short lines; anything much larger is not one.
+constexpr size_t kMaxOptionsFileSize = 64 * 1024;
+
+constexpr std::string_view kHeader = "# Versandoptionen von Postira (kein Passwort in dieser Datei)";
+constexpr std::string_view kAllowPlainLogin = "allow-plain-login";
+
+std::string Lower(std::string_view text) {
+    std::string lower(text);
+    std::transform(lower.begin(), lower.end(), lower.begin(),
+                   [](unsigned char c) { return static_cast<char>(c >= 'A' && c <= 'Z' ? c + 32 : c); });
+    return lower;
+}
+
+std::optional<bool> ParseSwitch(std::string_view value) {
+    const std::string word = Lower(value);
+    for (const char* yes : {"ja", "an", "1", "true", "yes", "on"}) {
+        if (word == yes) return true;
+    }
+    for (const char* no : {"nein", "aus", "0", "false", "no", "off"}) {
+        if (word == no) return false;
+    }
+    return std::nullopt;
+}
+
+}  // namespace
+
+ParsedOptions ParseOptionsText(std::string_view text) {
+    ParsedOptions parsed;
+    const auto damaged = [](int line) {
+        ParsedOptions defaults;
+        defaults.damagedLine = line;
+        return defaults;
+    };
+    if (text.size() > kMaxOptionsFileSize) return damaged(1);
+    const TextLines lines = SplitTextLines(text);
+    for (size_t i = 0; i < lines.lines.size(); ++i) {
+        const int number = static_cast<int>(i) + 1;
+        const std::string_view line = TrimView(lines.lines[i]);
+        if (line.empty() || line.front() == '#') continue;
+        const size_t equals = line.find('=');
+        if (equals == std::string_view::npos || line.find('\0') != std::string_view::npos) return damaged(number);
+        const std::string name = Lower(TrimView(line.substr(0, equals)));
+        const std::string_view value = TrimView(line.substr(equals + 1));
+        if (name == kAllowPlainLogin) {
+            const std::optional<bool> on = ParseSwitch(value);
+            if (!on) return damaged(number);
+            parsed.options.allowPlainLogin = *on;
+        } else if (name.empty()) {
+            return damaged(number);
+        } else {
+            parsed.unknownLines.emplace_back(line);
+        }
+    }
+    return parsed;
+}
+
+std::string FormatOptionsText(const SendOptions& options, const std::vector<std::string>& unknownLines) {
+    std::string text(kHeader);
+    text += "\r\n";
+    text += std::string(kAllowPlainLogin) + "=" + (options.allowPlainLogin ? "ja" : "nein") + "\r\n";
+    for (const std::string& line : unknownLines) text += line + "\r\n";
+    return text;
+}
