@@ -15,6 +15,8 @@ public:
     bool IsConnected() override;
     bool Transmit(const OutgoingMail& mail) override;
     void CloseSession() override;
+    std::string LastErrorText() const override { return inner_->LastErrorText(); }
+    SendFailure LastFailure() const override { return inner_->LastFailure(); }
 
     MailTransport& Inner() { return *inner_; }
 

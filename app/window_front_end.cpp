@@ -5,6 +5,8 @@
 #include "ui/services.h"
 
 #include <QCoreApplication>
+#include <QEventLoop>
+#include <QTimer>
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
@@ -66,5 +68,22 @@ void WindowFrontEnd::ShowMailNumber(int number) { window_.Edit1->setText(QString
 void WindowFrontEnd::SetCurrentTextFile(const std::string& path) { window_.SetCurrentTextFile(FromLocal(path)); }
 
 void WindowFrontEnd::ShowSendError() { services::Messages().Error(QString::fromUtf8(kSendErrorText)); }
+
+bool WindowFrontEnd::ShowRunSendError() {
+    return services::Messages().ErrorWithCheckBox(QString::fromUtf8(kSendErrorText),
+                                                  QString::fromUtf8(kReportLaterCheck));
+}
+
+void WindowFrontEnd::ShowProgressText(const std::string& text) {
+    window_.Progressbar1->setFormat(FromLocal(text));
+    window_.Progressbar1->setTextVisible(true);
+}
+
+void WindowFrontEnd::Pause(std::chrono::milliseconds duration) {
+    // The window keeps painting and handling input ("Mailing stoppen") while the run waits.
+    QEventLoop loop;
+    QTimer::singleShot(duration, &loop, &QEventLoop::quit);
+    loop.exec();
+}
 
 void WindowFrontEnd::ShowConnected() { window_.ShowConnected(true); }

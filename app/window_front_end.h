@@ -29,6 +29,9 @@ public:
     void ShowMailNumber(int number) override;
     void SetCurrentTextFile(const std::string& path) override;
     void ShowSendError() override;
+    bool ShowRunSendError() override;
+    void ShowProgressText(const std::string& text) override;
+    void Pause(std::chrono::milliseconds duration) override;
     void ShowConnected() override;
 
 private:

@@ -20,6 +20,8 @@ const char* OutcomeText(LineOutcome outcome) {
         case LineOutcome::EmptyMessage: return "nicht gesendet, leere Mail:";
         case LineOutcome::Blank: return "leer";
         case LineOutcome::AlreadySent: return "bereits gesendet (unterbrochener Durchlauf):";
+        case LineOutcome::InDoubt: return "unsicher, Verbindung nach dem Senden getrennt:";
+        case LineOutcome::Stopped: return "nicht gesendet, Mailing gestoppt:";
     }
     return "";
 }
@@ -70,6 +72,8 @@ public:
     }
     void SetTransport(const MailTransport* transport) { transport_ = transport; }
     void ShowConnected() override {}
+    // The summary is the end of the log, on standard output with the lines.
+    void ShowSummary(const std::string& text) override { out_ << text << '\n'; }
     void LineDone(int number, LineOutcome outcome, const RecipientRecord& record) override {
         out_ << number << ": " << OutcomeText(outcome);
         if (outcome != LineOutcome::NoAddress) out_ << ' ' << Trim(record.Address);
@@ -89,11 +93,24 @@ private:
     std::string status_;
 };
 
+// A first retry wait of an hour is more than any provider asks for.
+constexpr int kMaxRetryWaitSeconds = 3600;
+
+int ParseNumber(const std::string& arg, const std::string& text, int highest, int lowest) {
+    long number = text.empty() || text.size() > 6 ? -1 : 0;
+    for (const char c : text) number = c >= '0' && c <= '9' && number >= 0 ? number * 10 + (c - '0') : -1;
+    if (number < lowest || number > highest) {
+        throw std::invalid_argument("Für " + arg + " eine ganze Zahl von " + std::to_string(lowest) + " bis " +
+                                    std::to_string(highest) + " angeben, nicht \"" + text + "\".");
+    }
+    return static_cast<int>(number);
+}
+
 }  // namespace
 
 std::string CliUsage() {
     return "Aufruf: postira-run [--data-dir ORDNER] [--list DATEI] [--cc TEXT] [--yes] [--dry-run ORDNER]\n"
-           "                   [--resume | --no-resume] [--allow-plain-login]\n"
+           "                   [--resume | --no-resume] [--allow-plain-login] [--rate N] [--retry-wait S]\n"
            "Verschickt die Serienmail an jede Zeile der Empfängerliste, mit den Kontodaten aus den Einstellungen.\n"
            "  --data-dir ORDNER  Datenordner (Standard: der Datenordner des Programms)\n"
            "  --list DATEI       Empfängerliste (Standard: sendlist.csv im Datenordner)\n"
@@ -103,6 +120,8 @@ std::string CliUsage() {
            "  --resume           nach einem unterbrochenen Durchlauf nur an die übrigen Empfänger senden\n"
            "  --no-resume        nach einem unterbrochenen Durchlauf an alle Zeilen senden\n"
            "  --allow-plain-login  das Passwort auch ohne Verschlüsselung senden (nur für diesen Durchlauf)\n"
+           "  --rate N           höchstens N Mails pro Minute (0: ohne Grenze; sonst aus den Versandoptionen)\n"
+           "  --retry-wait S     nach einem vorübergehenden Fehler zuerst S Sekunden warten (Standard: 30)\n"
            "  --help, --version\n"
            "Rückgabe: 0 Mailing komplett, 1 Fehler oder abgebrochen, 2 falscher Aufruf oder Kontodaten fehlen.\n";
 }
@@ -123,6 +142,8 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         else if (arg == "--resume") options.resume = true;
         else if (arg == "--no-resume") options.noResume = true;
         else if (arg == "--allow-plain-login") options.allowPlainLogin = true;
+        else if (arg == "--rate") options.rate = ParseNumber(arg, value(), kMaxMailsPerMinute, 0);
+        else if (arg == "--retry-wait") options.retryWaitSeconds = ParseNumber(arg, value(), kMaxRetryWaitSeconds, 1);
         else if (arg == "--help" || arg == "-h") options.help = true;
         else if (arg == "--version") options.version = true;
         else throw std::invalid_argument("Unbekannte Angabe: " + arg);
@@ -160,6 +181,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         sendOptions = optionsFile.Load();
         if (!optionsFile.Note().empty()) err << "Hinweis: " << optionsFile.Note() << '\n';
         sendOptions.allowPlainLogin = sendOptions.allowPlainLogin || options.allowPlainLogin;
+        if (options.rate) sendOptions.mailsPerMinute = *options.rate;
         transport = options.dryRunDir.empty() ? transports.smtp() : transports.dryRun(options.dryRunDir);
     } catch (const std::exception& error) {
         err << "Fehler: " << error.what() << '\n';
@@ -172,6 +194,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (!options.listFile.empty()) run.SetListPath(options.listFile);
     // A dry run changes no file.
     run.SetWriteBack(options.dryRunDir.empty());
+    if (options.retryWaitSeconds) run.SetRetryRule(RetryRule::WithFirstWait(std::chrono::seconds(*options.retryWaitSeconds)));
     try {
         if (!run.StartMailing()) return kExitUsage;
     } catch (const std::exception& error) {
@@ -186,6 +209,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         return kExitProblem;
     }
     if (!frontEnd.Status().empty()) out << frontEnd.Status() << '\n';
-    if (!run.Completed() || run.FailedCount() > 0) return kExitProblem;
+    // A mail in doubt may not have arrived: the caller must look, as after a failure.
+    if (!run.Completed() || run.FailedCount() > 0 || run.InDoubtCount() > 0) return kExitProblem;
     return kExitCompleted;
 }

@@ -1,13 +1,14 @@
 #pragma once
 // postira-run: the mailing run without a window, on the same run code as the main window.
 //   postira-run [--data-dir DIR] [--list FILE] [--cc TEXT] [--yes] [--dry-run DIR] [--resume | --no-resume]
-//               [--allow-plain-login]
+//               [--allow-plain-login] [--rate N] [--retry-wait S]
 
 #include "mailing/send_one.h"
 
 #include <functional>
 #include <iosfwd>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,6 +23,8 @@ struct CliOptions {
     std::string dryRunDir;  // not empty: write the mails there instead of sending
     // Overrides the sending option for this run; the options file is not changed.
     bool allowPlainLogin = false;
+    std::optional<int> rate;              // mails a minute for this run; nothing: the options file's
+    std::optional<int> retryWaitSeconds;  // the first wait after a temporary error; nothing: 30 s
     bool help = false;
     bool version = false;
 };

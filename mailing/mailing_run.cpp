@@ -52,6 +52,14 @@ std::string Personalise(const std::string& text, const std::string& firstName, c
 
 namespace {
 
+// The run waits in slices of this length, so that "Mailing stoppen" ends a wait at once.
+constexpr std::chrono::milliseconds kWaitSlice{100};
+
+// While the run waits, the status panel says what for ("%d": the seconds left).
+constexpr const char* kRateWait = "Warte %d s: höchstens %r Mails pro Minute.";
+constexpr const char* kRetryWait =
+    "Der Server nimmt die Mail an %s gerade nicht an. Versuch %n in %d s.";
+
 std::string WithCount(const char* pattern, int count) {
     std::string text = pattern;
     text.replace(text.find("%d"), 2, std::to_string(count));
@@ -94,8 +102,9 @@ bool MailingRun::StartMailing() {
 void MailingRun::RunMailing() {
     RunningFlag running(running_);
     runErrorText_.clear();
-    stopped_ = completed_ = refused_ = false;
-    sent_ = failed_ = 0;
+    stopped_ = completed_ = refused_ = reportLater_ = false;
+    summary_ = {};
+    rate_.emplace(frontEnd_.Options().mailsPerMinute);
     if (listPath_.empty()) listPath_ = DataFilePath(dataFolder_, kListFileName);
 
     if (!FileExists(listPath_)) {
@@ -118,6 +127,8 @@ void MailingRun::RunMailing() {
     }
     const int count = static_cast<int>(lines_.lines.size());
     if (count > 0) frontEnd_.SetProgressMaximum(count);
+    mailsDone_ = mailsToDo_ = 0;
+    for (size_t i = 0; i < lines_.lines.size(); ++i) mailsToDo_ += !skip_[i] && !IsBlankLine(lines_.lines[i]);
 
     try {
         for (size_t i = 0; i < lines_.lines.size(); ++i) {
@@ -128,12 +139,14 @@ void MailingRun::RunMailing() {
                 break;
             }
             if (skip_[i]) {
+                ++summary_.alreadySent;
                 frontEnd_.LineDone(static_cast<int>(i) + 1, LineOutcome::AlreadySent, SplitListLine(lines_.lines[i]));
                 continue;
             }
-            const LineOutcome outcome = ProcessLine(i);
-            if (outcome == LineOutcome::Sent) ++sent_;
-            if (outcome == LineOutcome::SendFailed) ++failed_;
+            if (ProcessLine(i) == LineOutcome::Stopped) {
+                stopped_ = true;
+                break;
+            }
         }
         if (transport_.IsConnected()) transport_.CloseSession();
     } catch (const EJournalError&) {
@@ -214,16 +227,21 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
     const std::string text = Personalise(texts_.Read(textFile), record.FirstName, record.Surname);
     frontEnd_.ShowMessageText(text);
     frontEnd_.ShowMailNumber(number);
+    ++mailsDone_;
+    ShowProgressText();
 
     LineOutcome outcome;
     if (IsBlankLine(text)) {
         runErrorText_ += kEmptyMailNote;
+        ++summary_.emptyMessage;
         outcome = LineOutcome::EmptyMessage;
     } else if (IsBlankLine(record.FirstName)) {
         record.Result = kNoFirstNameStatus;
         line = JoinFieldsUntrimmed(record);
+        ++summary_.noFirstName;
         outcome = LineOutcome::NoFirstName;
     } else if (IsBlankLine(record.Address)) {
+        ++summary_.noAddress;
         outcome = LineOutcome::NoAddress;
     } else {
         MailFields fields;
@@ -235,17 +253,91 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
         fields.attachment = record.Attachment;
         fields.body = text;
         fields.mailNumber = number;
-        if (SendOneMessage(fields, transport_, frontEnd_)) {
+        const std::optional<SendFailure> failure = SendLine(fields, record.Address);
+        if (!failure) return LineOutcome::Stopped;
+        if (*failure == SendFailure::None) {
             record.Result = FormatSendTime(QDateTime::currentDateTime());
             line = JoinFieldsUntrimmed(record);
             if (journal_) journal_->RecordSent(index, line);
+            ++summary_.sent;
             outcome = LineOutcome::Sent;
+        } else if (*failure == SendFailure::InDoubt) {
+            // The mail may have arrived: the line says so, and the journal keeps a resumed run from
+            // sending it again, as it does for the mails that went out.
+            record.Result = kInDoubtStatus;
+            line = JoinFieldsUntrimmed(record);
+            if (journal_) journal_->RecordSent(index, line);
+            summary_.inDoubt.push_back({number, Trim(record.Address), transport_.LastErrorText()});
+            outcome = LineOutcome::InDoubt;
         } else {
+            ReportFailure(number, record.Address, summary_.failed);
             outcome = LineOutcome::SendFailed;
         }
     }
     frontEnd_.LineDone(number, outcome, record);
     return outcome;
+}
+
+std::optional<SendFailure> MailingRun::SendLine(const MailFields& fields, const std::string& address) {
+    std::chrono::milliseconds waited{0};
+    for (int tries = 0;;) {
+        const std::chrono::milliseconds pause = rate_->WaitBefore(frontEnd_.Now());
+        if (pause.count() > 0) {
+            std::string why = kRateWait;
+            why.replace(why.find("%r"), 2, std::to_string(frontEnd_.Options().mailsPerMinute));
+            if (!WaitStoppable(pause, why)) return std::nullopt;
+        }
+        rate_->Started(frontEnd_.Now());
+        if (TrySendMessage(fields, transport_)) {
+            frontEnd_.ShowConnected();
+            return SendFailure::None;
+        }
+        const SendFailure failure = transport_.LastFailure();
+        ++tries;
+        if (failure != SendFailure::Temporary) return failure;
+        const std::optional<std::chrono::milliseconds> wait = retryRule_.WaitAfter(tries, waited);
+        if (!wait) return failure;
+        std::string why = kRetryWait;
+        why.replace(why.find("%s"), 2, Trim(address));
+        why.replace(why.find("%n"), 2, std::to_string(tries + 1) + " von " + std::to_string(retryRule_.maxTries));
+        if (!WaitStoppable(*wait, why)) return std::nullopt;
+        waited += *wait;
+    }
+}
+
+bool MailingRun::WaitStoppable(std::chrono::milliseconds duration, const std::string& why) {
+    const auto end = frontEnd_.Now() + duration;
+    long long shownSeconds = -1;
+    for (;;) {
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(end - frontEnd_.Now());
+        if (left.count() <= 0) break;
+        const long long seconds = std::chrono::ceil<std::chrono::seconds>(left).count();
+        if (seconds != shownSeconds) {
+            frontEnd_.SetStatus(WithCount(why.c_str(), static_cast<int>(seconds)), false);
+            shownSeconds = seconds;
+        }
+        frontEnd_.Pause(std::min(left, kWaitSlice));
+        frontEnd_.ProcessPendingInput();
+        if (frontEnd_.StopRequested()) return false;
+    }
+    frontEnd_.SetStatus(kRunStarted, false);
+    return true;
+}
+
+void MailingRun::ReportFailure(int number, const std::string& address, std::vector<RunSummary::Line>& into) {
+    into.push_back({number, Trim(address), transport_.LastErrorText()});
+    if (!reportLater_) reportLater_ = frontEnd_.ShowRunSendError();
+}
+
+void MailingRun::ShowProgressText() {
+    std::string text = "Mail " + std::to_string(mailsDone_) + " von " + std::to_string(mailsToDo_);
+    if (rate_ && rate_->Limited() && mailsDone_ < mailsToDo_) {
+        const long long seconds =
+            std::chrono::ceil<std::chrono::seconds>(rate_->TimeFor(mailsToDo_ - mailsDone_)).count();
+        text += seconds < 120 ? ", noch etwa " + std::to_string(seconds) + " s"
+                              : ", noch etwa " + std::to_string((seconds + 59) / 60) + " min";
+    }
+    frontEnd_.ShowProgressText(text);
 }
 
 std::string MailingRun::ChooseTextFile(const std::string& textFileField) const {
@@ -265,5 +357,10 @@ void MailingRun::Finish() {
         completed_ = true;
         frontEnd_.SetStatus(kRunCompleted, false);
     }
-    if (!runErrorText_.empty()) frontEnd_.ShowInformation(Trim(runErrorText_));
+    // The summary also counts the empty texts; without one, the note of the empty texts stands alone.
+    if (summary_.AnySend()) {
+        frontEnd_.ShowSummary(summary_.Text());
+    } else if (!runErrorText_.empty()) {
+        frontEnd_.ShowInformation(Trim(runErrorText_));
+    }
 }

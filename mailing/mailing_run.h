@@ -6,11 +6,16 @@
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
 #include "mailing/list_lock.h"
+#include "mailing/retry_rule.h"
 #include "mailing/run_journal.h"
+#include "mailing/run_summary.h"
 #include "mailing/send_one.h"
+#include "mailing/send_rate.h"
 
+#include <chrono>
 #include <memory>
 #include <optional>
+#include <thread>
 #include <vector>
 #include <string>
 
@@ -23,6 +28,8 @@ enum class LineOutcome {
     NoAddress,      // not sent; the line is unchanged
     EmptyMessage,   // the personalised text is empty: not sent, the line is unchanged
     AlreadySent,    // sent by an interrupted earlier run (recovered from its journal): skipped
+    InDoubt,        // the connection was lost after the mail's end went out: field 6 says so, not sent again
+    Stopped,        // "Mailing stoppen" ended a wait before the mail went out: the line is unchanged
 };
 
 class RunFrontEnd : public SendFrontEnd {
@@ -63,6 +70,22 @@ public:
 
     // After each line: its position (from 1) and outcome. The terminal prints it; the window need not.
     virtual void LineDone(int /*number*/, LineOutcome /*outcome*/, const RecipientRecord& /*record*/) {}
+
+    // A mail of the run did not go out. Shows the send error, offering to report the run's further
+    // failures only in the summary; true when the user chose that. By default the plain send error.
+    virtual bool ShowRunSendError() {
+        ShowSendError();
+        return false;
+    }
+    // The summary at the end of a run that sent anything.
+    virtual void ShowSummary(const std::string& text) { ShowInformation(text); }
+    // "Mail n von m", with the time left at the sending rate when there is one.
+    virtual void ShowProgressText(const std::string& /*text*/) {}
+
+    // The run's clock, and a pause of at most `duration` in which the front end handles the user's input;
+    // the run waits in such slices and looks at StopRequested between them. Tests make time pass at once.
+    virtual std::chrono::steady_clock::time_point Now() { return std::chrono::steady_clock::now(); }
+    virtual void Pause(std::chrono::milliseconds duration) { std::this_thread::sleep_for(duration); }
 };
 
 inline constexpr const char* kAccountMissing = "Bitte zunächst alle Accountdaten ausfüllen!";
@@ -73,6 +96,7 @@ inline constexpr const char* kNoListQuestion = "Keine Empfängerliste gefunden. 
 inline constexpr const char* kNoListNote = " Sendlist.csv nicht gefunden!";
 inline constexpr const char* kEmptyMailNote = " Leere Mail!";
 inline constexpr const char* kNoFirstNameStatus = "nicht gesendet: kein Vorname";
+inline constexpr const char* kReportLaterCheck = "Weitere Fehler dieses Durchlaufs erst am Ende melden";
 inline constexpr const char* kResumeQuestion =
     "Der letzte Mailingdurchlauf wurde unterbrochen. %d Mails wurden bereits gesendet. Nur an die übrigen "
     "Empfänger senden?";
@@ -100,6 +124,8 @@ public:
     // A dry run changes no file: it asks about an interrupted run as a real run would and skips the same
     // lines, but writes neither the list nor a journal.
     void SetWriteBack(bool writeBack) { writeBack_ = writeBack; }
+    // How mails that met a temporary error are tried again (postira-run --retry-wait).
+    void SetRetryRule(const RetryRule& rule) { retryRule_ = rule; }
 
     // Checks the account fields, then runs. Returns false when the check failed (nothing ran).
     bool StartMailing();
@@ -109,8 +135,10 @@ public:
     const std::string& RunErrorText() const { return runErrorText_; }
     const std::string& ListPath() const { return listPath_; }
     // Counts of the last run.
-    int SentCount() const { return sent_; }
-    int FailedCount() const { return failed_; }
+    int SentCount() const { return summary_.sent; }
+    int FailedCount() const { return static_cast<int>(summary_.failed.size()); }
+    int InDoubtCount() const { return static_cast<int>(summary_.inDoubt.size()); }
+    const RunSummary& Summary() const { return summary_; }
     bool Stopped() const { return stopped_; }
     bool Completed() const { return completed_; }
     // The run did not start because the front end refused to decide about an interrupted run.
@@ -118,6 +146,14 @@ public:
 
 private:
     LineOutcome ProcessLine(size_t index);
+    // Sends one line's mail, waiting for the sending rate and trying again after temporary errors.
+    // Nothing when "Mailing stoppen" ended a wait before the first try.
+    std::optional<SendFailure> SendLine(const MailFields& fields, const std::string& address);
+    // Waits `duration` in slices, the status panel telling what for (`why` holds "%d" for the seconds
+    // left); false when "Mailing stoppen" ended the wait.
+    bool WaitStoppable(std::chrono::milliseconds duration, const std::string& why);
+    void ReportFailure(int number, const std::string& address, std::vector<RunSummary::Line>& into);
+    void ShowProgressText();
     std::string ChooseTextFile(const std::string& textFileField) const;
     // Lock, list, journal: false when the run is refused. Throws EJournalError.
     bool PrepareRun(ListLock& lock);
@@ -141,6 +177,10 @@ private:
     std::unique_ptr<RunJournal> journal_;
     bool stopped_ = false;
     bool completed_ = false;
-    int sent_ = 0;
-    int failed_ = 0;
+    RunSummary summary_;
+    RetryRule retryRule_;
+    std::optional<SendRate> rate_;
+    bool reportLater_ = false;  // the user chose to see the further failures in the summary only
+    int mailsToDo_ = 0;         // lines with something to send (for "Mail n von m")
+    int mailsDone_ = 0;
 };

@@ -63,14 +63,15 @@ OutgoingMail TransmitMessageFields(const MailFields& fields, const std::string& 
     return mail;
 }
 
-bool SendOneMessage(const MailFields& fields, MailTransport& transport, SendFrontEnd& frontEnd) {
+bool TrySendMessage(const MailFields& fields, MailTransport& transport) {
     const std::string recipients = Trim(fields.recipients);
-    const std::string subject = Trim(fields.subject);
-    const std::string cc = Trim(fields.cc);
     if (recipients.empty()) return false;
+    return transport.Transmit(TransmitMessageFields(fields, recipients, Trim(fields.cc), Trim(fields.subject)));
+}
 
-    const OutgoingMail mail = TransmitMessageFields(fields, recipients, cc, subject);
-    if (!transport.Transmit(mail)) {
+bool SendOneMessage(const MailFields& fields, MailTransport& transport, SendFrontEnd& frontEnd) {
+    if (Trim(fields.recipients).empty()) return false;
+    if (!TrySendMessage(fields, transport)) {
         frontEnd.ShowSendError();
         return false;
     }

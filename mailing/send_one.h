@@ -35,6 +35,15 @@ struct OutgoingMail {
     int mailNumber = 0;          // the line's position in the list during a run, else 0
 };
 
+// Why a mail did not go out, as far as the transport can tell.
+enum class SendFailure {
+    None,
+    Permanent,  // refused for good (a 5xx reply, a failed connect, a refused login): do not try again
+    Temporary,  // a 4xx reply, or the connection lost before the mail's end was sent: try again later
+    InDoubt,    // the connection lost, or no reply in time, after the mail's end was sent: it may have
+                // arrived, so it must not be sent again by itself
+};
+
 // The mail transport behind the sends: one connection that stays open from one mail to the next.
 class MailTransport {
 public:
@@ -48,6 +57,8 @@ public:
     // Why the last Transmit returned false, in the words of the failure (for the log of the command
     // line); empty when nothing failed or the transport cannot tell.
     virtual std::string LastErrorText() const { return {}; }
+    // What kind of failure the last false Transmit was.
+    virtual SendFailure LastFailure() const { return SendFailure::Permanent; }
 };
 
 // The window's fields as they are at the moment of sending, untrimmed.
@@ -74,6 +85,11 @@ public:
 
 inline constexpr const char* kSendErrorText =
     "Fehler beim Mailversand. Bitte prüfen Sie Ihre Firewalleinstellungen und die Internetverbindung!";
+
+// Sends the mail the fields describe without showing anything: what the mailing run uses, which reports
+// failures itself. False for an empty recipient (nothing sent) or a failed send. Errors in the port text
+// or in an address text leave as exceptions.
+bool TrySendMessage(const MailFields& fields, MailTransport& transport);
 
 // Builds the mail from the fields; throws EConvertError for a port that is not a whole number.
 OutgoingMail TransmitMessageFields(const MailFields& fields, const std::string& recipients, const std::string& cc,

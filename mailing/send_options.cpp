@@ -12,6 +12,7 @@ constexpr size_t kMaxOptionsFileSize = 64 * 1024;
 
 constexpr std::string_view kHeader = "# Versandoptionen von Postira (kein Passwort in dieser Datei)";
 constexpr std::string_view kAllowPlainLogin = "allow-plain-login";
+constexpr std::string_view kMailsPerMinute = "mails-per-minute";
 
 std::string Lower(std::string_view text) {
     std::string lower(text);
@@ -32,6 +33,17 @@ std::optional<bool> ParseSwitch(std::string_view value) {
 }
 
 }  // namespace
+
+std::optional<int> ParseMailsPerMinute(std::string_view value) {
+    if (value.empty() || value.size() > 4) return std::nullopt;
+    int number = 0;
+    for (const char c : value) {
+        if (c < '0' || c > '9') return std::nullopt;
+        number = number * 10 + (c - '0');
+    }
+    if (number > kMaxMailsPerMinute) return std::nullopt;
+    return number;
+}
 
 ParsedOptions ParseOptionsText(std::string_view text) {
     ParsedOptions parsed;
@@ -54,6 +66,10 @@ ParsedOptions ParseOptionsText(std::string_view text) {
             const std::optional<bool> on = ParseSwitch(value);
             if (!on) return damaged(number);
             parsed.options.allowPlainLogin = *on;
+        } else if (name == kMailsPerMinute) {
+            const std::optional<int> rate = ParseMailsPerMinute(value);
+            if (!rate) return damaged(number);
+            parsed.options.mailsPerMinute = *rate;
         } else if (name.empty()) {
             return damaged(number);
         } else {
@@ -67,6 +83,7 @@ std::string FormatOptionsText(const SendOptions& options, const std::vector<std:
     std::string text(kHeader);
     text += "\r\n";
     text += std::string(kAllowPlainLogin) + "=" + (options.allowPlainLogin ? "ja" : "nein") + "\r\n";
+    text += std::string(kMailsPerMinute) + "=" + std::to_string(options.mailsPerMinute) + "\r\n";
     for (const std::string& line : unknownLines) text += line + "\r\n";
     return text;
 }

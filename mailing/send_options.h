@@ -2,13 +2,19 @@
 // The sending options: account options that the settings file has no room for, and their text in the
 // options file: plain text, one "name=value" per line, so that a user can read it; never a secret.
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+// The highest sending rate that can be set: ten mails a second is beyond every provider's cap.
+inline constexpr int kMaxMailsPerMinute = 600;
+
 struct SendOptions {
     // The password may go to a server elsewhere over a connection without TLS.
     bool allowPlainLogin = false;
+    // At most this many mails a minute, spaced evenly; 0: no limit.
+    int mailsPerMinute = 0;
 
     bool operator==(const SendOptions&) const = default;
 };
@@ -24,4 +30,6 @@ struct ParsedOptions {
 };
 
 ParsedOptions ParseOptionsText(std::string_view text);
+// A sending rate as written in the options file or given to postira-run: 0 to kMaxMailsPerMinute.
+std::optional<int> ParseMailsPerMinute(std::string_view value);
 std::string FormatOptionsText(const SendOptions& options, const std::vector<std::string>& unknownLines);

@@ -4,6 +4,7 @@
 #include "mailing/server_text.h"
 #include "transport/byte_text.h"
 #include "transport/smtp.h"
+#include "transport/socket_errors.h"
 
 #include <cstdio>
 #include <exception>
@@ -60,22 +61,77 @@ public:
         smtp_.AllowPlainLogin = mail.allowPlainLogin;
         FillMessage(mail, message_);
         smtp_.SetAuthenticationType(mail.password.empty() ? atNone : atLogin);
+        // A connection kept open since the last mail may have been closed by the server meanwhile (idle
+        // servers do, with or without a 421): one fresh connection at once, before the failure counts.
+        const bool reused = smtp_.IsConnected();
+        if (Attempt() || !(reused && closedByServer_ && lastFailure_ == SendFailure::Temporary)) {
+            return lastFailure_ == SendFailure::None;
+        }
+        return Attempt();
+    }
+
+    void CloseSession() override { smtp_.CloseSession(); }
+    std::string LastErrorText() const override { return lastError_; }
+    SendFailure LastFailure() const override { return lastFailure_; }
+
+private:
+    static constexpr int kServiceClosing = 421;
+
+    // One try of the mail in message_; true when it went out. Sets what LastFailure tells.
+    bool Attempt() {
         lastError_.clear();
+        lastFailure_ = SendFailure::None;
+        closedByServer_ = false;
+        bool connected = false;  // the session stood, so a lost connection is not a failed connect
         try {
-            if (!smtp_.IsConnected()) smtp_.OpenSession(TIdSMTP::kConnectTimeLimitMs);
+            connected = smtp_.IsConnected();
+            if (!connected) smtp_.OpenSession(TIdSMTP::kConnectTimeLimitMs);
+            connected = true;
             smtp_.SendMail(message_);
             return true;
+        } catch (const EIdProtocolReplyError& error) {
+            lastError_ = ShownServerText(error.what());
+            const int code = error.ReplyErrorCode();
+            lastFailure_ = code >= 400 && code < 500 ? SendFailure::Temporary : SendFailure::Permanent;
+            // After a 421 the server closes the connection; there is no one left to say QUIT to.
+            closedByServer_ = code == kServiceClosing;
+            if (closedByServer_) {
+                DropAfterError();
+            } else {
+                CloseAfterError();
+            }
+            return false;
         } catch (const std::exception& error) {
             lastError_ = ShownServerText(error.what());
+            lastFailure_ = Classify(error, connected);
+            closedByServer_ = lastFailure_ == SendFailure::Temporary;
             CloseAfterError();
             return false;
         }
     }
 
-    void CloseSession() override { smtp_.CloseSession(); }
-    std::string LastErrorText() const override { return lastError_; }
+    // A failure other than a server's reply. Only a connection that was lost, or a server that stopped
+    // answering, after the session stood is worth another try, or is in doubt once the mail's end went
+    // out. Everything else (no connection made, TLS refused, a login not allowed, a vanished attachment)
+    // would fail the same way again.
+    SendFailure Classify(const std::exception& error, bool connected) const {
+        const bool lost = dynamic_cast<const EIdConnClosedGracefully*>(&error) != nullptr ||
+                          dynamic_cast<const EIdSocketError*>(&error) != nullptr ||
+                          dynamic_cast<const EIdNotConnected*>(&error) != nullptr ||
+                          dynamic_cast<const EIdClosedSocket*>(&error) != nullptr ||
+                          dynamic_cast<const EIdReadTimeout*>(&error) != nullptr;
+        if (!lost || !connected) return SendFailure::Permanent;
+        return smtp_.DataEndSent() ? SendFailure::InDoubt : SendFailure::Temporary;
+    }
 
-private:
+    void DropAfterError() {
+        try {
+            smtp_.CloseConnection();
+        } catch (const std::exception&) {
+            // As below: the send has failed already.
+        }
+    }
+
     void CloseAfterError() {
         try {
             if (smtp_.IsConnected()) smtp_.CloseSession();
@@ -87,6 +143,8 @@ private:
     TIdSMTP smtp_;
     TIdMessage message_;
     std::string lastError_;
+    SendFailure lastFailure_ = SendFailure::None;
+    bool closedByServer_ = false;  // the last failure was the server's close (a 421, a lost connection)
 };
 
 // The channel of a dry run: what the writer sends goes into a file, with the dot-stuffing undone as the

@@ -12,6 +12,8 @@
 namespace {
 
 const std::vector<int16_t> kAnyCode{};
+// "Service not available, closing transmission channel": the server ends the connection after it.
+constexpr int16_t kServiceClosing = 421;
 
 }  // namespace
 
@@ -89,7 +91,9 @@ int16_t TIdSMTP::ReadReplyWithin(const std::vector<int16_t>& expected, int32_t l
         ~DeadlineScope() { deadline.reset(); }
     } scope{replyDeadline_};
     if (limitMs > 0) replyDeadline_ = std::chrono::steady_clock::now() + std::chrono::milliseconds(limitMs);
-    return ReadReply(expected);
+    const int16_t code = ReadReply(expected);
+    if (code == kServiceClosing) RaiseReplyError();
+    return code;
 }
 
 int16_t TIdSMTP::Command(const std::string& line, const std::vector<int16_t>& expected, int32_t limitMs) {
@@ -184,6 +188,7 @@ bool TIdSMTP::Login() {
 }
 
 void TIdSMTP::SendMail(TIdMessage& message) {
+    dataEndSent_ = false;
     Command("RSET", kAnyCode, ReplyTimeLimit);
     if (authenticationType_ != atNone && SupportsAuthType(authenticationType_) && !loggedIn_) Login();
     Command("MAIL FROM:<" + message.From.Address + ">", {250}, ReplyTimeLimit);
@@ -195,7 +200,11 @@ void TIdSMTP::SendMail(TIdMessage& message) {
     Command("DATA", {354}, ReplyTimeLimit);
     message.ExtraHeaders.SetHeaderValue("X-Mailer", MailAgent);
     WriteMessage(message, false);
-    Command(".", {250}, DataEndTimeLimit);
+    FlushOutput();
+    // From here on the server may have the whole mail, even when writing the "." fails halfway.
+    dataEndSent_ = true;
+    WriteLine(".");
+    ReadReplyWithin({250}, DataEndTimeLimit);
 }
 
 void TIdSMTP::CloseSession() {

@@ -84,6 +84,9 @@ public:
     // The upper-case words of the AUTH lines of the last EHLO reply, each once.
     const std::vector<std::string>& SupportedAuthSchemes() const { return supportedAuthSchemes_; }
     bool LoggedIn() const { return loggedIn_; }
+    // Whether the last SendMail got as far as writing the final "." of its message: a failure after that
+    // point may come after the server took the mail.
+    bool DataEndSent() const { return dataEndSent_; }
     // Whether the current connection is encrypted.
     bool Encrypted() const;
 
@@ -105,6 +108,7 @@ public:
 private:
     // Writes the line and reads one reply, awaited at most limitMs (0: no limit).
     int16_t Command(const std::string& line, const std::vector<int16_t>& expected, int32_t limitMs);
+    // A 421 raises whatever was expected: the server is closing the connection (RFC 5321, 3.8).
     int16_t ReadReplyWithin(const std::vector<int16_t>& expected, int32_t limitMs);
     // A server that stops reading must not hold a send for ever either: a send call that cannot hand
     // over a single byte within ReplyTimeLimit fails with a socket error.
@@ -121,6 +125,7 @@ private:
     TAuthenticationType authenticationType_ = atNone;
     bool useEhlo_ = true;
     bool loggedIn_ = false;
+    bool dataEndSent_ = false;
     std::vector<std::string> supportedAuthSchemes_;
     std::optional<std::chrono::steady_clock::time_point> replyDeadline_;
 };

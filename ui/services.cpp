@@ -1,6 +1,7 @@
 #include "ui/services.h"
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QClipboard>
 #include <QDesktopServices>
 #include <QProcess>
@@ -49,6 +50,15 @@ public:
     }
     void ErrorWithCaption(const QString& caption, const QString& text) override {
         ShowOkBox(QMessageBox::Critical, caption, text);
+    }
+    bool ErrorWithCheckBox(const QString& text, const QString& checkText) override {
+        QMessageBox box(QMessageBox::Critical, QString::fromUtf8(kCaptionError), text, QMessageBox::NoButton,
+                        DialogParent());
+        box.addButton(QStringLiteral("OK"), QMessageBox::AcceptRole);
+        auto* check = new QCheckBox(checkText, &box);
+        box.setCheckBox(check);
+        box.exec();
+        return check->isChecked();
     }
 };
 

@@ -26,6 +26,8 @@ public:
     virtual bool Question(const QString& text) = 0;
     // The general error display: error icon, the given caption (the application's title), one "OK".
     virtual void ErrorWithCaption(const QString& caption, const QString& text) = 0;
+    // "Fehler", one button "OK", and a check box with `checkText` under the text; whether it was ticked.
+    virtual bool ErrorWithCheckBox(const QString& text, const QString& checkText) = 0;
 };
 
 // Open and save dialogs. Filters are written in the "|"-separated form: "csv|*.csv|Alle|*.*".

@@ -64,7 +64,9 @@ TEST(RunToTheRealPeer, ThreeLinesTwoMailsPersonalised) {
         window.findChild<QToolButton*>("ToolButton3")->click();
 
         EXPECT_EQ(window.StatusText(), "Mailing komplett.");
-        EXPECT_TRUE(fakes.messages.shown.empty());
+        ASSERT_EQ(fakes.messages.shown.size(), 1u);
+        EXPECT_EQ(fakes.messages.shown[0].text,
+                  "2 gesendet, 0 fehlgeschlagen, 0 unsicher, 1 übersprungen.\nÜbersprungen: 1 ohne Vorname.");
         const QStringList stored = QDir(mails).entryList({QStringLiteral("*.eml")}, QDir::Files, QDir::Name);
         ASSERT_EQ(stored.size(), 2);
         const std::string first = ReadWholeFile(home.File("mails/" + stored[0].toStdString()));

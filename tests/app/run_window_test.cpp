@@ -209,15 +209,28 @@ TEST_F(RunWindowTest, MissingAccountData) {
     EXPECT_EQ(fakes.messages.shown[0].text, "Bitte zunächst alle Accountdaten ausfüllen!");
 }
 
-TEST_F(RunWindowTest, FailedSendShowsTheOneMessage) {
-    WriteList("A;a;a@x.de;S;;x;;\r\n");
-    transport.failAttempt = {1};
+TEST_F(RunWindowTest, FailedSendsShowTheOneMessageUntilToldToWaitForTheSummary) {
+    WriteList("A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\nC;c;c@x.de;S;;x;;\r\n");
+    transport.failAttempt = {1, 2, 3};
+    fakes.messages.tickReportLater = true;
     Click("ToolButton3");
-    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    // One box for the first failure: the user ticks the check box, the others wait for the summary.
+    ASSERT_EQ(fakes.messages.shown.size(), 2u);
     EXPECT_EQ(fakes.messages.shown[0].kind, "Fehler");
     EXPECT_EQ(fakes.messages.shown[0].text,
               "Fehler beim Mailversand. Bitte prüfen Sie Ihre Firewalleinstellungen und die Internetverbindung!");
-    EXPECT_EQ(List(), "A;a;a@x.de;S;;x;;\r\n");
+    EXPECT_EQ(fakes.messages.checkBoxes, QStringList{"Weitere Fehler dieses Durchlaufs erst am Ende melden"});
+    EXPECT_EQ(fakes.messages.shown[1].kind, "Informationen");
+    EXPECT_EQ(fakes.messages.shown[1].text, "0 gesendet, 3 fehlgeschlagen, 0 unsicher, 0 übersprungen.\n\n"
+                                            "Fehlgeschlagen:\nZeile 1, a@x.de\nZeile 2, b@x.de\nZeile 3, c@x.de");
+    EXPECT_EQ(List(), "A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\nC;c;c@x.de;S;;x;;\r\n");
+
+    // Unticked, every failure has its box, as before.
+    fakes.messages.shown.clear();
+    fakes.messages.tickReportLater = false;
+    transport.failAttempt = {4, 5, 6};
+    Click("ToolButton3");
+    EXPECT_EQ(fakes.messages.shown.size(), 4u);
 }
 
 TEST_F(RunWindowTest, TestMailDefaultsAndAttachmentQuestion) {

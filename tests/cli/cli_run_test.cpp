@@ -50,6 +50,8 @@ TEST_F(CliTest, RunsTheListAndReportsEveryLine) {
               "1: gesendet an hans@x.de\n"
               "3: nicht gesendet, kein Vorname: k@x.de\n"
               "4: nicht gesendet, keine Adresse\n"
+              "1 gesendet, 0 fehlgeschlagen, 0 unsicher, 2 übersprungen.\n"
+              "Übersprungen: 1 ohne Vorname, 1 ohne Adresse.\n"
               "Mailing komplett.\n");
     ASSERT_EQ(transport.sent.size(), 1u);
     EXPECT_EQ(transport.sent[0].cc, "chef@x.de");

@@ -23,6 +23,11 @@ bool FakeMessageBoxes::Question(const QString& text) {
 void FakeMessageBoxes::ErrorWithCaption(const QString& caption, const QString& text) {
     shown.push_back({caption, text});
 }
+bool FakeMessageBoxes::ErrorWithCheckBox(const QString& text, const QString& checkText) {
+    shown.push_back({QStringLiteral("Fehler"), text});
+    checkBoxes << checkText;
+    return tickReportLater;
+}
 void FakeMessageBoxes::AnswerQuestions(std::initializer_list<bool> list) {
     answers.insert(answers.end(), list.begin(), list.end());
 }

@@ -27,12 +27,16 @@ public:
     void Information(const QString& text) override;
     bool Question(const QString& text) override;
     void ErrorWithCaption(const QString& caption, const QString& text) override;
+    // Recorded as "Fehler"; ticked when `tickReportLater`.
+    bool ErrorWithCheckBox(const QString& text, const QString& checkText) override;
 
     // Answers for the next questions, in order.
     void AnswerQuestions(std::initializer_list<bool> answers);
 
     std::vector<ShownMessage> shown;
     std::deque<bool> answers;
+    bool tickReportLater = false;
+    QStringList checkBoxes;  // the check box texts offered
 };
 
 class FakeFileDialogs : public FileDialogs {

@@ -1,0 +1,44 @@
+#include "mailing/run_summary.h"
+
+namespace {
+
+// A box must fit on the screen: a run with thousands of failures lists the first ones and the count.
+constexpr size_t kMostLinesListed = 20;
+
+void AppendLines(std::string& text, const char* title, const std::vector<RunSummary::Line>& lines) {
+    if (lines.empty()) return;
+    text += "\n\n";
+    text += title;
+    for (size_t i = 0; i < lines.size() && i < kMostLinesListed; ++i) {
+        const RunSummary::Line& line = lines[i];
+        text += "\nZeile " + std::to_string(line.number) + ", " + line.address;
+        if (!line.reason.empty()) text += ": " + line.reason;
+    }
+    if (lines.size() > kMostLinesListed) {
+        text += "\n… und " + std::to_string(lines.size() - kMostLinesListed) + " weitere";
+    }
+}
+
+void AppendPart(std::string& text, int count, const char* what) {
+    if (count == 0) return;
+    if (text.back() != ':') text += ",";
+    text += " " + std::to_string(count) + " " + what;
+}
+
+}  // namespace
+
+std::string RunSummary::Text() const {
+    std::string text = std::to_string(sent) + " gesendet, " + std::to_string(failed.size()) + " fehlgeschlagen, " +
+                       std::to_string(inDoubt.size()) + " unsicher, " + std::to_string(Skipped()) + " übersprungen.";
+    if (Skipped() > 0) {
+        std::string parts = "\nÜbersprungen:";
+        AppendPart(parts, noFirstName, "ohne Vorname");
+        AppendPart(parts, noAddress, "ohne Adresse");
+        AppendPart(parts, emptyMessage, "mit leerem Text");
+        AppendPart(parts, alreadySent, "bereits vor der Unterbrechung gesendet");
+        text += parts + ".";
+    }
+    AppendLines(text, "Fehlgeschlagen:", failed);
+    AppendLines(text, "Unsicher (vielleicht zugestellt, daher nicht noch einmal gesendet):", inDoubt);
+    return text;
+}

@@ -1,0 +1,12 @@
+#include "mailing/send_rate.h"
+
+SendRate::SendRate(int mailsPerMinute) {
+    if (mailsPerMinute > 0) interval_ = std::chrono::milliseconds(60000 / mailsPerMinute);
+}
+
+std::chrono::milliseconds SendRate::WaitBefore(Clock::time_point now) const {
+    if (!Limited() || !lastStart_) return std::chrono::milliseconds(0);
+    const auto due = *lastStart_ + interval_;
+    if (now >= due) return std::chrono::milliseconds(0);
+    return std::chrono::ceil<std::chrono::milliseconds>(due - now);
+}
