@@ -4,6 +4,7 @@
 #include <QHBoxLayout>
 #include <QLabel>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QVBoxLayout>
 
 namespace {
@@ -15,6 +16,12 @@ const char* const kPlainLoginHint =
     "bietet der Server keine an, geht keine Mail hinaus. Erlauben Sie es nur für einen Server, dem Sie "
     "auf dem ganzen Weg vertrauen, etwa im eigenen Firmennetz. Ein Server auf diesem Rechner braucht "
     "keine Erlaubnis, und wo der Server Verschlüsselung anbietet, wird sie immer genutzt.";
+const char* const kRateBefore = "Höchstens";
+const char* const kRateAfter = "Mails pro Minute (0: ohne Grenze)";
+const char* const kRateHint =
+    "Die Mails gehen gleichmäßig über die Minute verteilt hinaus, damit der Anbieter sie nicht wegen zu "
+    "vieler Mails abweist (Microsoft 365 nimmt 30 in der Minute, manche Anbieter weniger). Weist der Server "
+    "eine Mail vorübergehend ab, versucht Postira es nach einer Wartezeit noch einmal.";
 const char* const kSavedWith =
     "Die Optionen gelten ab der nächsten Mail. Gespeichert werden sie mit \"Einstellungen speichern\" "
     "und \"Beenden\".";
@@ -35,6 +42,9 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
 
     CheckPlainLogin = new QCheckBox(QString::fromUtf8(kPlainLogin), this);
     CheckPlainLogin->setObjectName(QStringLiteral("CheckPlainLogin"));
+    SpinRate = new QSpinBox(this);
+    SpinRate->setObjectName(QStringLiteral("SpinRate"));
+    SpinRate->setRange(0, kMaxMailsPerMinute);
 
     ButtonOK = new QPushButton(QStringLiteral("OK"), this);
     ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
@@ -55,6 +65,14 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
     hint->setContentsMargins(20, 0, 0, 0);
     layout->addWidget(hint);
     layout->addSpacing(12);
+    auto* rate = new QHBoxLayout;
+    rate->addWidget(new QLabel(QString::fromUtf8(kRateBefore), this));
+    rate->addWidget(SpinRate);
+    rate->addWidget(new QLabel(QString::fromUtf8(kRateAfter), this));
+    rate->addStretch(1);
+    layout->addLayout(rate);
+    layout->addWidget(Explanation(kRateHint, "LabelRate", this));
+    layout->addSpacing(12);
     layout->addWidget(Explanation(kSavedWith, "LabelSavedWith", this));
     layout->addStretch(1);
     layout->addLayout(buttons);
@@ -65,12 +83,14 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
 void TFormOptions::SetOptions(const SendOptions& options) {
     shown_ = options;
     CheckPlainLogin->setChecked(options.allowPlainLogin);
+    SpinRate->setValue(options.mailsPerMinute);
 }
 
 SendOptions TFormOptions::Options() const {
     // What the window does not show stays as it was handed in.
     SendOptions options = shown_;
     options.allowPlainLogin = CheckPlainLogin->isChecked();
+    options.mailsPerMinute = SpinRate->value();
     return options;
 }
 

@@ -11,6 +11,7 @@
 
 class QCheckBox;
 class QPushButton;
+class QSpinBox;
 
 class TFormOptions : public QDialog {
     Q_OBJECT
@@ -24,6 +25,7 @@ public:
     SendOptions Options() const;
 
     QCheckBox* CheckPlainLogin = nullptr;
+    QSpinBox* SpinRate = nullptr;
     QPushButton* ButtonOK = nullptr;
     QPushButton* ButtonCancel = nullptr;
 

@@ -12,6 +12,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QPushButton>
+#include <QSpinBox>
 #include <QTest>
 #include <QTimer>
 #include <QCloseEvent>
@@ -272,6 +273,7 @@ TEST_F(RunWindowTest, SendingOptionGoesWithEverySendAndSurvivesBeenden) {
         QTimer::singleShot(0, [this, button] {
             TFormOptions& options = window.OptionsWindow();
             QTest::mouseClick(options.CheckPlainLogin, Qt::LeftButton);
+            options.SpinRate->setValue(600);
             QTest::mouseClick(options.*button, Qt::LeftButton);
         });
         Click("ToolButtonOptions");
@@ -296,6 +298,7 @@ TEST_F(RunWindowTest, SendingOptionGoesWithEverySendAndSurvivesBeenden) {
     TFormNewMail next;
     next.FormShow();
     EXPECT_TRUE(next.Options().allowPlainLogin);
+    EXPECT_EQ(next.Options().mailsPerMinute, 600);
     EXPECT_EQ(next.StatusText(), "");
 
     // A damaged options file: the defaults and a note, and the start goes on.

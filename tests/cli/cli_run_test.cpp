@@ -1,5 +1,6 @@
 #include "cli/cli_run.h"
 #include "mailing/file_io.h"
+#include "mailing/list_file.h"
 #include "mailing/run_journal.h"
 #include "mailing/settings_file.h"
 #include "mailing/smtp_transport.h"
@@ -10,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <map>
 #include <sstream>
 
 namespace {
@@ -186,6 +188,132 @@ TEST_F(CliTest, PasswordWithoutTlsOnlyWhenAllowedAndServerTextCleaned) {
         if (c.remote) EXPECT_NE(line.find("\"Anmeldung ohne Verschlüsselung erlauben\""), std::string::npos) << line;
         EXPECT_LE(log.size(), 600u);
         for (const char byte : line) EXPECT_FALSE(static_cast<unsigned char>(byte) < 0x20 || byte == 0x7F) << line;
+    }
+}
+
+// What a scripted server does to one mail of a run.
+enum class Fault { None, Reply451ToMail, DropAfterRcpt, Reply421AfterMail, DropAfterDot, Reply550ToRcpt };
+
+// The connections a server plays for `count` mails to r1@x.de, r2@x.de, ... with the given faults, as the
+// client must meet them: every mail accepted once, but one whose dot got no reply; a 4xx or a lost
+// connection tried again on a new connection (after the retry wait, or at once when a connection kept
+// from the last mail was closed by the server); a 5xx not tried again.
+std::vector<Script> ServerPlan(int count, const std::map<int, Fault>& faults) {
+    using namespace smtp_script;
+    std::vector<Script> connections;
+    Script current;
+    bool open = false;
+    bool loggedIn = false;
+    auto add = [&](const Script& steps) { current.insert(current.end(), steps.begin(), steps.end()); };
+    auto start = [&] {
+        current = {Reply("220 ready"), ExpectAny(), Reply("250-host\n250 AUTH LOGIN")};
+        open = true;
+        loggedIn = false;
+    };
+    auto end = [&](const Script& last) {
+        add(last);
+        connections.push_back(current);
+        open = false;
+    };
+    auto begin = [&] {
+        if (!open) start();
+        add({Expect("RSET"), Reply("250 ok")});
+        if (!loggedIn) add({Expect("AUTH LOGIN"), Reply("334 x"), ExpectAny(), Reply("334 y"), ExpectAny(), Reply("235 ok")});
+        loggedIn = true;
+    };
+    auto envelope = [&](int m) {
+        add({Expect("MAIL FROM:<ich@example.de>"), Reply("250 ok"), Expect("RCPT TO:<r" + std::to_string(m) + "@x.de>")});
+    };
+    auto accepted = [&](int m) {
+        begin();
+        envelope(m);
+        add({Reply("250 ok"), Expect("DATA"), Reply("354 go"), ReadUntil("."), Reply("250 queued")});
+    };
+    for (int m = 1; m <= count; ++m) {
+        const auto fault = faults.count(m) ? faults.at(m) : Fault::None;
+        switch (fault) {
+            case Fault::None: accepted(m); break;
+            case Fault::Reply451ToMail:
+                begin();
+                add({Expect("MAIL FROM:<ich@example.de>"), Reply("451 4.7.0 Try again later")});
+                end({Expect("QUIT")});
+                accepted(m);
+                break;
+            case Fault::DropAfterRcpt:
+                begin();
+                envelope(m);
+                end({Close()});
+                accepted(m);
+                break;
+            case Fault::Reply421AfterMail:
+                accepted(m);
+                end({Expect("RSET"), Reply("421 4.7.0 Too many messages, closing"), Close()});
+                break;
+            case Fault::DropAfterDot:
+                begin();
+                envelope(m);
+                add({Reply("250 ok"), Expect("DATA"), Reply("354 go"), ReadUntil(".")});
+                end({Close()});
+                break;
+            case Fault::Reply550ToRcpt:
+                begin();
+                envelope(m);
+                end({Reply("550 5.1.1 User unknown"), Expect("QUIT")});
+                break;
+        }
+    }
+    if (open) end({Expect("QUIT")});
+    return connections;
+}
+
+TEST_F(CliTest, CapsAndLostConnectionsCostNoMailAndNoMailGoesTwice) {
+    struct Case {
+        std::map<int, Fault> faults;
+        int failed;
+        int inDoubt;
+    };
+    const std::vector<Case> cases = {
+        {{{5, Fault::Reply451ToMail}, {6, Fault::Reply451ToMail}, {7, Fault::Reply451ToMail},
+          {12, Fault::DropAfterRcpt}, {20, Fault::Reply421AfterMail}, {25, Fault::DropAfterDot}}, 0, 1},
+        {{{3, Fault::Reply550ToRcpt}, {8, Fault::DropAfterDot}, {9, Fault::DropAfterRcpt}}, 1, 1},
+    };
+    constexpr int kMails = 30;
+    for (const Case& c : cases) {
+        const std::vector<Script> plan = ServerPlan(kMails, c.faults);
+        ScriptedSmtpServer server(plan[0]);
+        for (size_t i = 1; i < plan.size(); ++i) server.AddConnection(plan[i]);
+        SettingsFile settings(Folder());
+        settings.LoadSettings();
+        settings.SaveSettings({server.Host(), "ich@example.de", "geheim", std::to_string(server.Port())});
+        std::string list;
+        for (int m = 1; m <= kMails; ++m) list += "N;V;r" + std::to_string(m) + "@x.de;S;;x;;\r\n";
+        temp.Write("sendlist.csv", list);
+        transports.smtp = [] { return CreateSmtpTransport(); };
+
+        EXPECT_EQ(Run({"--retry-wait", "1", "--yes"}), 1);  // a mail in doubt, as a failed one, gives 1
+        EXPECT_TRUE(server.Finish());
+        EXPECT_EQ(server.Connections(), plan.size());
+        const TextLines lines = SplitTextLines(temp.Read("sendlist.csv"));
+        ASSERT_EQ(lines.lines.size(), static_cast<size_t>(kMails));
+        for (int m = 1; m <= kMails; ++m) {
+            const std::string result = SplitListLine(lines.lines[m - 1]).Result;
+            const auto fault = c.faults.count(m) ? c.faults.at(m) : Fault::None;
+            if (fault == Fault::DropAfterDot) {
+                EXPECT_EQ(result, "unsicher: Verbindung nach dem Senden getrennt");
+            } else if (fault == Fault::Reply550ToRcpt) {
+                EXPECT_EQ(result, "x");
+            } else {
+                EXPECT_EQ(result.size(), 19u) << m << ": " << result;  // the send time
+            }
+        }
+        const int sent = kMails - c.failed - c.inDoubt;
+        EXPECT_NE(out.str().find(std::to_string(sent) + " gesendet, " + std::to_string(c.failed) + " fehlgeschlagen, " +
+                                 std::to_string(c.inDoubt) + " unsicher, 0 übersprungen."),
+                  std::string::npos)
+            << out.str();
+        EXPECT_NE(out.str().find("Unsicher (vielleicht zugestellt, daher nicht noch einmal gesendet):\nZeile "),
+                  std::string::npos)
+            << out.str();
     }
 }
 

@@ -45,6 +45,14 @@ public:
     void SetCurrentTextFile(const std::string& path) override { currentTextFile = path; }
     void ShowSendError() override { ++sendErrors; }
     void ShowConnected() override { connectedPicture = true; }
+    SendOptions Options() override { return options; }
+    // Time passes only in the run's pauses; a stop can be set for when `stopAfterPausing` has passed.
+    std::chrono::steady_clock::time_point Now() override { return clock; }
+    void Pause(std::chrono::milliseconds duration) override {
+        clock += duration;
+        paused += duration;
+        if (paused >= stopAfterPausing) stop = true;
+    }
 
     AccountSettings account{"smtp.example.de", "ich@example.de", "geheim", "25"};
     std::string cc;
@@ -55,6 +63,9 @@ public:
     std::vector<std::string> questions, errors, information;
     std::vector<int> mailNumbers;
     std::string status, address, subject, attachment, message, currentTextFile;
+    SendOptions options;
+    std::chrono::steady_clock::time_point clock;
+    std::chrono::milliseconds paused{0}, stopAfterPausing = std::chrono::hours(1);
 };
 
 class MailingRunTest : public ::testing::Test {
@@ -235,6 +246,47 @@ TEST_F(MailingRunTest, WrongPortEndsTheRunAndKeepsResults) {
     ASSERT_EQ(lines.lines.size(), 2u);
     EXPECT_TRUE(ParseSendTime(SplitListLine(lines.lines[0]).Result).has_value()) << "the first mail is recorded";
     EXPECT_EQ(lines.lines[1], "B;b;b@x.de;S;;x;;");
+}
+
+TEST_F(MailingRunTest, WaitsForTheRateAndAfterATemporaryErrorAndAStopEndsAWait) {
+    using std::chrono::seconds;
+    WriteList("A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\nC;c;c@x.de;S;;x;;\r\n");
+    ui.options.mailsPerMinute = 30;
+    transport.failAttempt = {2};
+    transport.failure = SendFailure::Temporary;
+    Run();
+    // 2 s before B, 30 s after its first try (the rate is kept by then), 2 s before C.
+    EXPECT_EQ(ui.paused, seconds(34));
+    EXPECT_EQ(transport.sent.size(), 3u);
+    EXPECT_EQ(ui.sendErrors, 0);
+    EXPECT_EQ(ui.status, "Mailing komplett.");
+
+    // A stop during the wait after a temporary error: the line stays as it was, the run is aborted.
+    const std::string list = List();
+    ui.paused = seconds(0);
+    ui.stopAfterPausing = seconds(10);
+    transport.failAttempt = {5};  // A's first try
+    Run();
+    EXPECT_EQ(ui.paused, seconds(10));
+    EXPECT_EQ(List(), list);
+    EXPECT_EQ(ui.status, "Mailing abgebrochen!");
+    EXPECT_EQ(ui.sendErrors, 0);
+}
+
+TEST(RetryRule, WaitsDoubleWithinTheirBounds) {
+    using std::chrono::minutes;
+    using std::chrono::seconds;
+    const RetryRule rule;
+    EXPECT_EQ(rule.WaitAfter(1, seconds(0)), seconds(30));
+    EXPECT_EQ(rule.WaitAfter(2, seconds(30)), seconds(60));
+    EXPECT_EQ(rule.WaitAfter(5, seconds(450)), seconds(480));
+    EXPECT_EQ(rule.WaitAfter(6, seconds(930)), std::nullopt);        // six tries
+    EXPECT_EQ(rule.WaitAfter(3, minutes(29)), minutes(1));          // thirty minutes of waiting
+    EXPECT_EQ(rule.WaitAfter(3, minutes(30)), std::nullopt);
+    const RetryRule quick = RetryRule::WithFirstWait(seconds(1));
+    EXPECT_EQ(quick.WaitAfter(5, seconds(15)), seconds(16));
+    EXPECT_EQ(quick.longestWait, seconds(20));
+    EXPECT_EQ(quick.totalWait, seconds(60));
 }
 
 TEST(ConvertPort, IntegerForms) {

@@ -26,12 +26,14 @@ public:
         connected = false;
         ++closes;
     }
+    SendFailure LastFailure() const override { return failure; }
 
     bool connected = false;
     int attempts = 0;
     int connects = 0;
     int closes = 0;
     std::set<int> failAttempt;  // attempt numbers (from 1) that fail
+    SendFailure failure = SendFailure::Permanent;  // how they fail
     std::vector<OutgoingMail> sent;
     std::function<void(const OutgoingMail&)> beforeSend;
 };
