@@ -57,8 +57,7 @@ constexpr std::chrono::milliseconds kWaitSlice{100};
 
 // While the run waits, the status panel says what for ("%d": the seconds left).
 constexpr const char* kRateWait = "Warte %d s: höchstens %r Mails pro Minute.";
-constexpr const char* kRetryWait =
-    "Der Server nimmt die Mail an %s gerade nicht an. Versuch %n in %d s.";
+constexpr const char* kRetryWait = "Der Server nimmt die Mail gerade nicht an. Versuch %n in %d s.";
 
 std::string WithCount(const char* pattern, int count) {
     std::string text = pattern;
@@ -253,7 +252,7 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
         fields.attachment = record.Attachment;
         fields.body = text;
         fields.mailNumber = number;
-        const std::optional<SendFailure> failure = SendLine(fields, record.Address);
+        const std::optional<SendFailure> failure = SendLine(fields);
         if (!failure) return LineOutcome::Stopped;
         if (*failure == SendFailure::None) {
             record.Result = FormatSendTime(QDateTime::currentDateTime());
@@ -278,7 +277,7 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
     return outcome;
 }
 
-std::optional<SendFailure> MailingRun::SendLine(const MailFields& fields, const std::string& address) {
+std::optional<SendFailure> MailingRun::SendLine(const MailFields& fields) {
     std::chrono::milliseconds waited{0};
     for (int tries = 0;;) {
         const std::chrono::milliseconds pause = rate_->WaitBefore(frontEnd_.Now());
@@ -298,7 +297,6 @@ std::optional<SendFailure> MailingRun::SendLine(const MailFields& fields, const 
         const std::optional<std::chrono::milliseconds> wait = retryRule_.WaitAfter(tries, waited);
         if (!wait) return failure;
         std::string why = kRetryWait;
-        why.replace(why.find("%s"), 2, Trim(address));
         why.replace(why.find("%n"), 2, std::to_string(tries + 1) + " von " + std::to_string(retryRule_.maxTries));
         if (!WaitStoppable(*wait, why)) return std::nullopt;
         waited += *wait;

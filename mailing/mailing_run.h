@@ -148,7 +148,7 @@ private:
     LineOutcome ProcessLine(size_t index);
     // Sends one line's mail, waiting for the sending rate and trying again after temporary errors.
     // Nothing when "Mailing stoppen" ended a wait before the first try.
-    std::optional<SendFailure> SendLine(const MailFields& fields, const std::string& address);
+    std::optional<SendFailure> SendLine(const MailFields& fields);
     // Waits `duration` in slices, the status panel telling what for (`why` holds "%d" for the seconds
     // left); false when "Mailing stoppen" ended the wait.
     bool WaitStoppable(std::chrono::milliseconds duration, const std::string& why);
