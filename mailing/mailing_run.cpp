@@ -85,7 +85,10 @@ MailingRun::~MailingRun() = default;
 bool MailingRun::StartMailing() {
     if (running_) return false;  // one run at a time
     const AccountSettings account = frontEnd_.Account();
+    // A sign-in with OAuth2 needs no password.
+    const bool needsPassword = !frontEnd_.Options().UsesOAuth2();
     for (const std::string* value : {&account.host, &account.user, &account.password, &account.port}) {
+        if (value == &account.password && !needsPassword) continue;
         if (TrimView(*value).empty()) {
             frontEnd_.ShowError(kAccountMissing);
             return false;
@@ -246,6 +249,7 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
         MailFields fields;
         fields.account = frontEnd_.Account();
         fields.options = frontEnd_.Options();
+        fields.accessTokens = frontEnd_.AccessTokens();
         fields.recipients = record.Address;
         fields.cc = frontEnd_.CopyList();
         fields.subject = record.Subject;

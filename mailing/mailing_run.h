@@ -39,6 +39,8 @@ public:
     virtual std::string CopyList() = 0;
     // The sending options in force for this run.
     virtual SendOptions Options() { return {}; }
+    // Where the OAuth2 sign-in methods get their tokens; nothing when the front end has none.
+    virtual std::shared_ptr<TIdAccessTokenSource> AccessTokens() { return nullptr; }
 
     // Called once before every line: the window handles what the user did meanwhile ("Mailing stoppen").
     virtual void ProcessPendingInput() = 0;

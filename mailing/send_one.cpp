@@ -50,6 +50,8 @@ OutgoingMail TransmitMessageFields(const MailFields& fields, const std::string& 
     mail.username = Trim(fields.account.user);
     mail.password = Trim(fields.account.password);
     mail.allowPlainLogin = fields.options.allowPlainLogin;
+    mail.signIn = fields.options.signIn;
+    mail.accessTokens = fields.accessTokens;
     mail.port = ConvertPort(fields.account.port);  // not trimmed: a trailing blank is an error
     mail.from = mail.username;
     mail.recipients = recipients;

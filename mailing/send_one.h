@@ -5,6 +5,9 @@
 #include "mailing/send_options.h"
 #include "mailing/settings_text.h"
 
+#include "transport/access_token.h"
+
+#include <memory>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -26,6 +29,9 @@ struct OutgoingMail {
     std::string username;  // the sender mail address is the login name
     std::string password;  // empty: no login
     bool allowPlainLogin = false;  // the password may go without TLS to a server elsewhere
+    // With an OAuth2 method the login is AUTH XOAUTH2 with a token from accessTokens, not the password.
+    SignInMethod signIn = SignInMethod::Password;
+    std::shared_ptr<TIdAccessTokenSource> accessTokens;
     std::string from;      // parsed as one address
     std::string recipients;  // address list text
     std::string cc;          // address list text, may be empty
@@ -65,6 +71,7 @@ public:
 struct MailFields {
     AccountSettings account;
     SendOptions options;
+    std::shared_ptr<TIdAccessTokenSource> accessTokens;  // for the OAuth2 methods
     std::string recipients;
     std::string cc;
     std::string subject;

@@ -13,6 +13,25 @@ constexpr size_t kMaxOptionsFileSize = 64 * 1024;
 constexpr std::string_view kHeader = "# Versandoptionen von Postira (kein Passwort in dieser Datei)";
 constexpr std::string_view kAllowPlainLogin = "allow-plain-login";
 constexpr std::string_view kMailsPerMinute = "mails-per-minute";
+constexpr std::string_view kSignIn = "sign-in";
+
+// The free texts of the sign-in, each with its name in the file.
+struct TextOption {
+    std::string_view name;
+    std::string SendOptions::*field;
+};
+constexpr TextOption kTextOptions[] = {
+    {"client-id", &SendOptions::clientId},         {"tenant", &SendOptions::tenant},
+    {"authorize-url", &SendOptions::authorizeUrl}, {"token-url", &SendOptions::tokenUrl},
+    {"device-url", &SendOptions::deviceUrl},       {"scope", &SendOptions::scope},
+};
+
+constexpr std::pair<SignInMethod, const char*> kMethodNames[] = {
+    {SignInMethod::Password, "password"},
+    {SignInMethod::Microsoft, "microsoft"},
+    {SignInMethod::Google, "google"},
+    {SignInMethod::OtherOAuth2, "oauth2"},
+};
 
 std::string Lower(std::string_view text) {
     std::string lower(text);
@@ -32,7 +51,29 @@ std::optional<bool> ParseSwitch(std::string_view value) {
     return std::nullopt;
 }
 
+const TextOption* FindTextOption(std::string_view name) {
+    for (const TextOption& option : kTextOptions) {
+        if (option.name == name) return &option;
+    }
+    return nullptr;
+}
+
 }  // namespace
+
+const char* SignInMethodName(SignInMethod method) {
+    for (const auto& [known, name] : kMethodNames) {
+        if (known == method) return name;
+    }
+    return "password";
+}
+
+std::optional<SignInMethod> ParseSignInMethod(std::string_view name) {
+    const std::string word = Lower(name);
+    for (const auto& [method, known] : kMethodNames) {
+        if (word == known) return method;
+    }
+    return std::nullopt;
+}
 
 std::optional<int> ParseMailsPerMinute(std::string_view value) {
     if (value.empty() || value.size() > 4) return std::nullopt;
@@ -70,6 +111,12 @@ ParsedOptions ParseOptionsText(std::string_view text) {
             const std::optional<int> rate = ParseMailsPerMinute(value);
             if (!rate) return damaged(number);
             parsed.options.mailsPerMinute = *rate;
+        } else if (name == kSignIn) {
+            const std::optional<SignInMethod> method = ParseSignInMethod(value);
+            if (!method) return damaged(number);
+            parsed.options.signIn = *method;
+        } else if (const TextOption* text = FindTextOption(name)) {
+            parsed.options.*(text->field) = std::string(value);
         } else if (name.empty()) {
             return damaged(number);
         } else {
@@ -84,6 +131,11 @@ std::string FormatOptionsText(const SendOptions& options, const std::vector<std:
     text += "\r\n";
     text += std::string(kAllowPlainLogin) + "=" + (options.allowPlainLogin ? "ja" : "nein") + "\r\n";
     text += std::string(kMailsPerMinute) + "=" + std::to_string(options.mailsPerMinute) + "\r\n";
+    text += std::string(kSignIn) + "=" + SignInMethodName(options.signIn) + "\r\n";
+    for (const TextOption& option : kTextOptions) {
+        const std::string& value = options.*(option.field);
+        if (!value.empty()) text += std::string(option.name) + "=" + value + "\r\n";
+    }
     for (const std::string& line : unknownLines) text += line + "\r\n";
     return text;
 }

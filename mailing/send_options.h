@@ -10,11 +10,30 @@
 // The highest sending rate that can be set: ten mails a second is beyond every provider's cap.
 inline constexpr int kMaxMailsPerMinute = 600;
 
+// How the account signs in to the server: with the password of the account fields, or with an OAuth2
+// token of a provider (the tokens are fetched above this layer).
+enum class SignInMethod { Password, Microsoft, Google, OtherOAuth2 };
+
+// The word of the options file and of postira-run --auth: "password", "microsoft", "google", "oauth2".
+const char* SignInMethodName(SignInMethod method);
+std::optional<SignInMethod> ParseSignInMethod(std::string_view name);
+
 struct SendOptions {
     // The password may go to a server elsewhere over a connection without TLS.
     bool allowPlainLogin = false;
     // At most this many mails a minute, spaced evenly; 0: no limit.
     int mailsPerMinute = 0;
+    SignInMethod signIn = SignInMethod::Password;
+    // For the OAuth2 methods: the organisation's app registration, the Microsoft tenant, and for another
+    // provider its endpoints and scope. Empty values take the provider's defaults.
+    std::string clientId;
+    std::string tenant;
+    std::string authorizeUrl;
+    std::string tokenUrl;
+    std::string deviceUrl;
+    std::string scope;
+
+    bool UsesOAuth2() const { return signIn != SignInMethod::Password; }
 
     bool operator==(const SendOptions&) const = default;
 };

@@ -60,7 +60,12 @@ public:
         smtp_.Port = mail.port;
         smtp_.AllowPlainLogin = mail.allowPlainLogin;
         FillMessage(mail, message_);
-        smtp_.SetAuthenticationType(mail.password.empty() ? atNone : atLogin);
+        smtp_.AccessTokens = mail.accessTokens.get();
+        if (mail.signIn != SignInMethod::Password) {
+            smtp_.SetAuthenticationType(atXOAuth2);
+        } else {
+            smtp_.SetAuthenticationType(mail.password.empty() ? atNone : atLogin);
+        }
         // A connection kept open since the last mail may have been closed by the server meanwhile (idle
         // servers do, with or without a 421): one fresh connection at once, before the failure counts.
         const bool reused = smtp_.IsConnected();

@@ -12,6 +12,37 @@
 namespace {
 
 const std::vector<int16_t> kAnyCode{};
+// The bytes of a base64 text; characters outside the alphabet (padding, blanks) are skipped.
+std::string DecodeBase64(std::string_view text) {
+    std::string out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        int value = -1;
+        if (c >= 'A' && c <= 'Z') value = c - 'A';
+        else if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+        else if (c >= '0' && c <= '9') value = c - '0' + 52;
+        else if (c == '+') value = 62;
+        else if (c == '/') value = 63;
+        if (value < 0) continue;
+        bits = (bits << 6) | static_cast<uint32_t>(value);
+        if (++count == 4) {
+            out += static_cast<char>((bits >> 16) & 0xFF);
+            out += static_cast<char>((bits >> 8) & 0xFF);
+            out += static_cast<char>(bits & 0xFF);
+            bits = 0;
+            count = 0;
+        }
+    }
+    if (count == 3) {
+        out += static_cast<char>((bits >> 10) & 0xFF);
+        out += static_cast<char>((bits >> 2) & 0xFF);
+    } else if (count == 2) {
+        out += static_cast<char>((bits >> 4) & 0xFF);
+    }
+    return out;
+}
+
 // "Service not available, closing transmission channel": the server ends the connection after it.
 constexpr int16_t kServiceClosing = 421;
 
@@ -26,6 +57,11 @@ EIdSMTPPlainLoginRefused::EIdSMTPPlainLoginRefused()
                    "unverschlüsselt gesendet. Nur wenn Sie dem Netz bis zum Server vertrauen: in den "
                    "Versandoptionen \"Anmeldung ohne Verschlüsselung erlauben\" einschalten "
                    "(postira-run: --allow-plain-login).") {}
+
+EIdSMTPTokenRefused::EIdSMTPTokenRefused(const std::string& serverSays)
+    : EIdException("Der Server hat die Anmeldung mit OAuth2 abgelehnt" +
+                   (serverSays.empty() ? std::string() : " (" + serverSays + ")") +
+                   ". Bitte in den Versandoptionen neu anmelden.") {}
 
 bool IsLoopbackAddress(const std::string& ip) {
     if (ip == "::1") return true;
@@ -65,7 +101,7 @@ void TIdSMTP::PrepareTLS() {
 
 void TIdSMTP::SetAuthenticationType(TAuthenticationType type) {
     authenticationType_ = type;
-    if (type == atLogin) useEhlo_ = true;
+    if (type != atNone) useEhlo_ = true;
 }
 
 void TIdSMTP::SetUseEhlo(bool useEhlo) {
@@ -171,12 +207,40 @@ void TIdSMTP::CollectAuthSchemes() {
 }
 
 bool TIdSMTP::SupportsAuthType(TAuthenticationType type) {
-    if (type != atLogin) return false;
+    if (type == atNone) return false;
+    const char* name = type == atLogin ? "LOGIN" : "XOAUTH2";
     return std::any_of(supportedAuthSchemes_.begin(), supportedAuthSchemes_.end(),
-                       [](const std::string& scheme) { return SameTextIgnoringCase(scheme, "LOGIN"); });
+                       [name](const std::string& scheme) { return SameTextIgnoringCase(scheme, name); });
+}
+
+bool TIdSMTP::LoginWithToken(const std::string& token, std::string& serverSays) {
+    // The initial response of RFC 4954 in the form the providers define for XOAUTH2.
+    const std::string response = "user=" + Username + "\x01" + "auth=Bearer " + token + "\x01\x01";
+    const int16_t code = Command("AUTH XOAUTH2 " + EncodeText<TIdEncoderMIME>(response), {235, 334, 535},
+                                 ReplyTimeLimit);
+    if (code == 235) return true;
+    if (code == 334) {
+        // The provider's reason as base64 JSON; the client ends the exchange with an empty line and the
+        // server answers with its failure code.
+        serverSays = DecodeBase64(LastReply().Lines.empty() ? std::string() : LastReply().Lines.front());
+        Command("", {535, 501, 454}, ReplyTimeLimit);
+    } else {
+        serverSays = LastReply().Lines.empty() ? std::string() : LastReply().Lines.front();
+    }
+    return false;
 }
 
 bool TIdSMTP::Login() {
+    if (authenticationType_ == atXOAuth2) {
+        if (PlainLoginRefused()) throw EIdSMTPPlainLoginRefused();
+        if (AccessTokens == nullptr) throw EIdSMTPTokenRefused("");
+        std::string serverSays;
+        // A token the server refuses is renewed once: it may have been revoked or have run out early.
+        if (!LoginWithToken(AccessTokens->AccessToken(false), serverSays) &&
+            !LoginWithToken(AccessTokens->AccessToken(true), serverSays)) {
+            throw EIdSMTPTokenRefused(serverSays);
+        }
+    }
     if (authenticationType_ == atLogin) {
         if (PlainLoginRefused()) throw EIdSMTPPlainLoginRefused();
         Command("AUTH LOGIN", {334}, ReplyTimeLimit);

@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "transport/access_token.h"
 #include "transport/message.h"
 #include "transport/message_client.h"
 #include "transport/tls_io_handler.h"
@@ -39,7 +40,14 @@ public:
 // Whether a numeric address is one of this machine's loopback addresses (127.0.0.0/8, ::1).
 bool IsLoopbackAddress(const std::string& ip);
 
-enum TAuthenticationType { atNone, atLogin };
+// atXOAuth2: AUTH XOAUTH2 with a bearer token from AccessTokens, for providers that take no passwords.
+enum TAuthenticationType { atNone, atLogin, atXOAuth2 };
+
+// The server refused the OAuth2 token, also a fresh one: the sign-in must be renewed.
+class EIdSMTPTokenRefused : public EIdException {
+public:
+    explicit EIdSMTPTokenRefused(const std::string& serverSays);
+};
 
 class TIdSMTP : public TIdMessageClient {
 public:
@@ -71,11 +79,13 @@ public:
     // The login goes only through TLS, unless the server is on this machine or this is set. A server
     // that offers STARTTLS is upgraded either way.
     bool AllowPlainLogin = false;
+    // Where the tokens for atXOAuth2 come from; not owned.
+    TIdAccessTokenSource* AccessTokens = nullptr;
     // Tells whether the numeric peer address of the connection is on this machine; tests put in
     // their own answer.
     std::function<bool(const std::string& peerIP)> PeerIsLocal = IsLoopbackAddress;
 
-    // atLogin also switches EHLO on; switching EHLO off also sets atNone.
+    // atLogin and atXOAuth2 also switch EHLO on; switching EHLO off also sets atNone.
     TAuthenticationType AuthenticationType() const { return authenticationType_; }
     void SetAuthenticationType(TAuthenticationType type);
     bool UseEhlo() const { return useEhlo_; }
@@ -117,6 +127,8 @@ private:
     bool OffersStartTLS() const;
     // The login would travel without TLS to another machine and is not allowed to.
     bool PlainLoginRefused() const;
+    // AUTH XOAUTH2 with a token; false when the server refused it (its reason in `serverSays`).
+    bool LoginWithToken(const std::string& token, std::string& serverSays);
     // STARTTLS, the handshake and the new EHLO; what the plain EHLO reply told is forgotten.
     void UpgradeToTLS(const std::string& heloName);
     // Gives a closed connection a TLS adapter with the session's settings.

@@ -273,6 +273,17 @@ TEST_F(MailingRunTest, WaitsForTheRateAndAfterATemporaryErrorAndAStopEndsAWait) 
     EXPECT_EQ(ui.sendErrors, 0);
 }
 
+TEST_F(MailingRunTest, SignInWithOAuth2NeedsNoPassword) {
+    WriteList("A;a;a@x.de;S;;x;;\r\n");
+    ui.account.password = "";
+    Run();
+    EXPECT_EQ(ui.errors, std::vector<std::string>{"Bitte zunächst alle Accountdaten ausfüllen!"});
+    ui.options.signIn = SignInMethod::Microsoft;
+    Run();
+    ASSERT_EQ(transport.sent.size(), 1u);
+    EXPECT_EQ(transport.sent[0].signIn, SignInMethod::Microsoft);
+}
+
 TEST(RetryRule, WaitsDoubleWithinTheirBounds) {
     using std::chrono::minutes;
     using std::chrono::seconds;

@@ -1,3 +1,4 @@
+#include "transport/encoders.h"
 #include "transport/internet_date.h"
 #include "transport/message_encoders.h"
 #include "transport/smtp.h"
@@ -135,6 +136,66 @@ TEST(SmtpSession, LoginOnlyWhenAskedAndOffered) {
         smtp.SendMail(message);
         smtp.CloseSession();
         EXPECT_TRUE(server.Finish());
+    }
+}
+
+TEST(SmtpSession, XOAuth2LogsInWithTheTokenAndRenewsARefusedOneOnce) {
+    struct Tokens : TIdAccessTokenSource {
+        std::string AccessToken(bool renew) override {
+            asked.push_back(renew);
+            return renew ? "frisch" : "alt";
+        }
+        std::vector<bool> asked;
+    };
+    auto auth = [](const std::string& token) {
+        return "AUTH XOAUTH2 " + EncodeText<TIdEncoderMIME>("user=absender@example.org\x01" "auth=Bearer " + token +
+                                                            "\x01\x01");
+    };
+    const std::string challenge = EncodeText<TIdEncoderMIME>(R"({"status":"401","schemes":"bearer"})");
+    struct Case {
+        std::string name;
+        Script login;
+        std::vector<bool> asked;
+        bool sent;
+    };
+    const std::vector<Case> cases = {
+        {"accepted", {Expect(auth("alt")), Reply("235 ok")}, {false}, true},
+        {"challenged, then renewed",
+         {Expect(auth("alt")), Reply("334 " + challenge), Expect(""), Reply("535 5.7.3 no"), Expect(auth("frisch")),
+          Reply("235 ok")},
+         {false, true},
+         true},
+        {"refused twice",
+         {Expect(auth("alt")), Reply("535 5.7.3 Authentication unsuccessful"), Expect(auth("frisch")),
+          Reply("334 " + challenge), Expect(""), Reply("535 5.7.3 no")},
+         {false, true},
+         false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        Script script = {Reply("220 ready"), Expect("EHLO client.example"), Reply("250-host\n250 AUTH LOGIN XOAUTH2"),
+                         Expect("RSET"), Reply("250 reset")};
+        script = With(script, c.login);
+        if (c.sent) script = With(script, kEnvelope);
+        ScriptedSmtpServer server(With(script, {Expect("QUIT")}));
+        Tokens tokens;
+        OpenClient client(server, atXOAuth2);
+        client.smtp.AccessTokens = &tokens;
+        if (c.sent) {
+            client.smtp.SendMail(client.message);
+        } else {
+            try {
+                client.smtp.SendMail(client.message);
+                ADD_FAILURE() << "expected the token to be refused";
+            } catch (const EIdSMTPTokenRefused& error) {
+                EXPECT_NE(std::string(error.what()).find(R"(({"status":"401","schemes":"bearer"}))"), std::string::npos)
+                    << error.what();
+            }
+        }
+        client.smtp.CloseSession();
+        EXPECT_TRUE(server.Finish());
+        EXPECT_EQ(tokens.asked, c.asked);
+        EXPECT_EQ(server.Received().find("geheim"), std::string::npos);
     }
 }
 

@@ -1,0 +1,15 @@
+#pragma once
+// Where the SMTP session gets the access token for a login with AUTH XOAUTH2. The session never knows
+// where tokens come from (a provider's token endpoint, a test); it only asks.
+
+#include <string>
+
+class TIdAccessTokenSource {
+public:
+    virtual ~TIdAccessTokenSource() = default;
+
+    // A bearer token to log in with. With `renew` the last token was refused by the mail server, so a
+    // new one is fetched even when the last still looked valid. Throws an exception derived from
+    // std::runtime_error with a German text (the cause the user sees) when no token can be had.
+    virtual std::string AccessToken(bool renew) = 0;
+};
