@@ -106,11 +106,24 @@ int ParseNumber(const std::string& arg, const std::string& text, int highest, in
     return static_cast<int>(number);
 }
 
+void ApplySignInFlags(const CliOptions& flags, SendOptions& options) {
+    if (flags.signIn) options.signIn = *flags.signIn;
+    const std::pair<const std::optional<std::string>*, std::string*> texts[] = {
+        {&flags.clientId, &options.clientId},         {&flags.tenant, &options.tenant},
+        {&flags.authorizeUrl, &options.authorizeUrl}, {&flags.tokenUrl, &options.tokenUrl},
+        {&flags.deviceUrl, &options.deviceUrl},       {&flags.scope, &options.scope},
+    };
+    for (const auto& [flag, option] : texts) {
+        if (*flag) *option = **flag;
+    }
+}
+
 }  // namespace
 
 std::string CliUsage() {
     return "Aufruf: postira-run [--data-dir ORDNER] [--list DATEI] [--cc TEXT] [--yes] [--dry-run ORDNER]\n"
            "                   [--resume | --no-resume] [--allow-plain-login] [--rate N] [--retry-wait S]\n"
+           "                   [--auth VERFAHREN] [--client-id ID] [--tenant T] [--scope TEXT] [...]\n"
            "Verschickt die Serienmail an jede Zeile der Empfängerliste, mit den Kontodaten aus den Einstellungen.\n"
            "  --data-dir ORDNER  Datenordner (Standard: der Datenordner des Programms)\n"
            "  --list DATEI       Empfängerliste (Standard: sendlist.csv im Datenordner)\n"
@@ -122,6 +135,9 @@ std::string CliUsage() {
            "  --allow-plain-login  das Passwort auch ohne Verschlüsselung senden (nur für diesen Durchlauf)\n"
            "  --rate N           höchstens N Mails pro Minute (0: ohne Grenze; sonst aus den Versandoptionen)\n"
            "  --retry-wait S     nach einem vorübergehenden Fehler zuerst S Sekunden warten (Standard: 30)\n"
+           "  --auth VERFAHREN   Anmeldung: password, microsoft, google oder oauth2 (sonst aus den Versandoptionen)\n"
+           "  --client-id ID, --tenant T, --authorize-url URL, --token-url URL, --device-url URL, --scope TEXT\n"
+           "                     Angaben der OAuth2-Anmeldung für diesen Durchlauf\n"
            "  --help, --version\n"
            "Rückgabe: 0 Mailing komplett, 1 Fehler oder abgebrochen, 2 falscher Aufruf oder Kontodaten fehlen.\n";
 }
@@ -143,6 +159,20 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         else if (arg == "--no-resume") options.noResume = true;
         else if (arg == "--allow-plain-login") options.allowPlainLogin = true;
         else if (arg == "--rate") options.rate = ParseNumber(arg, value(), kMaxMailsPerMinute, 0);
+        else if (arg == "--auth") {
+            const std::string name = value();
+            options.signIn = ParseSignInMethod(name);
+            if (!options.signIn) {
+                throw std::invalid_argument("Für --auth password, microsoft, google oder oauth2 angeben, nicht \"" +
+                                            name + "\".");
+            }
+        }
+        else if (arg == "--client-id") options.clientId = value();
+        else if (arg == "--tenant") options.tenant = value();
+        else if (arg == "--authorize-url") options.authorizeUrl = value();
+        else if (arg == "--token-url") options.tokenUrl = value();
+        else if (arg == "--device-url") options.deviceUrl = value();
+        else if (arg == "--scope") options.scope = value();
         else if (arg == "--retry-wait") options.retryWaitSeconds = ParseNumber(arg, value(), kMaxRetryWaitSeconds, 1);
         else if (arg == "--help" || arg == "-h") options.help = true;
         else if (arg == "--version") options.version = true;
@@ -182,6 +212,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         if (!optionsFile.Note().empty()) err << "Hinweis: " << optionsFile.Note() << '\n';
         sendOptions.allowPlainLogin = sendOptions.allowPlainLogin || options.allowPlainLogin;
         if (options.rate) sendOptions.mailsPerMinute = *options.rate;
+        ApplySignInFlags(options, sendOptions);
         transport = options.dryRunDir.empty() ? transports.smtp() : transports.dryRun(options.dryRunDir);
     } catch (const std::exception& error) {
         err << "Fehler: " << error.what() << '\n';

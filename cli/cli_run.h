@@ -25,6 +25,9 @@ struct CliOptions {
     bool allowPlainLogin = false;
     std::optional<int> rate;              // mails a minute for this run; nothing: the options file's
     std::optional<int> retryWaitSeconds;  // the first wait after a temporary error; nothing: 30 s
+    // The sign-in for this run, each overriding the options file when given.
+    std::optional<SignInMethod> signIn;
+    std::optional<std::string> clientId, tenant, authorizeUrl, tokenUrl, deviceUrl, scope;
     bool help = false;
     bool version = false;
 };

@@ -58,6 +58,10 @@ EIdSMTPPlainLoginRefused::EIdSMTPPlainLoginRefused()
                    "Versandoptionen \"Anmeldung ohne Verschlüsselung erlauben\" einschalten "
                    "(postira-run: --allow-plain-login).") {}
 
+EIdSMTPNotSignedIn::EIdSMTPNotSignedIn()
+    : EIdException("Nicht mit OAuth2 angemeldet. Bitte in den Versandoptionen \"Anmelden\" wählen "
+                   "(postira-run: --sign-in).") {}
+
 EIdSMTPTokenRefused::EIdSMTPTokenRefused(const std::string& serverSays)
     : EIdException("Der Server hat die Anmeldung mit OAuth2 abgelehnt" +
                    (serverSays.empty() ? std::string() : " (" + serverSays + ")") +
@@ -233,7 +237,7 @@ bool TIdSMTP::LoginWithToken(const std::string& token, std::string& serverSays) 
 bool TIdSMTP::Login() {
     if (authenticationType_ == atXOAuth2) {
         if (PlainLoginRefused()) throw EIdSMTPPlainLoginRefused();
-        if (AccessTokens == nullptr) throw EIdSMTPTokenRefused("");
+        if (AccessTokens == nullptr) throw EIdSMTPNotSignedIn();
         std::string serverSays;
         // A token the server refuses is renewed once: it may have been revoked or have run out early.
         if (!LoginWithToken(AccessTokens->AccessToken(false), serverSays) &&

@@ -43,6 +43,12 @@ bool IsLoopbackAddress(const std::string& ip);
 // atXOAuth2: AUTH XOAUTH2 with a bearer token from AccessTokens, for providers that take no passwords.
 enum TAuthenticationType { atNone, atLogin, atXOAuth2 };
 
+// An OAuth2 login without a source of tokens: the user has not signed in.
+class EIdSMTPNotSignedIn : public EIdException {
+public:
+    EIdSMTPNotSignedIn();
+};
+
 // The server refused the OAuth2 token, also a fresh one: the sign-in must be renewed.
 class EIdSMTPTokenRefused : public EIdException {
 public:

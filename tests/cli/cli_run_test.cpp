@@ -78,6 +78,8 @@ TEST_F(CliTest, UsageAndAccountErrorsGiveExitCodeTwo) {
     EXPECT_EQ(Run({"--bogus"}), 2);
     EXPECT_NE(err.str().find("Unbekannte Angabe: --bogus"), std::string::npos);
     EXPECT_EQ(Run({"--list"}), 2);
+    EXPECT_EQ(Run({"--auth", "fax"}), 2);
+    EXPECT_NE(err.str().find("Für --auth password, microsoft, google oder oauth2 angeben"), std::string::npos);
 
     SettingsFile settings(Folder());
     settings.LoadSettings();
@@ -86,6 +88,10 @@ TEST_F(CliTest, UsageAndAccountErrorsGiveExitCodeTwo) {
     EXPECT_EQ(Run({}), 2);
     EXPECT_NE(err.str().find("Fehler: Bitte zunächst alle Accountdaten ausfüllen!"), std::string::npos);
     EXPECT_TRUE(transport.sent.empty());
+    // A sign-in with OAuth2 needs no password; the flags reach the mail.
+    EXPECT_EQ(Run({"--auth", "google", "--client-id", "app-1"}), 0);
+    ASSERT_EQ(transport.sent.size(), 1u);
+    EXPECT_EQ(transport.sent[0].signIn, SignInMethod::Google);
 }
 
 TEST_F(CliTest, QuestionsAreAnsweredNoUnlessYes) {
