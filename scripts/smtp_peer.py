@@ -1,7 +1,7 @@
 #!/usr/bin/python3
 """The SMTP peer of the integration tests and benchmarks: an aiosmtpd server on a free loopback port.
 
-    smtp_peer.py FOLDER [--user USER --password PASSWORD] [--lifetime SECONDS]
+    smtp_peer.py FOLDER [--user USER --password PASSWORD] [--xoauth2-tokens FILE] [--lifetime SECONDS]
                  [--starttls CERT KEY [--inject-after-starttls] | --implicit-tls CERT KEY]
 
 Offers AUTH LOGIN over plain TCP; with --user every mail needs that login. Stores every message it
@@ -9,6 +9,11 @@ receives as FOLDER/NNNN.eml (the bytes as received, dot-stuffing undone) with FO
 (envelope sender and recipients, the login used, and whether the connection was encrypted). Prints
 "PORT <n>" on standard output once it listens, stops on SIGTERM or SIGINT, and ends by itself after
 --lifetime seconds so that it can never be left behind.
+
+With --xoauth2-tokens it also offers AUTH XOAUTH2 for USER: a bearer token is good while it is a line of
+FILE (read anew on every login, so a token provider can add and withdraw tokens); a bad one gets the
+providers' answer, a 334 challenge with a base64 JSON status, and after the client's empty line a 535.
+Every login attempt with a token is appended to FOLDER/xoauth2.log ("ok TOKEN" or "refused TOKEN").
 
 With --starttls the peer offers STARTTLS with the certificate and key given (PEM files) and refuses
 everything but EHLO, NOOP, STARTTLS and QUIT before it, AUTH included; with --implicit-tls it speaks TLS
@@ -20,6 +25,8 @@ then stays plain; a sound client ends the session without a handshake.
 
 import argparse
 import asyncio
+import base64
+import collections
 import json
 import os
 import signal
@@ -70,6 +77,8 @@ class PeerSMTP(SMTP):
 
     def __init__(self, *args, plaintext_log, implicit_tls=False, inject=False, **kwargs):
         super().__init__(*args, **kwargs)
+        # An AUTH line with a provider's token is long; RFC 4954 allows 12 288 octets.
+        self.command_size_limits = collections.defaultdict(lambda: 12288)
         self.plaintext_log = plaintext_log
         self.implicit_tls = implicit_tls
         self.inject = inject
@@ -84,6 +93,34 @@ class PeerSMTP(SMTP):
             with open(self.plaintext_log, "ab") as out:
                 out.write(data)
         super().data_received(data)
+
+    xoauth2_tokens = None  # the file of good tokens; None: no XOAUTH2
+    xoauth2_user = ""
+    xoauth2_log = None
+
+    async def auth_XOAUTH2(self, _, args):
+        if self.xoauth2_tokens is None:
+            await self.push("504 5.5.4 Unrecognized authentication type")
+            return AuthResult(success=False, handled=True)
+        try:
+            text = base64.b64decode(args[1].encode(), validate=True).decode("utf-8") if len(args) > 1 else ""
+            fields = dict(part.split("=", 1) for part in text.split("\x01") if "=" in part)
+        except (ValueError, UnicodeDecodeError):
+            await self.push("501 5.5.2 Can't decode base64")
+            return AuthResult(success=False, handled=True)
+        token = fields.get("auth", "")[len("Bearer "):] if fields.get("auth", "").startswith("Bearer ") else ""
+        try:
+            with open(self.xoauth2_tokens, encoding="utf-8") as good:
+                known = {line.strip() for line in good if line.strip()}
+        except FileNotFoundError:
+            known = set()
+        ok = bool(token) and token in known and fields.get("user") == self.xoauth2_user
+        with open(self.xoauth2_log, "a", encoding="utf-8") as log:
+            log.write("%s %s\n" % ("ok" if ok else "refused", token))
+        if ok:
+            return AuthResult(success=True, auth_data=self.xoauth2_user.encode("utf-8"))
+        await self.challenge_auth(json.dumps({"status": "401", "schemes": "bearer", "scope": "https://mail.test/"}))
+        return AuthResult(success=False, handled=False, message="535 5.7.8 Username and Password not accepted")
 
     async def smtp_STARTTLS(self, arg):
         if not self.inject or arg:
@@ -115,11 +152,17 @@ async def serve(args):
     plaintext_log = os.path.join(args.folder, "plaintext.log") if starttls or implicit else None
 
     def factory():
-        return PeerSMTP(handler, hostname="peer.test", authenticator=authenticator,
+        peer = PeerSMTP(handler, hostname="peer.test", authenticator=authenticator,
                         auth_require_tls=starttls is not None, auth_required=bool(args.user),
                         data_size_limit=None, enable_SMTPUTF8=False, tls_context=starttls,
                         require_starttls=starttls is not None, plaintext_log=plaintext_log,
-                        implicit_tls=implicit is not None, inject=args.inject_after_starttls)
+                        implicit_tls=implicit is not None, inject=args.inject_after_starttls,
+                        auth_exclude_mechanism=[] if args.xoauth2_tokens else ["XOAUTH2"])
+        if args.xoauth2_tokens:
+            peer.xoauth2_tokens = args.xoauth2_tokens
+            peer.xoauth2_user = args.user or ""
+            peer.xoauth2_log = os.path.join(args.folder, "xoauth2.log")
+        return peer
 
     loop = asyncio.get_running_loop()
     server = await loop.create_server(factory, sock=sock, ssl=implicit)
@@ -141,6 +184,7 @@ def main():
     parser.add_argument("folder")
     parser.add_argument("--user")
     parser.add_argument("--password")
+    parser.add_argument("--xoauth2-tokens")
     parser.add_argument("--lifetime", type=float, default=900)
     tls = parser.add_mutually_exclusive_group()
     tls.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
