@@ -290,8 +290,9 @@ std::optional<SendFailure> MailingRun::SendLine(const MailFields& fields) {
             why.replace(why.find("%r"), 2, std::to_string(frontEnd_.Options().mailsPerMinute));
             if (!WaitStoppable(pause, why)) return std::nullopt;
         }
-        rate_->Started(frontEnd_.Now());
-        if (TrySendMessage(fields, transport_)) {
+        const bool sent = TrySendMessage(fields, transport_);
+        rate_->Ended(frontEnd_.Now());
+        if (sent) {
             frontEnd_.ShowConnected();
             return SendFailure::None;
         }

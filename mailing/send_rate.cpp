@@ -5,8 +5,8 @@ SendRate::SendRate(int mailsPerMinute) {
 }
 
 std::chrono::milliseconds SendRate::WaitBefore(Clock::time_point now) const {
-    if (!Limited() || !lastStart_) return std::chrono::milliseconds(0);
-    const auto due = *lastStart_ + interval_;
+    if (!Limited() || !lastEnd_) return std::chrono::milliseconds(0);
+    const auto due = *lastEnd_ + interval_;
     if (now >= due) return std::chrono::milliseconds(0);
     return std::chrono::ceil<std::chrono::milliseconds>(due - now);
 }
