@@ -3,7 +3,7 @@
 
     bench/rate_and_stop.py [BUILD_DIR] [--runs N]
 
-(a) 20 recipients with --rate 120: a send may start only 0.5 s after the start of the one before, so
+(a) 20 recipients with --rate 120: a send may start only 0.5 s after the end of the one before, so
     from the arrival of the first mail to that of the last there are 19 such spaces. Goal: 9.5 to 11 s.
 (b) 20 recipients with --rate 6 (10 s between two sends), SIGINT 2.5 s after the first mail arrived,
     while the run waits for the next send. Goal: the program ends less than 1 s after the signal, with
