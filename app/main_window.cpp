@@ -308,8 +308,10 @@ void TFormNewMail::BuildControls() {
     Progressbar1->setFixedHeight(14);
     Progressbar1->setRange(0, 100);
     Progressbar1->setValue(0);
-    Progressbar1->setStyleSheet(QStringLiteral("QProgressBar { border: 1px solid grey; background: white; }"
-                                               "QProgressBar::chunk { background: rgb(128, 0, 128); }"));
+    // The run's text ("Mail 3 von 8") lies over white and over purple: navy and bold reads on both.
+    Progressbar1->setStyleSheet(QStringLiteral("QProgressBar { border: 1px solid grey; background: white;"
+                                               " color: rgb(0, 0, 128); font-weight: bold; text-align: center; }"
+                                               "QProgressBar::chunk { background: rgb(190, 120, 190); }"));
 
     PanelMessage = new QLabel(central);
     PanelMessage->setObjectName(QStringLiteral("PanelMessage"));

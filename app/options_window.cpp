@@ -76,8 +76,9 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
     layout->addWidget(Explanation(kSavedWith, "LabelSavedWith", this));
     layout->addStretch(1);
     layout->addLayout(buttons);
-    setFixedWidth(440);
-    setFixedHeight(sizeHint().height());
+    // The wrapped explanations need the height that goes with the window's width, not with their own.
+    constexpr int kWidth = 440;
+    setFixedSize(kWidth, heightForWidth(kWidth));
 }
 
 void TFormOptions::SetOptions(const SendOptions& options) {
