@@ -1,0 +1,189 @@
+#!/usr/bin/python3
+"""A stand-in OAuth2 provider for the sign-in tests, on a free loopback port.
+
+It prints "PORT <n>" on its first line of stdout and then serves:
+  GET  /authorize   redirects to the loopback redirect_uri with a code and the state; demands PKCE S256
+  POST /token       grant types authorization_code (checks the PKCE verifier), refresh_token (rotates the
+                    refresh token; refused with --refuse-refresh) and the device code grant
+  POST /devicecode  starts a device authorization: polls answer authorization_pending --pending times,
+                    then slow_down once, then the tokens
+  GET  /log         every token and device request so far, as JSON, for the tests to check
+Only the Python standard library; it binds 127.0.0.1 and nothing else.
+"""
+
+import argparse
+import base64
+import hashlib
+import http.server
+import json
+import secrets
+import sys
+import threading
+import time
+import urllib.parse
+
+LOOPBACK_REDIRECTS = ("http://127.0.0.1:", "http://localhost:", "http://[::1]:")
+DEVICE_GRANT = "urn:ietf:params:oauth:grant-type:device_code"
+
+
+class Provider:
+    def __init__(self, options):
+        self.options = options
+        self.lock = threading.Lock()
+        self.codes = {}  # code -> (client_id, redirect_uri, challenge)
+        self.refresh_tokens = set()
+        self.devices = {}  # device_code -> polls so far
+        self.log = []
+        self.issued = 0
+
+    def tokens(self, with_refresh=True):
+        self.issued += 1
+        reply = {"access_token": "zugang-%d" % self.issued, "token_type": "Bearer",
+                 "expires_in": self.options.access_lifetime}
+        if with_refresh:
+            refresh = "erneuern-%d-%s" % (self.issued, secrets.token_urlsafe(8))
+            self.refresh_tokens.add(refresh)
+            reply["refresh_token"] = refresh
+        return reply
+
+
+def s256(verifier):
+    digest = hashlib.sha256(verifier.encode("ascii")).digest()
+    return base64.urlsafe_b64encode(digest).rstrip(b"=").decode("ascii")
+
+
+class Handler(http.server.BaseHTTPRequestHandler):
+    provider = None
+
+    def log_message(self, *args):
+        pass
+
+    def reply_json(self, status, body):
+        data = json.dumps(body).encode("utf-8")
+        self.send_response(status)
+        self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(data)))
+        self.send_header("Cache-Control", "no-store")
+        self.end_headers()
+        self.wfile.write(data)
+
+    def error(self, code, description, status=400):
+        self.reply_json(status, {"error": code, "error_description": description})
+
+    def do_GET(self):
+        url = urllib.parse.urlsplit(self.path)
+        query = dict(urllib.parse.parse_qsl(url.query))
+        if url.path == "/log":
+            with self.provider.lock:
+                self.reply_json(200, self.provider.log)
+        elif url.path == "/authorize":
+            self.authorize(query)
+        else:
+            self.send_error(404)
+
+    def authorize(self, query):
+        redirect = query.get("redirect_uri", "")
+        if not redirect.startswith(LOOPBACK_REDIRECTS):
+            self.send_error(400, "redirect_uri is not a loopback address")
+            return
+        answer = {"state": query.get("state", "")}
+        if query.get("response_type") != "code" or query.get("code_challenge_method") != "S256" \
+                or len(query.get("code_challenge", "")) != 43:
+            answer["error"] = "invalid_request"
+            answer["error_description"] = "PKCE S256 is required"
+        else:
+            # A code with characters that must be escaped in a query, as real providers hand out.
+            code = "c/" + secrets.token_urlsafe(12) + "+=%41"
+            with self.provider.lock:
+                self.provider.codes[code] = (query.get("client_id"), redirect, query["code_challenge"])
+            answer["code"] = code
+        self.send_response(302)
+        self.send_header("Location", redirect + "?" + urllib.parse.urlencode(answer))
+        self.send_header("Content-Length", "0")
+        self.end_headers()
+
+    def do_POST(self):
+        length = int(self.headers.get("Content-Length", "0"))
+        form = dict(urllib.parse.parse_qsl(self.rfile.read(length).decode("utf-8")))
+        path = urllib.parse.urlsplit(self.path).path
+        with self.provider.lock:
+            self.provider.log.append({"path": path, "grant_type": form.get("grant_type", ""),
+                                      "time": time.monotonic(), "client_id": form.get("client_id", "")})
+            if path == "/token":
+                self.token(form)
+            elif path == "/devicecode":
+                self.device_code(form)
+            else:
+                self.send_error(404)
+
+    def token(self, form):
+        provider = self.provider
+        if form.get("client_id") != provider.options.client_id:
+            self.error("invalid_client", "unknown client", 401)
+            return
+        grant = form.get("grant_type")
+        if grant == "authorization_code":
+            issued = provider.codes.pop(form.get("code", ""), None)
+            if issued is None or issued[1] != form.get("redirect_uri") \
+                    or issued[2] != s256(form.get("code_verifier", "")):
+                self.error("invalid_grant", "code, redirect_uri or code_verifier do not match")
+                return
+            self.reply_json(200, provider.tokens())
+        elif grant == "refresh_token":
+            token = form.get("refresh_token", "")
+            if provider.options.refuse_refresh or token not in provider.refresh_tokens:
+                # With control characters and an overlong text, as a hostile or broken provider might send.
+                self.error("invalid_grant", "AADSTS70008: The refresh token has expired\r\n\x1b[31m" + "x" * 500)
+                return
+            provider.refresh_tokens.discard(token)
+            self.reply_json(200, provider.tokens())
+        elif grant == DEVICE_GRANT:
+            code = form.get("device_code", "")
+            if code not in provider.devices:
+                self.error("invalid_grant", "unknown device code")
+                return
+            polls = provider.devices[code]
+            provider.devices[code] = polls + 1
+            if polls < provider.options.pending:
+                self.error("authorization_pending", "waiting for the user")
+            elif polls == provider.options.pending:
+                self.error("slow_down", "polling too fast")
+            else:
+                del provider.devices[code]
+                self.reply_json(200, provider.tokens())
+        else:
+            self.error("unsupported_grant_type", str(grant))
+
+    def device_code(self, form):
+        if form.get("client_id") != self.provider.options.client_id:
+            self.error("invalid_client", "unknown client", 401)
+            return
+        code = secrets.token_urlsafe(16)
+        self.provider.devices[code] = 0
+        self.reply_json(200, {"device_code": code, "user_code": "WDJB-MJHT",
+                              "verification_uri": "http://127.0.0.1:%d/device" % self.server.server_port,
+                              "expires_in": self.provider.options.device_lifetime,
+                              "interval": self.provider.options.interval})
+
+
+def main():
+    parser = argparse.ArgumentParser()
+    parser.add_argument("--client-id", default="postira-test")
+    parser.add_argument("--access-lifetime", type=int, default=3600, help="seconds an access token lives")
+    parser.add_argument("--refuse-refresh", action="store_true", help="every refresh token is refused")
+    parser.add_argument("--pending", type=int, default=2, help="authorization_pending answers before slow_down")
+    parser.add_argument("--interval", type=int, default=1, help="device polling interval in seconds")
+    parser.add_argument("--device-lifetime", type=int, default=600, help="seconds a device code lives")
+    options = parser.parse_args()
+
+    Handler.provider = Provider(options)
+    server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    print("PORT %d" % server.server_port, flush=True)
+    try:
+        server.serve_forever()
+    except KeyboardInterrupt:
+        pass
+
+
+if __name__ == "__main__":
+    sys.exit(main())
