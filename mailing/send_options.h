@@ -32,6 +32,8 @@ struct SendOptions {
     std::string tokenUrl;
     std::string deviceUrl;
     std::string scope;
+    // The password lives in the desktop's keyring; the settings file keeps an empty password line.
+    bool passwordInKeyring = false;
 
     bool UsesOAuth2() const { return signIn != SignInMethod::Password; }
 

@@ -167,7 +167,9 @@ TEST(OptionsText, SwitchesUnknownNamesAndDamage) {
         EXPECT_EQ(parsed.damagedLine, c.damagedLine);
         EXPECT_EQ(parsed.unknownLines, c.unknown);
     }
-    const ParsedOptions signIn = ParseOptionsText("sign-in = Google\r\nscope= https://mail.google.com/ \r\ntenant=\r\n");
+    const ParsedOptions signIn =
+        ParseOptionsText("sign-in = Google\r\nscope= https://mail.google.com/ \r\ntenant=\r\npassword-in-keyring=an\r\n");
+    EXPECT_TRUE(signIn.options.passwordInKeyring);
     EXPECT_EQ(signIn.options.signIn, SignInMethod::Google);
     EXPECT_EQ(signIn.options.scope, "https://mail.google.com/");
     EXPECT_EQ(ParseOptionsText(FormatOptionsText(signIn.options, {})).options, signIn.options);
@@ -186,7 +188,7 @@ TEST_F(SettingsFileTest, OptionsFileMissingDamagedUnreadableAndSaved) {
     // Written under the name found, owner only, with the newer program's line kept.
     EXPECT_EQ(temp.Read("ptdata/Postira-Optionen.ini"),
               "# Versandoptionen von Postira (kein Passwort in dieser Datei)\r\nallow-plain-login=nein\r\n"
-              "mails-per-minute=0\r\nsign-in=password\r\nneuere-option=1\r\n");
+              "mails-per-minute=0\r\nsign-in=password\r\npassword-in-keyring=nein\r\nneuere-option=1\r\n");
     struct stat info {};
     ASSERT_EQ(stat((folder + "Postira-Optionen.ini").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);

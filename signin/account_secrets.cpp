@@ -1,0 +1,46 @@
+#include "signin/account_secrets.h"
+
+#include "mailing/list_file.h"
+
+AccountSecrets::AccountSecrets(std::shared_ptr<SecretStore> store) : store_(std::move(store)) {}
+
+AccountSettings AccountSecrets::WithStoredPassword(AccountSettings account, const SendOptions& options) {
+    const std::string user = Trim(account.user);
+    if (!options.passwordInKeyring || !account.password.empty() || user.empty()) return account;
+    account.password = store_->Read(PasswordKey(user)).value_or("");
+    return account;
+}
+
+AccountSettings AccountSecrets::ForSettingsFile(AccountSettings account, const SendOptions& options) {
+    const std::string user = Trim(account.user);
+    if (user.empty()) return account;
+    if (options.passwordInKeyring) {
+        if (account.password.empty()) {
+            store_->Remove(PasswordKey(user));
+        } else {
+            store_->Write(PasswordKey(user), account.password);
+        }
+        account.password.clear();
+    } else {
+        // The password goes to the file again; a copy left in the keyring is no longer used. A keyring
+        // that does not answer must not keep the settings from being saved.
+        try {
+            if (store_->Read(PasswordKey(user))) store_->Remove(PasswordKey(user));
+        } catch (const ESecretStoreError&) {
+        }
+    }
+    return account;
+}
+
+std::shared_ptr<OAuthTokenSource> AccountSecrets::TokenSource(const SendOptions& options,
+                                                              const AccountSettings& account) {
+    if (!options.UsesOAuth2()) return nullptr;
+    return std::make_shared<OAuthTokenSource>(OAuthSettingsFrom(options, Trim(account.user)), store_);
+}
+
+bool AccountSecrets::SignedIn(const AccountSettings& account) {
+    const std::optional<std::string> token = store_->Read(RefreshTokenKey(Trim(account.user)));
+    return token && !token->empty();
+}
+
+void AccountSecrets::SignOut(const AccountSettings& account) { store_->Remove(RefreshTokenKey(Trim(account.user))); }

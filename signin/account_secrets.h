@@ -1,0 +1,37 @@
+#pragma once
+// The account's secrets as both front ends need them: the password, when the user keeps it in the
+// keyring instead of the settings file, and the OAuth2 sign-in (whether there is one, the access tokens
+// for a run, signing out).
+
+#include "mailing/send_options.h"
+#include "mailing/settings_text.h"
+#include "signin/oauth_token_source.h"
+#include "signin/secret_store.h"
+
+#include <memory>
+
+class AccountSecrets {
+public:
+    explicit AccountSecrets(std::shared_ptr<SecretStore> store);
+
+    // The account as loaded from the settings file, with the password from the keyring when the options
+    // keep it there and the file's password line is empty. Throws ESecretStoreError, EFileError.
+    AccountSettings WithStoredPassword(AccountSettings account, const SendOptions& options);
+    // The account as the settings file is to hold it: with the password kept in the keyring, the file
+    // gets an empty password line and the keyring the password; without, a copy left in the keyring is
+    // removed. Throws ESecretStoreError, EFileError.
+    AccountSettings ForSettingsFile(AccountSettings account, const SendOptions& options);
+
+    // The access tokens of a run for the OAuth2 methods; nothing for the password.
+    std::shared_ptr<OAuthTokenSource> TokenSource(const SendOptions& options, const AccountSettings& account);
+    // A refresh token is stored for the account.
+    bool SignedIn(const AccountSettings& account);
+    // Forgets the account's refresh token.
+    void SignOut(const AccountSettings& account);
+
+    SecretStore& Store() { return *store_; }
+    const std::shared_ptr<SecretStore>& SharedStore() const { return store_; }
+
+private:
+    std::shared_ptr<SecretStore> store_;
+};
