@@ -11,7 +11,8 @@ AccountSettings AccountSecrets::WithStoredPassword(AccountSettings account, cons
     return account;
 }
 
-AccountSettings AccountSecrets::ForSettingsFile(AccountSettings account, const SendOptions& options) {
+AccountSettings AccountSecrets::ForSettingsFile(AccountSettings account, const SendOptions& options,
+                                                bool wasInKeyring) {
     const std::string user = Trim(account.user);
     if (user.empty()) return account;
     if (options.passwordInKeyring) {
@@ -21,11 +22,11 @@ AccountSettings AccountSecrets::ForSettingsFile(AccountSettings account, const S
             store_->Write(PasswordKey(user), account.password);
         }
         account.password.clear();
-    } else {
-        // The password goes to the file again; a copy left in the keyring is no longer used. A keyring
-        // that does not answer must not keep the settings from being saved.
+    } else if (wasInKeyring) {
+        // The password goes to the file again; the copy in the keyring is no longer used. A keyring that
+        // does not answer must not keep the settings from being saved.
         try {
-            if (store_->Read(PasswordKey(user))) store_->Remove(PasswordKey(user));
+            store_->Remove(PasswordKey(user));
         } catch (const ESecretStoreError&) {
         }
     }

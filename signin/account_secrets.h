@@ -19,8 +19,9 @@ public:
     AccountSettings WithStoredPassword(AccountSettings account, const SendOptions& options);
     // The account as the settings file is to hold it: with the password kept in the keyring, the file
     // gets an empty password line and the keyring the password; without, a copy left in the keyring is
-    // removed. Throws ESecretStoreError, EFileError.
-    AccountSettings ForSettingsFile(AccountSettings account, const SendOptions& options);
+    // removed when `wasInKeyring` (the options before the change kept it there). Throws
+    // ESecretStoreError, EFileError.
+    AccountSettings ForSettingsFile(AccountSettings account, const SendOptions& options, bool wasInKeyring);
 
     // The access tokens of a run for the OAuth2 methods; nothing for the password.
     std::shared_ptr<OAuthTokenSource> TokenSource(const SendOptions& options, const AccountSettings& account);
