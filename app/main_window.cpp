@@ -157,7 +157,9 @@ MailFields TFormNewMail::CurrentFields() const {
 bool TFormNewMail::SendOneMessage() {
     // An error that leaves the send (a wrong port, an address that cannot be parsed) counts as failed too.
     sendFailed_ = true;
-    sendFailed_ = !::SendOneMessage(CurrentFields(), Transport(), frontEnd_);
+    MailFields fields = CurrentFields();
+    fields.accessTokens = AccessTokens();
+    sendFailed_ = !::SendOneMessage(fields, Transport(), frontEnd_);
     return !sendFailed_;
 }
 
@@ -363,27 +365,10 @@ void TFormNewMail::FormShow() {
 
     setAcceptDrops(true);
 
-    settings_ = std::make_unique<SettingsFile>(dataFolder_);
-    const AccountSettings values = settings_->LoadSettings();
-    // One charset for the whole file: a file written on Windows shows its umlauts and is saved back alike.
-    const bool legacy = DecodeLocalText(values.host + values.user + values.password + values.port).legacy;
-    settingsLegacy_ = legacy;
-    EditHost->setText(DecodeLocalText(values.host).text);
-    EditUser->setText(DecodeLocalText(values.user).text);
-    MaskEdit->setText(DecodeLocalText(values.password).text);
-    EditPort->setText(DecodeLocalText(values.port).text);
-    // A damaged options file must not stop the start: the defaults apply and the status panel says so.
-    optionsFile_ = std::make_unique<OptionsFile>(dataFolder_);
-    sendOptions_ = optionsFile_->Load();
-    if (!optionsFile_->Note().empty()) SetStatus(FromLocal(optionsFile_->Note()));
+    LoadAccount();
 
     ShowConnected(false);
     Progressbar1->setValue(0);
-}
-
-AccountSettings TFormNewMail::AccountFields() const {
-    return {EncodeLocalText(EditHost->text(), settingsLegacy_), EncodeLocalText(EditUser->text(), settingsLegacy_),
-            EncodeLocalText(MaskEdit->text(), settingsLegacy_), EncodeLocalText(EditPort->text(), settingsLegacy_)};
 }
 
 void TFormNewMail::SetStatus(const QString& text, bool aborted) {
@@ -399,13 +384,6 @@ void TFormNewMail::BitBtnListClick() {
     if (windows_.grid == nullptr) return;
     windows_.grid->SetDataFolder(dataFolder_);
     windows_.grid->exec();
-}
-
-void TFormNewMail::SaveAccount() {
-    if (!settings_) settings_ = std::make_unique<SettingsFile>(dataFolder_);
-    settings_->SaveSettings(AccountFields());
-    if (!optionsFile_) optionsFile_ = std::make_unique<OptionsFile>(dataFolder_);
-    optionsFile_->Save(sendOptions_);
 }
 
 void TFormNewMail::BitBtnSaveSenderClick() {
@@ -476,15 +454,6 @@ void TFormNewMail::LoadStandardText() {
     currentTextLegacy_ = false;
     WriteFileAtomic(path, FieldTextToFile(Memo2->toPlainText()));
     currentTextFile_ = FromLocal(path);
-}
-
-TFormOptions& TFormNewMail::OptionsWindow() {
-    if (optionsWindow_ == nullptr) optionsWindow_ = new TFormOptions(this);
-    return *optionsWindow_;
-}
-
-void TFormNewMail::BitBtnOptionsClick() {
-    if (const auto changed = OptionsWindow().Edit(sendOptions_)) sendOptions_ = *changed;
 }
 
 void TFormNewMail::ToolButton18Click() {

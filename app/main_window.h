@@ -24,6 +24,9 @@ class TAboutBox;
 class TFormGrid;
 class TFormImport;
 class TFormLoeschen;
+class AccountSecrets;
+class OAuthTokenSource;
+class SecretStore;
 class TFormOptions;
 class ThreadedTransport;
 
@@ -113,6 +116,11 @@ public:
     const SendOptions& Options() const { return sendOptions_; }
     // The window "Versandoptionen", made when first asked for.
     TFormOptions& OptionsWindow();
+    // The keyring behind the sign-in and behind a password kept there (the program's: the desktop's
+    // keyring, or a file in the data folder); tests hand in their own.
+    void SetSecretStore(std::shared_ptr<SecretStore> store);
+    // The access tokens of the OAuth2 sign-in in force, for every send; nothing for the password.
+    std::shared_ptr<TIdAccessTokenSource> AccessTokens();
 
 signals:
     // The help contents were asked for ("Hilfe" or F1).
@@ -134,8 +142,11 @@ private:
     void SetBusy(bool busy);
     class BusyScope;
     MailFields CurrentFields() const;
+    // Loads the options and the settings into the account fields (at start).
+    void LoadAccount();
     // Writes the settings and then the sending options ("Einstellungen speichern", "Beenden").
     void SaveAccount();
+    AccountSecrets& Secrets();
 
     OtherWindows windows_;
     WindowFrontEnd frontEnd_{*this};
@@ -151,6 +162,11 @@ private:
     std::unique_ptr<OptionsFile> optionsFile_;
     SendOptions sendOptions_;
     TFormOptions* optionsWindow_ = nullptr;
+    bool passwordInKeyringSaved_ = false;  // the settings file as last read or written left the password out
+    std::shared_ptr<AccountSecrets> secrets_;
+    std::shared_ptr<OAuthTokenSource> tokenSource_;
+    SendOptions tokenOptions_;  // what tokenSource_ was made for
+    std::string tokenUser_;
     std::string dataFolder_;
     std::string standardTextPath_;
     QString currentTextFile_;

@@ -1,11 +1,23 @@
 #include "app/options_window.h"
 
+#include "mailing/list_file.h"
+#include "mailing/text_codec.h"
+#include "signin/account_secrets.h"
+#include "signin/browser_sign_in.h"
+#include "ui/services.h"
+
 #include <QCheckBox>
+#include <QComboBox>
+#include <QFormLayout>
+#include <QGroupBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
 #include <QSpinBox>
 #include <QVBoxLayout>
+
+#include <exception>
 
 namespace {
 
@@ -26,12 +38,37 @@ const char* const kSavedWith =
     "Die Optionen gelten ab der nächsten Mail. Gespeichert werden sie mit \"Einstellungen speichern\" "
     "und \"Beenden\".";
 
+const char* const kSignInGroup = "Anmeldung am Server";
+// The methods in the order of the SignInMethod values.
+const char* const kMethodTexts[] = {"Passwort", "Microsoft 365 (OAuth2)", "Google (OAuth2)",
+                                    "Anderer OAuth2-Anbieter"};
+const char* const kPasswordInKeyring = "Passwort im Schlüsselbund speichern";
+const char* const kOAuthHint =
+    "Postira meldet sich einmal im Browser an und behält danach nur ein Refresh-Token im Schlüsselbund; "
+    "das Passwortfeld bleibt leer. Die Client-ID ist die der App-Registrierung Ihrer Organisation "
+    "(siehe Hilfe).";
+const char* const kSignIn = "Anmelden";
+const char* const kStopSignIn = "Anmeldung abbrechen";
+const char* const kSignOut = "Abmelden";
+const char* const kInBrowser = "Bitte im Browser anmelden...";
+const char* const kNoUser =
+    "Bitte zuerst im Hauptfenster den Benutzernamen eintragen: die Mailadresse des Kontos, für das die "
+    "Anmeldung gilt.";
+
 QLabel* Explanation(const char* text, const char* name, QWidget* parent) {
     auto* label = new QLabel(QString::fromUtf8(text), parent);
     label->setObjectName(QString::fromLatin1(name));
     label->setWordWrap(true);
     return label;
 }
+
+QLineEdit* Field(const char* name, QWidget* parent) {
+    auto* field = new QLineEdit(parent);
+    field->setObjectName(QString::fromLatin1(name));
+    return field;
+}
+
+QString Text(const std::string& text) { return QString::fromStdString(text); }
 
 }  // namespace
 
@@ -45,6 +82,56 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
     SpinRate = new QSpinBox(this);
     SpinRate->setObjectName(QStringLiteral("SpinRate"));
     SpinRate->setRange(0, kMaxMailsPerMinute);
+
+    auto* group = new QGroupBox(QString::fromUtf8(kSignInGroup), this);
+    ComboSignIn = new QComboBox(group);
+    ComboSignIn->setObjectName(QStringLiteral("ComboSignIn"));
+    for (const char* text : kMethodTexts) ComboSignIn->addItem(QString::fromUtf8(text));
+    EditClientId = Field("EditClientId", group);
+    EditTenant = Field("EditTenant", group);
+    EditTenant->setPlaceholderText(QString::fromLatin1(kDefaultMicrosoftTenant));
+    EditAuthorizeUrl = Field("EditAuthorizeUrl", group);
+    EditTokenUrl = Field("EditTokenUrl", group);
+    EditDeviceUrl = Field("EditDeviceUrl", group);
+    EditScope = Field("EditScope", group);
+    ButtonSignIn = new QPushButton(QString::fromUtf8(kSignIn), group);
+    ButtonSignIn->setObjectName(QStringLiteral("ButtonSignIn"));
+    ButtonSignOut = new QPushButton(QString::fromUtf8(kSignOut), group);
+    ButtonSignOut->setObjectName(QStringLiteral("ButtonSignOut"));
+    LabelSignInState = new QLabel(group);
+    LabelSignInState->setObjectName(QStringLiteral("LabelSignInState"));
+    LabelSignInState->setWordWrap(true);
+    CheckPasswordInKeyring = new QCheckBox(QString::fromUtf8(kPasswordInKeyring), group);
+    CheckPasswordInKeyring->setObjectName(QStringLiteral("CheckPasswordInKeyring"));
+    LabelSecretFile = Explanation("", "LabelSecretFile", group);
+    LabelSecretFile->setVisible(false);
+
+    signInForm_ = new QFormLayout;
+    signInForm_->addRow(QStringLiteral("Verfahren:"), ComboSignIn);
+    signInForm_->addRow(QStringLiteral("Client-ID:"), EditClientId);
+    signInForm_->addRow(QStringLiteral("Mandant (Tenant):"), EditTenant);
+    signInForm_->addRow(QStringLiteral("Autorisierungs-URL:"), EditAuthorizeUrl);
+    signInForm_->addRow(QStringLiteral("Token-URL:"), EditTokenUrl);
+    signInForm_->addRow(QString::fromUtf8("Geräte-URL:"), EditDeviceUrl);
+    signInForm_->addRow(QStringLiteral("Bereich (Scope):"), EditScope);
+    auto* signInRow = new QWidget(group);
+    signInRow->setObjectName(QStringLiteral("SignInRow"));
+    auto* signInButtons = new QHBoxLayout(signInRow);
+    signInButtons->setContentsMargins(0, 0, 0, 0);
+    signInButtons->addWidget(ButtonSignIn);
+    signInButtons->addWidget(ButtonSignOut);
+    signInButtons->addWidget(LabelSignInState, 1);
+    signInForm_->addRow(signInRow);
+    // The wrapped texts stay out of the form, whose heights do not follow their wrapping.
+    auto* groupLayout = new QVBoxLayout(group);
+    groupLayout->addLayout(signInForm_);
+    groupLayout->addWidget(Explanation(kOAuthHint, "LabelOAuth", group));
+    groupLayout->addWidget(CheckPasswordInKeyring);
+    groupLayout->addWidget(LabelSecretFile);
+
+    connect(ComboSignIn, &QComboBox::activated, this, [this] { MethodChosen(true); });
+    connect(ButtonSignIn, &QPushButton::clicked, this, [this] { SignInClicked(); });
+    connect(ButtonSignOut, &QPushButton::clicked, this, [this] { SignOutClicked(); });
 
     ButtonOK = new QPushButton(QStringLiteral("OK"), this);
     ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
@@ -73,11 +160,22 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
     layout->addLayout(rate);
     layout->addWidget(Explanation(kRateHint, "LabelRate", this));
     layout->addSpacing(12);
+    layout->addWidget(group);
+    layout->addSpacing(12);
     layout->addWidget(Explanation(kSavedWith, "LabelSavedWith", this));
     layout->addStretch(1);
     layout->addLayout(buttons);
-    // The wrapped explanations need the height that goes with the window's width, not with their own.
-    constexpr int kWidth = 440;
+    MethodChosen();
+}
+
+void TFormOptions::FitHeight() {
+    // The wrapped explanations need the height that goes with the window's width, not with their own;
+    // the rows of the sign-in method change it.
+    constexpr int kWidth = 480;
+    // A layout caches its heights; the nested ones must forget theirs too, not only the window's.
+    for (QLayout* nested : findChildren<QLayout*>()) nested->invalidate();
+    layout()->invalidate();
+    layout()->activate();
     setFixedSize(kWidth, heightForWidth(kWidth));
 }
 
@@ -85,6 +183,15 @@ void TFormOptions::SetOptions(const SendOptions& options) {
     shown_ = options;
     CheckPlainLogin->setChecked(options.allowPlainLogin);
     SpinRate->setValue(options.mailsPerMinute);
+    ComboSignIn->setCurrentIndex(static_cast<int>(options.signIn));
+    EditClientId->setText(Text(options.clientId));
+    EditTenant->setText(Text(options.tenant));
+    EditAuthorizeUrl->setText(Text(options.authorizeUrl));
+    EditTokenUrl->setText(Text(options.tokenUrl));
+    EditDeviceUrl->setText(Text(options.deviceUrl));
+    EditScope->setText(Text(options.scope));
+    CheckPasswordInKeyring->setChecked(options.passwordInKeyring);
+    MethodChosen();
 }
 
 SendOptions TFormOptions::Options() const {
@@ -92,11 +199,114 @@ SendOptions TFormOptions::Options() const {
     SendOptions options = shown_;
     options.allowPlainLogin = CheckPlainLogin->isChecked();
     options.mailsPerMinute = SpinRate->value();
+    options.signIn = static_cast<SignInMethod>(ComboSignIn->currentIndex());
+    options.clientId = EditClientId->text().trimmed().toStdString();
+    options.tenant = EditTenant->text().trimmed().toStdString();
+    options.authorizeUrl = EditAuthorizeUrl->text().trimmed().toStdString();
+    options.tokenUrl = EditTokenUrl->text().trimmed().toStdString();
+    options.deviceUrl = EditDeviceUrl->text().trimmed().toStdString();
+    options.scope = EditScope->text().trimmed().toStdString();
+    options.passwordInKeyring = CheckPasswordInKeyring->isChecked();
     return options;
 }
 
-std::optional<SendOptions> TFormOptions::Edit(const SendOptions& options) {
+std::optional<TFormOptions::Choice> TFormOptions::Edit(const SendOptions& options, const AccountSettings& account) {
+    account_ = account;
+    server_.reset();
     SetOptions(options);
     if (exec() != QDialog::Accepted) return std::nullopt;
-    return Options();
+    return Choice{Options(), server_};
+}
+
+void TFormOptions::MethodChosen(bool byUser) {
+    const SendOptions options = Options();
+    const SignInMethod method = options.signIn;
+    const bool oauth = options.UsesOAuth2();
+    const bool other = method == SignInMethod::OtherOAuth2;
+    signInForm_->setRowVisible(EditClientId, oauth);
+    signInForm_->setRowVisible(EditTenant, method == SignInMethod::Microsoft);
+    for (QLineEdit* field : {EditAuthorizeUrl, EditTokenUrl, EditDeviceUrl, EditScope})
+        signInForm_->setRowVisible(field, other);
+    signInForm_->setRowVisible(findChild<QWidget*>(QStringLiteral("SignInRow")), oauth);
+    findChild<QLabel*>(QStringLiteral("LabelOAuth"))->setVisible(oauth);
+    CheckPasswordInKeyring->setVisible(!oauth);
+
+    // A known provider brings its server; the account fields get it when the user confirms.
+    const OAuthEndpoints endpoints = EffectiveEndpoints(OAuthSettingsFrom(options, ""));
+    if (byUser) {
+        server_.reset();
+        if (!endpoints.smtpHost.empty())
+            server_ = std::make_pair(Text(endpoints.smtpHost), QString::number(endpoints.smtpPort));
+    }
+    ShowSignInState();
+    FitHeight();
+}
+
+void TFormOptions::ShowSignInState() {
+    const SendOptions options = Options();
+    LabelSecretFile->setVisible(false);
+    if (!options.UsesOAuth2()) return;
+    const bool ready = secrets_ != nullptr && !signingIn_;
+    ButtonSignIn->setText(QString::fromUtf8(signingIn_ ? kStopSignIn : kSignIn));
+    ButtonSignIn->setEnabled(secrets_ != nullptr);
+    ButtonSignOut->setEnabled(false);
+    ButtonOK->setEnabled(!signingIn_);
+    ButtonCancel->setEnabled(!signingIn_);
+    ComboSignIn->setEnabled(!signingIn_);
+    if (signingIn_) {
+        LabelSignInState->setText(QString::fromUtf8(kInBrowser));
+        return;
+    }
+    const std::string user = Trim(account_.user);
+    const std::string provider = EffectiveEndpoints(OAuthSettingsFrom(options, user)).providerName;
+    QString state = QString::fromUtf8("Nicht angemeldet.");
+    try {
+        if (ready && !user.empty() && secrets_->SignedIn(account_)) {
+            state = QString::fromUtf8("Angemeldet bei %1 als %2.").arg(Text(provider), FromLocal(user));
+            ButtonSignOut->setEnabled(true);
+        }
+    } catch (const std::exception& error) {
+        state = Text(error.what());
+    }
+    LabelSignInState->setText(state);
+    if (ready && secrets_->Store().UsesFile()) {
+        LabelSecretFile->setText(Text(secrets_->Store().FileNote()));
+        LabelSecretFile->setVisible(true);
+    }
+}
+
+void TFormOptions::SignInClicked() {
+    if (signingIn_) {
+        stopSignIn_ = true;
+        return;
+    }
+    const std::string user = Trim(account_.user);
+    if (user.empty()) {
+        services::Messages().Error(QString::fromUtf8(kNoUser));
+        return;
+    }
+    signingIn_ = true;
+    stopSignIn_ = false;
+    ShowSignInState();
+    try {
+        BrowserSignIn signIn(OAuthSettingsFrom(Options(), user), secrets_->Store(),
+                             [](const QUrl& url) { return services::Starter().OpenUrl(url); });
+        signIn.Run([this] { return stopSignIn_; });
+    } catch (const std::exception& error) {
+        signingIn_ = false;
+        ShowSignInState();
+        services::Messages().Error(Text(error.what()));
+        return;
+    }
+    signingIn_ = false;
+    ShowSignInState();
+}
+
+void TFormOptions::SignOutClicked() {
+    try {
+        secrets_->SignOut(account_);
+    } catch (const std::exception& error) {
+        services::Messages().Error(Text(error.what()));
+    }
+    ShowSignInState();
 }

@@ -2,14 +2,25 @@
 // The window "Versandoptionen": the sending options of the account, beside the account fields of the
 // main window. What it changes is in force for the next send at once and is written to the options file
 // with the settings ("Einstellungen speichern", "Beenden").
+//
+// Its sign-in part chooses how the account logs in (password or an OAuth2 provider), signs in in the
+// browser ("Anmelden") and forgets the sign-in ("Abmelden"); the tokens themselves are the business of
+// the account's secrets, which the main window hands in.
 
 #include "mailing/send_options.h"
+#include "mailing/settings_text.h"
 
 #include <QDialog>
 
+#include <memory>
 #include <optional>
 
+class AccountSecrets;
 class QCheckBox;
+class QComboBox;
+class QFormLayout;
+class QLabel;
+class QLineEdit;
 class QPushButton;
 class QSpinBox;
 
@@ -18,17 +29,50 @@ class TFormOptions : public QDialog {
 public:
     explicit TFormOptions(QWidget* parent = nullptr);
 
-    // Shows the options modally; the changed options when the user left with "OK", else nothing.
-    std::optional<SendOptions> Edit(const SendOptions& options);
+    // What the user confirmed with "OK": the options, and the server of a provider chosen meanwhile.
+    struct Choice {
+        SendOptions options;
+        std::optional<std::pair<QString, QString>> server;  // host and port to put in the account fields
+    };
+
+    // Shows the options modally for the account; the choice when the user left with "OK", else nothing.
+    std::optional<Choice> Edit(const SendOptions& options, const AccountSettings& account = {});
 
     void SetOptions(const SendOptions& options);
     SendOptions Options() const;
+    // The keyring behind "Anmelden", "Abmelden" and the sign-in state; without it they are disabled.
+    void SetSecrets(std::shared_ptr<AccountSecrets> secrets) { secrets_ = std::move(secrets); }
 
     QCheckBox* CheckPlainLogin = nullptr;
     QSpinBox* SpinRate = nullptr;
+    QComboBox* ComboSignIn = nullptr;
+    QLineEdit* EditClientId = nullptr;
+    QLineEdit* EditTenant = nullptr;
+    QLineEdit* EditAuthorizeUrl = nullptr;
+    QLineEdit* EditTokenUrl = nullptr;
+    QLineEdit* EditDeviceUrl = nullptr;
+    QLineEdit* EditScope = nullptr;
+    QPushButton* ButtonSignIn = nullptr;
+    QPushButton* ButtonSignOut = nullptr;
+    QLabel* LabelSignInState = nullptr;
+    QCheckBox* CheckPasswordInKeyring = nullptr;
+    QLabel* LabelSecretFile = nullptr;
     QPushButton* ButtonOK = nullptr;
     QPushButton* ButtonCancel = nullptr;
 
 private:
+    // Shows the rows of the chosen method; `byUser`: the user picked it in the list just now.
+    void MethodChosen(bool byUser = false);
+    void ShowSignInState();
+    void SignInClicked();
+    void SignOutClicked();
+    void FitHeight();
+
     SendOptions shown_;
+    AccountSettings account_;
+    std::shared_ptr<AccountSecrets> secrets_;
+    std::optional<std::pair<QString, QString>> server_;
+    QFormLayout* signInForm_ = nullptr;
+    bool signingIn_ = false;
+    bool stopSignIn_ = false;
 };

@@ -13,6 +13,7 @@
 
 AccountSettings WindowFrontEnd::Account() { return window_.AccountFields(); }
 SendOptions WindowFrontEnd::Options() { return window_.Options(); }
+std::shared_ptr<TIdAccessTokenSource> WindowFrontEnd::AccessTokens() { return window_.AccessTokens(); }
 
 std::string WindowFrontEnd::CopyList() { return ToLocal(window_.EditCC->text()); }
 

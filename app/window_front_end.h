@@ -12,6 +12,7 @@ public:
 
     AccountSettings Account() override;
     SendOptions Options() override;
+    std::shared_ptr<TIdAccessTokenSource> AccessTokens() override;
     std::string CopyList() override;
     void ProcessPendingInput() override;
     bool StopRequested() override;

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <deque>
+#include <functional>
 #include <optional>
 #include <vector>
 
@@ -92,7 +93,7 @@ public:
     }
     bool OpenUrl(const QUrl& url) override {
         opened.push_back(url);
-        return openSucceeds;
+        return onOpen ? onOpen(url) : openSucceeds;
     }
     struct Start {
         QString program;
@@ -102,6 +103,8 @@ public:
     std::vector<QUrl> opened;
     bool startSucceeds = true;
     bool openSucceeds = true;
+    // What opening an address does, when a test plays the browser.
+    std::function<bool(const QUrl&)> onOpen;
 };
 
 // All of them at once, as most window tests want them.
