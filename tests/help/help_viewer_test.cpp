@@ -7,6 +7,9 @@
 #include <QCoreApplication>
 #include <QWidget>
 #include <QFileInfo>
+#include <QRegularExpression>
+#include <QFile>
+#include <QDir>
 
 #include <filesystem>
 
@@ -187,11 +190,27 @@ TEST_F(DesktopEngineTest, TellsTheUserWhenThereIsNoHelp) {
     EXPECT_EQ(fakes.messages.shown[0].kind, "Warnung");
 }
 
-TEST(HelpGuide, ShipsBesideTheProgramInTheBuild) {
+TEST(HelpGuide, ShipsBesideTheProgramInTheBuildWithEveryLinkLeadingSomewhere) {
     // The build copies the guide next to the program; the pages the engine opens must be there.
     const QString folder = QStringLiteral(POSTIRA_TEST_BUILD_DIR "/app/help/");
     EXPECT_TRUE(QFileInfo(folder + "index.html").isFile());
     EXPECT_TRUE(QFileInfo(folder + "empfaengerliste.html").isFile());
+    // Every link between the pages names a page of the guide and, after "#", a heading of that page.
+    const QRegularExpression link(QStringLiteral("href=\"([^\"#]*)(#([^\"]*))?\""));
+    for (const QFileInfo& page : QDir(folder).entryInfoList({"*.html"})) {
+        QFile file(page.filePath());
+        ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+        const QString text = QString::fromUtf8(file.readAll());
+        for (auto match = link.globalMatch(text); match.hasNext();) {
+            const QRegularExpressionMatch found = match.next();
+            const QString target = found.captured(1).isEmpty() ? page.fileName() : found.captured(1);
+            SCOPED_TRACE(page.fileName().toStdString() + " -> " + found.captured(0).toStdString());
+            QFile linked(folder + target);
+            ASSERT_TRUE(linked.open(QIODevice::ReadOnly));
+            if (!found.captured(3).isEmpty())
+                EXPECT_TRUE(QString::fromUtf8(linked.readAll()).contains("id=\"" + found.captured(3) + "\""));
+        }
+    }
 }
 
 }  // namespace
