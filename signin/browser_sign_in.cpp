@@ -143,10 +143,15 @@ std::optional<TokenGrant> BrowserSignIn::Run(const std::function<bool()>& stop) 
     if (callback.code.isEmpty())
         throw ETokenError("Die Antwort von " + provider + " im Browser enthielt keinen Anmeldecode.", false);
     TokenGrant grant = client.ExchangeCode(callback.code.toStdString(), verifier, redirectUri.toStdString());
-    if (grant.refreshToken.empty())
-        throw ETokenError(provider + " hat kein Refresh-Token ausgegeben; ohne eines kann Postira sich nicht "
-                                     "dauerhaft anmelden. Bitte den Bereich (Scope) in den Versandoptionen prüfen.",
-                          false);
-    store_.Write(RefreshTokenKey(settings_.account), grant.refreshToken);
+    KeepRefreshToken(settings_, store_, grant);
     return grant;
+}
+
+void KeepRefreshToken(const OAuthSettings& settings, SecretStore& store, const TokenGrant& grant) {
+    if (grant.refreshToken.empty())
+        throw ETokenError(EffectiveEndpoints(settings).providerName +
+                              " hat kein Refresh-Token ausgegeben; ohne eines kann Postira sich nicht "
+                              "dauerhaft anmelden. Bitte den Bereich (Scope) in den Versandoptionen prüfen.",
+                          false);
+    store.Write(RefreshTokenKey(settings.account), grant.refreshToken);
 }

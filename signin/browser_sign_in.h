@@ -40,6 +40,11 @@ private:
     std::chrono::milliseconds browserWait_;
 };
 
+// Keeps the refresh token of a finished sign-in (in the browser or with a code on another device) under
+// RefreshTokenKey(settings.account); nothing else of the grant is stored. Throws ETokenError when the
+// provider issued none, since no later run could sign in without it, and the store's errors.
+void KeepRefreshToken(const OAuthSettings& settings, SecretStore& store, const TokenGrant& grant);
+
 // A PKCE verifier: 32 random bytes as unpadded base64url, 43 characters (RFC 7636 section 4.1).
 std::string MakeCodeVerifier();
 // Its S256 challenge: the unpadded base64url of its SHA-256.
