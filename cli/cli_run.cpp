@@ -4,7 +4,10 @@
 #include "mailing/mailing_run.h"
 #include "mailing/options_file.h"
 #include "mailing/settings_file.h"
+#include "signin/account_secrets.h"
+#include "signin/browser_sign_in.h"
 
+#include <atomic>
 #include <exception>
 #include <ostream>
 #include <stdexcept>
@@ -26,16 +29,59 @@ const char* OutcomeText(LineOutcome outcome) {
     return "";
 }
 
+// The run's access tokens for an OAuth2 account. A refusal that only a new sign-in can mend is noted, so
+// that the end of the log can name the remedy on the command line: the cause itself names the options
+// window. Called from the run's sending thread.
+class TerminalTokens : public TIdAccessTokenSource {
+public:
+    explicit TerminalTokens(std::shared_ptr<OAuthTokenSource> source) : source_(std::move(source)) {}
+
+    std::string AccessToken(bool renew) override {
+        try {
+            return source_->AccessToken(renew);
+        } catch (const ETokenError& error) {
+            if (error.SignInAgain()) signInAgain_.store(true, std::memory_order_release);
+            throw;
+        }
+    }
+    bool SignInAgain() const { return signInAgain_.load(std::memory_order_acquire); }
+
+private:
+    std::shared_ptr<OAuthTokenSource> source_;
+    std::atomic<bool> signInAgain_{false};
+};
+
+// The note that the secrets go to the file in the data folder because no keyring answered: shown once,
+// as soon as the store knows it, and only to a user whose secrets are kept there.
+class FileStoreNote {
+public:
+    FileStoreNote(const SecretStore& store, std::ostream& err, bool keepsSecrets)
+        : store_(store), err_(err), shown_(!keepsSecrets) {}
+    void ShowIfNeeded() {
+        if (shown_ || !store_.UsesFile()) return;
+        err_ << "Hinweis: " << store_.FileNote() << '\n';
+        shown_ = true;
+    }
+
+private:
+    const SecretStore& store_;
+    std::ostream& err_;
+    bool shown_;
+};
+
 // The terminal as front end: every line's result on standard output, every message box on standard
 // error as its caption and text, questions answered with "Nein" unless --yes.
 class TerminalFrontEnd : public RunFrontEnd {
 public:
     TerminalFrontEnd(const AccountSettings& account, const SendOptions& sendOptions, const CliOptions& options,
-                     std::ostream& out, std::ostream& err, const std::function<bool()>& stop)
-        : account_(account), sendOptions_(sendOptions), options_(options), out_(out), err_(err), stop_(stop) {}
+                     std::shared_ptr<TIdAccessTokenSource> tokens, std::ostream& out, std::ostream& err,
+                     const std::function<bool()>& stop)
+        : account_(account), sendOptions_(sendOptions), options_(options), tokens_(std::move(tokens)), out_(out),
+          err_(err), stop_(stop) {}
 
     AccountSettings Account() override { return account_; }
     SendOptions Options() override { return sendOptions_; }
+    std::shared_ptr<TIdAccessTokenSource> AccessTokens() override { return tokens_; }
     std::string CopyList() override { return options_.cc; }
     void ProcessPendingInput() override {}
     bool StopRequested() override { return stop_ && stop_(); }
@@ -86,6 +132,7 @@ private:
     AccountSettings account_;
     SendOptions sendOptions_;
     const CliOptions& options_;
+    std::shared_ptr<TIdAccessTokenSource> tokens_;
     std::ostream& out_;
     std::ostream& err_;
     const std::function<bool()>& stop_;
@@ -118,12 +165,93 @@ void ApplySignInFlags(const CliOptions& flags, SendOptions& options) {
     }
 }
 
+// The device sign-in (RFC 8628): the user opens the provider's page on any device and enters the code
+// shown here, while this program asks the provider at the interval it names whether that is done.
+std::optional<TokenGrant> SignInWithCode(const OAuthSettings& settings, std::ostream& out,
+                                         const std::function<bool()>& stop) {
+    TokenClient client(EffectiveEndpoints(settings), settings.clientId);
+    const DeviceAuthorization authorization = client.StartDeviceAuthorization();
+    out << "Bitte " << authorization.verificationUri << " öffnen und den Code " << authorization.userCode
+        << " eingeben.\n";
+    if (!authorization.verificationUriComplete.empty())
+        out << "Oder diese Adresse öffnen, die den Code schon enthält: " << authorization.verificationUriComplete
+            << '\n';
+    out << "Postira wartet, bis die Anmeldung bestätigt ist (Abbrechen mit Strg+C).\n" << std::flush;
+    return client.PollDeviceToken(authorization, stop);
+}
+
+// The sign-in in a browser on this machine: the provider sends the browser back to a listener on the
+// loopback address, so the address must be opened here, not on another device.
+std::optional<TokenGrant> SignInWithBrowser(const OAuthSettings& settings, SecretStore& store, std::ostream& out,
+                                            const std::function<bool()>& stop) {
+    const std::string provider = EffectiveEndpoints(settings).providerName;
+    BrowserSignIn signIn(settings, store, [&](const QUrl& url) {
+        out << "Bitte diese Adresse in einem Browser auf diesem Rechner öffnen und bei " << provider
+            << " anmelden:\n"
+            << url.toString(QUrl::FullyEncoded).toStdString() << '\n'
+            << "Postira wartet auf die Rückmeldung des Browsers (Abbrechen mit Strg+C).\n"
+            << std::flush;
+        return true;
+    });
+    return signIn.Run(stop);
+}
+
+// --sign-in and --sign-out: end without sending.
+int SignInOrOut(const CliOptions& options, const AccountSettings& account, const SendOptions& sendOptions,
+                AccountSecrets& secrets, FileStoreNote& fileNote, std::ostream& out, std::ostream& err,
+                const std::function<bool()>& stop) {
+    const std::string user = Trim(account.user);
+    if (options.signInNow && !sendOptions.UsesOAuth2()) {
+        err << "Für --sign-in eine Anmeldung mit OAuth2 wählen: --auth microsoft, google oder oauth2 "
+               "(oder in den Versandoptionen).\n"
+            << CliUsage();
+        return kExitUsage;
+    }
+    if (user.empty()) {
+        err << "Fehler: Für die Anmeldung fehlt der Benutzername (die Mailadresse) in den Kontodaten.\n";
+        return kExitUsage;
+    }
+    try {
+        if (options.signOut) {
+            const bool wasSignedIn = secrets.SignedIn(account);
+            secrets.SignOut(account);
+            fileNote.ShowIfNeeded();
+            out << (wasSignedIn ? "Die Anmeldung von " + user + " wurde entfernt."
+                                : "Für " + user + " war keine Anmeldung gespeichert.")
+                << '\n';
+            return kExitCompleted;
+        }
+        const OAuthSettings settings = OAuthSettingsFrom(sendOptions, user);
+        const OAuthEndpoints endpoints = EffectiveEndpoints(settings);
+        std::optional<TokenGrant> grant;
+        if (endpoints.deviceUrl.empty()) {
+            grant = SignInWithBrowser(settings, secrets.Store(), out, stop);  // keeps the refresh token itself
+        } else {
+            grant = SignInWithCode(settings, out, stop);
+            if (grant) KeepRefreshToken(settings, secrets.Store(), *grant);
+        }
+        fileNote.ShowIfNeeded();
+        if (!grant) {
+            err << "Anmeldung abgebrochen.\n";
+            return kExitProblem;
+        }
+        out << "Angemeldet bei " << endpoints.providerName << " als " << user
+            << ". Die Anmeldung bleibt gespeichert, bis sie mit --sign-out entfernt wird.\n";
+        return kExitCompleted;
+    } catch (const std::exception& error) {
+        fileNote.ShowIfNeeded();
+        err << "Fehler: " << error.what() << '\n';
+        return kExitProblem;
+    }
+}
+
 }  // namespace
 
 std::string CliUsage() {
     return "Aufruf: postira-run [--data-dir ORDNER] [--list DATEI] [--cc TEXT] [--yes] [--dry-run ORDNER]\n"
            "                   [--resume | --no-resume] [--allow-plain-login] [--rate N] [--retry-wait S]\n"
            "                   [--auth VERFAHREN] [--client-id ID] [--tenant T] [--scope TEXT] [...]\n"
+           "       postira-run [--data-dir ORDNER] [--auth VERFAHREN ...] --sign-in | --sign-out\n"
            "Verschickt die Serienmail an jede Zeile der Empfängerliste, mit den Kontodaten aus den Einstellungen.\n"
            "  --data-dir ORDNER  Datenordner (Standard: der Datenordner des Programms)\n"
            "  --list DATEI       Empfängerliste (Standard: sendlist.csv im Datenordner)\n"
@@ -138,6 +266,8 @@ std::string CliUsage() {
            "  --auth VERFAHREN   Anmeldung: password, microsoft, google oder oauth2 (sonst aus den Versandoptionen)\n"
            "  --client-id ID, --tenant T, --authorize-url URL, --token-url URL, --device-url URL, --scope TEXT\n"
            "                     Angaben der OAuth2-Anmeldung für diesen Durchlauf\n"
+           "  --sign-in          beim OAuth2-Anbieter anmelden und die Anmeldung speichern, nichts senden\n"
+           "  --sign-out         die gespeicherte Anmeldung entfernen, nichts senden\n"
            "  --help, --version\n"
            "Rückgabe: 0 Mailing komplett, 1 Fehler oder abgebrochen, 2 falscher Aufruf oder Kontodaten fehlen.\n";
 }
@@ -173,12 +303,16 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         else if (arg == "--token-url") options.tokenUrl = value();
         else if (arg == "--device-url") options.deviceUrl = value();
         else if (arg == "--scope") options.scope = value();
+        else if (arg == "--sign-in") options.signInNow = true;
+        else if (arg == "--sign-out") options.signOut = true;
         else if (arg == "--retry-wait") options.retryWaitSeconds = ParseNumber(arg, value(), kMaxRetryWaitSeconds, 1);
         else if (arg == "--help" || arg == "-h") options.help = true;
         else if (arg == "--version") options.version = true;
         else throw std::invalid_argument("Unbekannte Angabe: " + arg);
     }
     if (options.resume && options.noResume) throw std::invalid_argument("--resume und --no-resume schließen sich aus.");
+    if (options.signInNow && options.signOut)
+        throw std::invalid_argument("--sign-in und --sign-out schließen sich aus.");
     return options;
 }
 
@@ -204,7 +338,6 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     if (folder.back() != '/') folder += '/';
     AccountSettings account;
     SendOptions sendOptions;
-    std::unique_ptr<MailTransport> transport;
     try {
         account = SettingsFile(folder).LoadSettings();
         OptionsFile optionsFile(folder);
@@ -213,25 +346,58 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         sendOptions.allowPlainLogin = sendOptions.allowPlainLogin || options.allowPlainLogin;
         if (options.rate) sendOptions.mailsPerMinute = *options.rate;
         ApplySignInFlags(options, sendOptions);
-        transport = options.dryRunDir.empty() ? transports.smtp() : transports.dryRun(options.dryRunDir);
     } catch (const std::exception& error) {
         err << "Fehler: " << error.what() << '\n';
         return kExitProblem;
     }
 
-    TerminalFrontEnd frontEnd(account, sendOptions, options, out, err, stop);
+    AccountSecrets secrets(transports.secretStore ? transports.secretStore(folder)
+                                                  : std::make_shared<SecretStore>(folder));
+    const bool signInCommand = options.signInNow || options.signOut;
+    FileStoreNote fileNote(secrets.Store(), err,
+                           signInCommand || sendOptions.UsesOAuth2() || sendOptions.passwordInKeyring);
+    if (signInCommand)
+        return SignInOrOut(options, account, sendOptions, secrets, fileNote, out, err, stop);
+
+    std::unique_ptr<MailTransport> transport;
+    std::shared_ptr<TerminalTokens> tokens;
+    try {
+        account = secrets.WithStoredPassword(account, sendOptions);
+        if (auto source = secrets.TokenSource(sendOptions, account)) tokens = std::make_shared<TerminalTokens>(source);
+        // Without a sign-in every line would fail alike; a dry run logs in nowhere.
+        const std::string user = Trim(account.user);
+        if (tokens && options.dryRunDir.empty() && !user.empty() && !secrets.SignedIn(account)) {
+            fileNote.ShowIfNeeded();
+            err << "Fehler: Für " << user << " besteht keine Anmeldung bei "
+                << EffectiveEndpoints(OAuthSettingsFrom(sendOptions, user)).providerName
+                << ". Bitte zuerst mit postira-run --sign-in anmelden.\n";
+            return kExitUsage;
+        }
+        fileNote.ShowIfNeeded();
+        transport = options.dryRunDir.empty() ? transports.smtp() : transports.dryRun(options.dryRunDir);
+    } catch (const std::exception& error) {
+        fileNote.ShowIfNeeded();
+        err << "Fehler: " << error.what() << '\n';
+        return kExitProblem;
+    }
+
+    TerminalFrontEnd frontEnd(account, sendOptions, options, tokens, out, err, stop);
     frontEnd.SetTransport(transport.get());
     MailingRun run(frontEnd, *transport, folder);
     if (!options.listFile.empty()) run.SetListPath(options.listFile);
     // A dry run changes no file.
     run.SetWriteBack(options.dryRunDir.empty());
     if (options.retryWaitSeconds) run.SetRetryRule(RetryRule::WithFirstWait(std::chrono::seconds(*options.retryWaitSeconds)));
+    bool started = false;
     try {
-        if (!run.StartMailing()) return kExitUsage;
+        started = run.StartMailing();
     } catch (const std::exception& error) {
         err << "Fehler: " << error.what() << '\n';
         return kExitProblem;
     }
+    fileNote.ShowIfNeeded();
+    if (tokens && tokens->SignInAgain()) err << "Hinweis: Neu anmelden mit postira-run --sign-in.\n";
+    if (!started) return kExitUsage;
     if (run.Refused()) return kExitUsage;
     // A run that found no list ends before it has a final status; its last line says so instead of
     // "Mailing gestartet. Bitte warten...".

@@ -1,7 +1,8 @@
 #pragma once
 // postira-run: the mailing run without a window, on the same run code as the main window.
 //   postira-run [--data-dir DIR] [--list FILE] [--cc TEXT] [--yes] [--dry-run DIR] [--resume | --no-resume]
-//               [--allow-plain-login] [--rate N] [--retry-wait S]
+//               [--allow-plain-login] [--rate N] [--retry-wait S] [--auth METHOD ...]
+//   postira-run [--data-dir DIR] [--auth METHOD ...] --sign-in | --sign-out
 
 #include "mailing/send_one.h"
 
@@ -28,6 +29,10 @@ struct CliOptions {
     // The sign-in for this run, each overriding the options file when given.
     std::optional<SignInMethod> signIn;
     std::optional<std::string> clientId, tenant, authorizeUrl, tokenUrl, deviceUrl, scope;
+    // Instead of a run: sign the account in with its OAuth2 provider and keep the refresh token, or
+    // forget the stored one.
+    bool signInNow = false;
+    bool signOut = false;
     bool help = false;
     bool version = false;
 };
@@ -40,13 +45,19 @@ inline constexpr int kExitUsage = 2;      // wrong arguments or missing account 
 // Parses the arguments (without the program name); throws std::invalid_argument with a German text.
 CliOptions ParseCliOptions(const std::vector<std::string>& args);
 
+class SecretStore;
+
 // Makes the transport: the SMTP client, or for a dry run the writer of .eml files into a folder.
 struct CliTransports {
     std::function<std::unique_ptr<MailTransport>()> smtp;
     std::function<std::unique_ptr<MailTransport>(const std::string& folder)> dryRun;
+    // Where the account's secrets are kept, for the data folder; not set: the desktop's keyring, or the
+    // file in the data folder where no keyring answers. Tests keep theirs away from the user's keyring.
+    std::function<std::shared_ptr<SecretStore>(const std::string& folder)> secretStore;
 };
 
-// Runs postira-run; `stop` is polled between lines (set by SIGINT and SIGTERM in the program).
+// Runs postira-run; `stop` is polled between lines and while a sign-in waits (set by SIGINT and SIGTERM
+// in the program). Needs a QCoreApplication: the sign-in and the token refreshes run Qt event loops.
 int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream& err, const CliTransports& transports,
            const std::function<bool()>& stop);
 

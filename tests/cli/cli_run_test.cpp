@@ -4,6 +4,8 @@
 #include "mailing/run_journal.h"
 #include "mailing/settings_file.h"
 #include "mailing/smtp_transport.h"
+#include "signin/oauth_provider.h"
+#include "signin/secret_store.h"
 #include "tests/support/scripted_smtp_server.h"
 #include "tests/support/qt/fake_transport.h"
 #include "tests/support/temp_dir.h"
@@ -28,6 +30,7 @@ protected:
             dryRunFolder = folder;
             return std::make_unique<SharedFakeTransport>(transport);
         };
+        transports.secretStore = [this](const std::string&) { return store; };
     }
     std::string Folder() const { return temp.Path() + "/"; }
     int Run(std::vector<std::string> args) {
@@ -38,6 +41,8 @@ protected:
     }
 
     TempDir temp;
+    // The secrets in the data folder's file: a test never reads or writes the user's keyring.
+    std::shared_ptr<SecretStore> store = std::make_shared<SecretStore>(temp.Path(), SecretStore::Keyring::FileOnly);
     FakeTransport transport;
     CliTransports transports;
     std::ostringstream out, err;
@@ -88,10 +93,60 @@ TEST_F(CliTest, UsageAndAccountErrorsGiveExitCodeTwo) {
     EXPECT_EQ(Run({}), 2);
     EXPECT_NE(err.str().find("Fehler: Bitte zunächst alle Accountdaten ausfüllen!"), std::string::npos);
     EXPECT_TRUE(transport.sent.empty());
-    // A sign-in with OAuth2 needs no password; the flags reach the mail.
+    // A sign-in with OAuth2 needs no password, but a stored sign-in; the flags reach the mail, with the
+    // run's access tokens.
+    EXPECT_EQ(Run({"--auth", "google", "--client-id", "app-1"}), 2);
+    EXPECT_NE(err.str().find("Fehler: Für ich@example.de besteht keine Anmeldung bei Google. Bitte zuerst mit "
+                             "postira-run --sign-in anmelden."),
+              std::string::npos)
+        << err.str();
+    EXPECT_TRUE(transport.sent.empty());
+    store->Write(RefreshTokenKey("ich@example.de"), "erneuern-1");
     EXPECT_EQ(Run({"--auth", "google", "--client-id", "app-1"}), 0);
     ASSERT_EQ(transport.sent.size(), 1u);
     EXPECT_EQ(transport.sent[0].signIn, SignInMethod::Google);
+    EXPECT_NE(transport.sent[0].accessTokens, nullptr);
+}
+
+// The sign-in commands end without sending; the note that the secrets are in a file comes once, and only
+// where secrets are kept.
+TEST_F(CliTest, SignInAndSignOutCommands) {
+    temp.Write("sendlist.csv", "A;a;a@x.de;S;;x;;\r\n");
+    const std::string note = "Hinweis: " + store->FileNote() + "\n";
+    const struct {
+        std::vector<std::string> args;
+        int exit;
+        std::string err;
+    } usage[] = {
+        {{"--sign-in"}, 2, "Für --sign-in eine Anmeldung mit OAuth2 wählen"},
+        {{"--sign-in", "--sign-out", "--auth", "microsoft"}, 2, "--sign-in und --sign-out schließen sich aus."},
+        // Nothing to sign in to: the client ID is missing.
+        {{"--sign-in", "--auth", "microsoft"}, 1,
+         note + "Fehler: Für die Anmeldung bei Microsoft fehlt die Client-ID"},
+    };
+    for (const auto& c : usage) {
+        EXPECT_EQ(Run(c.args), c.exit) << c.args[0];
+        EXPECT_EQ(err.str().rfind(c.err, 0), 0u) << err.str();
+    }
+
+    store->Write(RefreshTokenKey("ich@example.de"), "erneuern-1");
+    EXPECT_EQ(Run({"--sign-out"}), 0);
+    EXPECT_EQ(out.str(), "Die Anmeldung von ich@example.de wurde entfernt.\n");
+    EXPECT_EQ(err.str(), note);
+    EXPECT_EQ(store->Read(RefreshTokenKey("ich@example.de")), std::nullopt);
+    EXPECT_EQ(Run({"--sign-out"}), 0);
+    EXPECT_EQ(out.str(), "Für ich@example.de war keine Anmeldung gespeichert.\n");
+    EXPECT_TRUE(transport.sent.empty());
+
+    // A password run keeps no secret: no note.
+    EXPECT_EQ(Run({}), 0);
+    EXPECT_EQ(err.str().find("Hinweis"), std::string::npos) << err.str();
+
+    SettingsFile settings(Folder());
+    settings.LoadSettings();
+    settings.SaveSettings({"smtp.example.de", " ", "geheim", "25"});
+    EXPECT_EQ(Run({"--sign-in", "--auth", "oauth2"}), 2);
+    EXPECT_EQ(err.str(), "Fehler: Für die Anmeldung fehlt der Benutzername (die Mailadresse) in den Kontodaten.\n");
 }
 
 TEST_F(CliTest, QuestionsAreAnsweredNoUnlessYes) {
