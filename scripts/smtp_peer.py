@@ -2,6 +2,7 @@
 """The SMTP peer of the integration tests and benchmarks: an aiosmtpd server on a free loopback port.
 
     smtp_peer.py FOLDER [--user USER --password PASSWORD] [--xoauth2-tokens FILE] [--lifetime SECONDS]
+                 [--mails-per-connection N] [--accept-delay SECONDS] [--record]
                  [--starttls CERT KEY [--inject-after-starttls] | --implicit-tls CERT KEY]
 
 Offers AUTH LOGIN over plain TCP; with --user every mail needs that login. Stores every message it
@@ -15,10 +16,16 @@ FILE (read anew on every login, so a token provider can add and withdraw tokens)
 providers' answer, a 334 challenge with a base64 JSON status, and after the client's empty line a 535.
 Every login attempt with a token is appended to FOLDER/xoauth2.log ("ok TOKEN" or "refused TOKEN").
 
+With --mails-per-connection N the peer takes N mails on a connection and answers the next MAIL with
+"421 4.7.0" and closes it, as servers that limit their sessions do; the client must connect and log in
+anew. With --accept-delay it takes that long to accept each mail, as a real server does, so that a run of
+many mails lasts a known time at least, however fast the machine.
+
 With --starttls the peer offers STARTTLS with the certificate and key given (PEM files) and refuses
 everything but EHLO, NOOP, STARTTLS and QUIT before it, AUTH included; with --implicit-tls it speaks TLS
 from the first byte. With either, every byte it receives in plain text is appended to FOLDER/plaintext.log,
-so that a test can tell what travelled unencrypted. --inject-after-starttls makes it a forger on the path: right
+so that a test can tell what travelled unencrypted; --record keeps that file on a plain peer too, where it
+holds everything the clients sent. --inject-after-starttls makes it a forger on the path: right
 after its "220 Ready to start TLS", in the same packet, it sends a made-up EHLO reply in plain text and
 then stays plain; a sound client ends the session without a handshake.
 """
@@ -41,12 +48,16 @@ LOOPBACK = "127.0.0.1"
 
 
 class StoringHandler:
-    def __init__(self, folder):
+    def __init__(self, folder, accept_delay=0.0):
         self.folder = folder
+        self.accept_delay = accept_delay
         self.count = 0
 
     async def handle_DATA(self, server, session, envelope):
+        if self.accept_delay:
+            await asyncio.sleep(self.accept_delay)
         self.count += 1
+        server.mails_here += 1
         base = os.path.join(self.folder, "%04d" % self.count)
         with open(base + ".eml.part", "wb") as out:
             out.write(envelope.original_content)
@@ -75,8 +86,10 @@ class Authenticator:
 class PeerSMTP(SMTP):
     """aiosmtpd's server, keeping a record of the plain text it receives."""
 
-    def __init__(self, *args, plaintext_log, implicit_tls=False, inject=False, **kwargs):
+    def __init__(self, *args, plaintext_log, implicit_tls=False, inject=False, mails_per_connection=0, **kwargs):
         super().__init__(*args, **kwargs)
+        self.mails_per_connection = mails_per_connection
+        self.mails_here = 0
         # An AUTH line with a provider's token is long; RFC 4954 allows 12 288 octets.
         self.command_size_limits = collections.defaultdict(lambda: 12288)
         self.plaintext_log = plaintext_log
@@ -122,6 +135,13 @@ class PeerSMTP(SMTP):
         await self.challenge_auth(json.dumps({"status": "401", "schemes": "bearer", "scope": "https://mail.test/"}))
         return AuthResult(success=False, handled=False, message="535 5.7.8 Username and Password not accepted")
 
+    async def smtp_MAIL(self, arg):
+        if not self.mails_per_connection or self.mails_here < self.mails_per_connection:
+            return await super().smtp_MAIL(arg)
+        await self.push("421 4.7.0 peer.test Too many mails on this connection, closing")
+        self._handler_coroutine.cancel()
+        self.transport.close()
+
     async def smtp_STARTTLS(self, arg):
         if not self.inject or arg:
             return await super().smtp_STARTTLS(arg)
@@ -143,13 +163,13 @@ async def serve(args):
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
     sock.bind((LOOPBACK, 0))
     port = sock.getsockname()[1]
-    handler = StoringHandler(args.folder)
+    handler = StoringHandler(args.folder, args.accept_delay)
     authenticator = Authenticator(args.user or "", args.password or "")
 
     starttls = server_context(args.starttls) if args.starttls else None
     implicit = server_context(args.implicit_tls) if args.implicit_tls else None
-    # Only a TLS peer keeps the record; a plain one would copy every mail into it.
-    plaintext_log = os.path.join(args.folder, "plaintext.log") if starttls or implicit else None
+    # A plain peer keeps the record only when asked (--record): it holds every mail then.
+    plaintext_log = os.path.join(args.folder, "plaintext.log") if starttls or implicit or args.record else None
 
     def factory():
         peer = PeerSMTP(handler, hostname="peer.test", authenticator=authenticator,
@@ -157,6 +177,7 @@ async def serve(args):
                         data_size_limit=None, enable_SMTPUTF8=False, tls_context=starttls,
                         require_starttls=starttls is not None, plaintext_log=plaintext_log,
                         implicit_tls=implicit is not None, inject=args.inject_after_starttls,
+                        mails_per_connection=args.mails_per_connection,
                         auth_exclude_mechanism=[] if args.xoauth2_tokens else ["XOAUTH2"])
         if args.xoauth2_tokens:
             peer.xoauth2_tokens = args.xoauth2_tokens
@@ -186,6 +207,9 @@ def main():
     parser.add_argument("--password")
     parser.add_argument("--xoauth2-tokens")
     parser.add_argument("--lifetime", type=float, default=900)
+    parser.add_argument("--mails-per-connection", type=int, default=0)
+    parser.add_argument("--accept-delay", type=float, default=0.0)
+    parser.add_argument("--record", action="store_true")
     tls = parser.add_mutually_exclusive_group()
     tls.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
     tls.add_argument("--implicit-tls", nargs=2, metavar=("CERT", "KEY"))

@@ -1,5 +1,6 @@
-"""The SMTP peer (scripts/smtp_peer.py) as a child process of an integration test: started on a free
-loopback port, stopped (and if need be killed) whatever happens."""
+"""The test servers as child processes of an integration test: the SMTP peer (scripts/smtp_peer.py) and the
+stand-in OAuth2 provider (tests/support/oauth_provider.py), each started on a free loopback port that it
+prints as "PORT <n>", and stopped (and if need be killed) whatever happens."""
 
 import os
 import subprocess
@@ -7,12 +8,12 @@ import threading
 
 SOURCE = os.environ.get("POSTIRA_SOURCE_DIR", os.path.join(os.path.dirname(__file__), "..", ".."))
 PEER = os.path.join(SOURCE, "scripts", "smtp_peer.py")
+PROVIDER = os.path.join(SOURCE, "tests", "support", "oauth_provider.py")
 
 
-class PeerProcess:
-    def __init__(self, folder, *options):
-        self.folder = folder
-        self.process = subprocess.Popen(["/usr/bin/python3", PEER, folder, *options],
+class ServerProcess:
+    def __init__(self, script, *arguments):
+        self.process = subprocess.Popen(["/usr/bin/python3", script, *arguments],
                                         stdout=subprocess.PIPE, stderr=subprocess.DEVNULL, text=True)
         self.port = None
         line = []
@@ -21,7 +22,7 @@ class PeerProcess:
         reader.join(60)
         if not line or not line[0].startswith("PORT "):
             self.stop()
-            raise RuntimeError("the SMTP peer did not start")
+            raise RuntimeError("%s did not start" % os.path.basename(script))
         self.port = int(line[0].split()[1])
 
     def stop(self):
@@ -38,3 +39,9 @@ class PeerProcess:
 
     def __exit__(self, *exc):
         self.stop()
+
+
+class PeerProcess(ServerProcess):
+    def __init__(self, folder, *options):
+        self.folder = folder
+        super().__init__(PEER, folder, *options)

@@ -7,7 +7,13 @@ It prints "PORT <n>" on its first line of stdout and then serves:
                     refresh token; refused with --refuse-refresh) and the device code grant
   POST /devicecode  starts a device authorization: polls answer authorization_pending --pending times,
                     then slow_down once, then the tokens
-  GET  /log         every token and device request so far, as JSON, for the tests to check
+  GET  /log         every token and device request so far, as JSON, for the tests to check, with the
+                    access and refresh tokens each one was given
+With --issued-tokens FILE every access token it hands out becomes a line of FILE, and is taken out again
+once it is older than --withdraw-after seconds (by default its lifetime): FILE is then the mail server's
+list of good tokens (scripts/smtp_peer.py --xoauth2-tokens), so a token expires there as it would at a
+real provider. A --withdraw-after shorter than the lifetime makes the server refuse tokens that the client
+still takes for good, as after a revocation.
 Only the Python standard library; it binds 127.0.0.1 and nothing else.
 """
 
@@ -16,6 +22,7 @@ import base64
 import hashlib
 import http.server
 import json
+import os
 import secrets
 import sys
 import threading
@@ -35,8 +42,10 @@ class Provider:
         self.devices = {}  # device_code -> polls so far
         self.log = []
         self.issued = 0
+        self.good_tokens = []  # (access token, time issued), oldest first, while --issued-tokens is set
 
     def tokens(self, with_refresh=True):
+        """New tokens for the request logged last; called with the lock held."""
         self.issued += 1
         reply = {"access_token": "zugang-%d" % self.issued, "token_type": "Bearer",
                  "expires_in": self.options.access_lifetime}
@@ -44,7 +53,30 @@ class Provider:
             refresh = "erneuern-%d-%s" % (self.issued, secrets.token_urlsafe(8))
             self.refresh_tokens.add(refresh)
             reply["refresh_token"] = refresh
+        self.log[-1]["access_token"] = reply["access_token"]
+        self.log[-1]["refresh_token"] = reply.get("refresh_token", "")
+        if self.options.issued_tokens:
+            self.good_tokens.append((reply["access_token"], time.monotonic()))
+            self.write_good_tokens()
         return reply
+
+    def withdraw_expired(self):
+        """Takes the tokens older than --withdraw-after out of the file; called with the lock held."""
+        limit = time.monotonic() - self.withdraw_after()
+        if self.good_tokens and self.good_tokens[0][1] <= limit:
+            self.good_tokens = [(token, issued) for token, issued in self.good_tokens if issued > limit]
+            self.write_good_tokens()
+
+    def withdraw_after(self):
+        after = self.options.withdraw_after
+        return self.options.access_lifetime if after is None else after
+
+    def write_good_tokens(self):
+        # Replaced in one step: the mail server reads the file on every login.
+        path = self.options.issued_tokens
+        with open(path + ".part", "w", encoding="utf-8") as out:
+            out.write("".join(token + "\n" for token, _issued in self.good_tokens))
+        os.replace(path + ".part", path)
 
 
 def s256(verifier):
@@ -174,10 +206,30 @@ def main():
     parser.add_argument("--pending", type=int, default=2, help="authorization_pending answers before slow_down")
     parser.add_argument("--interval", type=int, default=1, help="device polling interval in seconds")
     parser.add_argument("--device-lifetime", type=int, default=600, help="seconds a device code lives")
+    parser.add_argument("--issued-tokens", help="file of the access tokens still good, one a line")
+    parser.add_argument("--withdraw-after", type=float,
+                        help="seconds after which an access token leaves that file (default: its lifetime)")
+    parser.add_argument("--lifetime", type=float, help="ends by itself after this many seconds")
     options = parser.parse_args()
 
-    Handler.provider = Provider(options)
+    provider = Provider(options)
+    Handler.provider = provider
+    if options.issued_tokens:
+        provider.write_good_tokens()
+
+        def withdraw():
+            while True:
+                time.sleep(0.05)
+                with provider.lock:
+                    provider.withdraw_expired()
+
+        threading.Thread(target=withdraw, daemon=True).start()
     server = http.server.ThreadingHTTPServer(("127.0.0.1", 0), Handler)
+    if options.lifetime:
+        # So that a test that dies cannot leave it behind.
+        timer = threading.Timer(options.lifetime, server.shutdown)
+        timer.daemon = True
+        timer.start()
     print("PORT %d" % server.server_port, flush=True)
     try:
         server.serve_forever()
