@@ -93,6 +93,14 @@ TEST_F(CliTest, UsageAndAccountErrorsGiveExitCodeTwo) {
     EXPECT_EQ(Run({}), 2);
     EXPECT_NE(err.str().find("Fehler: Bitte zunächst alle Accountdaten ausfüllen!"), std::string::npos);
     EXPECT_TRUE(transport.sent.empty());
+    // The empty password line is filled from the keyring where the options keep the password there.
+    temp.Write("postira-optionen.ini", "password-in-keyring=ja\r\n");
+    store->Write(PasswordKey("ich@example.de"), "aus-dem-Schlüsselbund");
+    EXPECT_EQ(Run({}), 0) << err.str();
+    ASSERT_EQ(transport.sent.size(), 1u);
+    EXPECT_EQ(transport.sent[0].password, "aus-dem-Schlüsselbund");
+    store->Remove(PasswordKey("ich@example.de"));
+    transport.sent.clear();
     // A sign-in with OAuth2 needs no password, but a stored sign-in; the flags reach the mail, with the
     // run's access tokens.
     EXPECT_EQ(Run({"--auth", "google", "--client-id", "app-1"}), 2);
