@@ -88,6 +88,8 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
     ComboSignIn->setObjectName(QStringLiteral("ComboSignIn"));
     for (const char* text : kMethodTexts) ComboSignIn->addItem(QString::fromUtf8(text));
     EditClientId = Field("EditClientId", group);
+    EditClientSecret = Field("EditClientSecret", group);
+    EditClientSecret->setEchoMode(QLineEdit::Password);
     EditTenant = Field("EditTenant", group);
     EditTenant->setPlaceholderText(QString::fromLatin1(kDefaultMicrosoftTenant));
     EditAuthorizeUrl = Field("EditAuthorizeUrl", group);
@@ -109,6 +111,7 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
     signInForm_ = new QFormLayout;
     signInForm_->addRow(QStringLiteral("Verfahren:"), ComboSignIn);
     signInForm_->addRow(QStringLiteral("Client-ID:"), EditClientId);
+    signInForm_->addRow(QStringLiteral("Client-Geheimnis:"), EditClientSecret);
     signInForm_->addRow(QStringLiteral("Mandant (Tenant):"), EditTenant);
     signInForm_->addRow(QStringLiteral("Autorisierungs-URL:"), EditAuthorizeUrl);
     signInForm_->addRow(QStringLiteral("Token-URL:"), EditTokenUrl);
@@ -213,8 +216,23 @@ SendOptions TFormOptions::Options() const {
 std::optional<TFormOptions::Choice> TFormOptions::Edit(const SendOptions& options, const AccountSettings& account) {
     account_ = account;
     server_.reset();
+    clientSecretShown_.clear();
+    try {
+        if (secrets_) clientSecretShown_ = secrets_->ClientSecret(account);
+    } catch (const std::exception& error) {
+        services::Messages().Error(Text(error.what()));
+    }
+    EditClientSecret->setText(Text(clientSecretShown_));
     SetOptions(options);
     if (exec() != QDialog::Accepted) return std::nullopt;
+    const std::string secret = EditClientSecret->text().trimmed().toStdString();
+    if (secrets_ && secret != clientSecretShown_) {
+        try {
+            secrets_->SetClientSecret(account_, secret);
+        } catch (const std::exception& error) {
+            services::Messages().Error(Text(error.what()));
+        }
+    }
     return Choice{Options(), server_};
 }
 
@@ -224,6 +242,8 @@ void TFormOptions::MethodChosen(bool byUser) {
     const bool oauth = options.UsesOAuth2();
     const bool other = method == SignInMethod::OtherOAuth2;
     signInForm_->setRowVisible(EditClientId, oauth);
+    // Google wants a secret from desktop clients too; Microsoft's public clients have none.
+    signInForm_->setRowVisible(EditClientSecret, method == SignInMethod::Google || other);
     signInForm_->setRowVisible(EditTenant, method == SignInMethod::Microsoft);
     for (QLineEdit* field : {EditAuthorizeUrl, EditTokenUrl, EditDeviceUrl, EditScope})
         signInForm_->setRowVisible(field, other);
@@ -289,7 +309,9 @@ void TFormOptions::SignInClicked() {
     stopSignIn_ = false;
     ShowSignInState();
     try {
-        BrowserSignIn signIn(OAuthSettingsFrom(Options(), user), secrets_->Store(),
+        OAuthSettings settings = OAuthSettingsFrom(Options(), user);
+        settings.clientSecret = EditClientSecret->text().trimmed().toStdString();
+        BrowserSignIn signIn(settings, secrets_->Store(),
                              [](const QUrl& url) { return services::Starter().OpenUrl(url); });
         signIn.Run([this] { return stopSignIn_; });
     } catch (const std::exception& error) {

@@ -47,6 +47,7 @@ public:
     QSpinBox* SpinRate = nullptr;
     QComboBox* ComboSignIn = nullptr;
     QLineEdit* EditClientId = nullptr;
+    QLineEdit* EditClientSecret = nullptr;
     QLineEdit* EditTenant = nullptr;
     QLineEdit* EditAuthorizeUrl = nullptr;
     QLineEdit* EditTokenUrl = nullptr;
@@ -69,6 +70,7 @@ private:
     void FitHeight();
 
     SendOptions shown_;
+    std::string clientSecretShown_;  // as read from the keyring when the window opened
     AccountSettings account_;
     std::shared_ptr<AccountSecrets> secrets_;
     std::optional<std::pair<QString, QString>> server_;

@@ -169,7 +169,7 @@ void ApplySignInFlags(const CliOptions& flags, SendOptions& options) {
 // shown here, while this program asks the provider at the interval it names whether that is done.
 std::optional<TokenGrant> SignInWithCode(const OAuthSettings& settings, std::ostream& out,
                                          const std::function<bool()>& stop) {
-    TokenClient client(EffectiveEndpoints(settings), settings.clientId);
+    TokenClient client(settings);
     const DeviceAuthorization authorization = client.StartDeviceAuthorization();
     out << "Bitte " << authorization.verificationUri << " öffnen und den Code " << authorization.userCode
         << " eingeben.\n";
@@ -221,7 +221,7 @@ int SignInOrOut(const CliOptions& options, const AccountSettings& account, const
                 << '\n';
             return kExitCompleted;
         }
-        const OAuthSettings settings = OAuthSettingsFrom(sendOptions, user);
+        const OAuthSettings settings = secrets.Settings(sendOptions, account);
         const OAuthEndpoints endpoints = EffectiveEndpoints(settings);
         std::optional<TokenGrant> grant;
         if (endpoints.deviceUrl.empty()) {
@@ -266,6 +266,7 @@ std::string CliUsage() {
            "  --auth VERFAHREN   Anmeldung: password, microsoft, google oder oauth2 (sonst aus den Versandoptionen)\n"
            "  --client-id ID, --tenant T, --authorize-url URL, --token-url URL, --device-url URL, --scope TEXT\n"
            "                     Angaben der OAuth2-Anmeldung für diesen Durchlauf\n"
+           "  --client-secret TEXT  das Client-Geheimnis (Google), wird im Schlüsselbund gespeichert\n"
            "  --sign-in          beim OAuth2-Anbieter anmelden und die Anmeldung speichern, nichts senden\n"
            "  --sign-out         die gespeicherte Anmeldung entfernen, nichts senden\n"
            "  --help, --version\n"
@@ -298,6 +299,7 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
             }
         }
         else if (arg == "--client-id") options.clientId = value();
+        else if (arg == "--client-secret") options.clientSecret = value();
         else if (arg == "--tenant") options.tenant = value();
         else if (arg == "--authorize-url") options.authorizeUrl = value();
         else if (arg == "--token-url") options.tokenUrl = value();
@@ -354,6 +356,14 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     AccountSecrets secrets(transports.secretStore ? transports.secretStore(folder)
                                                   : std::make_shared<SecretStore>(folder));
     const bool signInCommand = options.signInNow || options.signOut;
+    if (options.clientSecret) {
+        try {
+            secrets.SetClientSecret(account, *options.clientSecret);
+        } catch (const std::exception& error) {
+            err << "Fehler: " << error.what() << '\n';
+            return kExitProblem;
+        }
+    }
     FileStoreNote fileNote(secrets.Store(), err,
                            signInCommand || sendOptions.UsesOAuth2() || sendOptions.passwordInKeyring);
     if (signInCommand)

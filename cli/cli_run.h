@@ -29,6 +29,8 @@ struct CliOptions {
     // The sign-in for this run, each overriding the options file when given.
     std::optional<SignInMethod> signIn;
     std::optional<std::string> clientId, tenant, authorizeUrl, tokenUrl, deviceUrl, scope;
+    // Kept in the keyring for the account when given, as the window keeps what is typed into it.
+    std::optional<std::string> clientSecret;
     // Instead of a run: sign the account in with its OAuth2 provider and keep the refresh token, or
     // forget the stored one.
     bool signInNow = false;

@@ -33,10 +33,32 @@ AccountSettings AccountSecrets::ForSettingsFile(AccountSettings account, const S
     return account;
 }
 
+OAuthSettings AccountSecrets::Settings(const SendOptions& options, const AccountSettings& account) {
+    const std::string user = Trim(account.user);
+    OAuthSettings settings = OAuthSettingsFrom(options, user);
+    if (options.UsesOAuth2()) settings.clientSecret = ClientSecret(account);
+    return settings;
+}
+
+std::string AccountSecrets::ClientSecret(const AccountSettings& account) {
+    const std::string user = Trim(account.user);
+    return user.empty() ? std::string() : store_->Read(ClientSecretKey(user)).value_or("");
+}
+
+void AccountSecrets::SetClientSecret(const AccountSettings& account, const std::string& secret) {
+    const std::string user = Trim(account.user);
+    if (user.empty()) return;
+    if (secret.empty()) {
+        store_->Remove(ClientSecretKey(user));
+    } else {
+        store_->Write(ClientSecretKey(user), secret);
+    }
+}
+
 std::shared_ptr<OAuthTokenSource> AccountSecrets::TokenSource(const SendOptions& options,
                                                               const AccountSettings& account) {
     if (!options.UsesOAuth2()) return nullptr;
-    return std::make_shared<OAuthTokenSource>(OAuthSettingsFrom(options, Trim(account.user)), store_);
+    return std::make_shared<OAuthTokenSource>(Settings(options, account), store_);
 }
 
 bool AccountSecrets::SignedIn(const AccountSettings& account) {

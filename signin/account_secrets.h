@@ -23,6 +23,13 @@ public:
     // ESecretStoreError, EFileError.
     AccountSettings ForSettingsFile(AccountSettings account, const SendOptions& options, bool wasInKeyring);
 
+    // The OAuth2 settings of the options for the account, with the client secret kept for it.
+    OAuthSettings Settings(const SendOptions& options, const AccountSettings& account);
+    // The client secret kept for the account; empty when there is none.
+    std::string ClientSecret(const AccountSettings& account);
+    // Keeps the client secret for the account (Google's desktop clients have one); empty forgets it.
+    void SetClientSecret(const AccountSettings& account, const std::string& secret);
+
     // The access tokens of a run for the OAuth2 methods; nothing for the password.
     std::shared_ptr<OAuthTokenSource> TokenSource(const SendOptions& options, const AccountSettings& account);
     // A refresh token is stored for the account.

@@ -58,7 +58,7 @@ std::optional<TokenGrant> BrowserSignIn::Run(const std::function<bool()>& stop) 
                               " ist ungültig. Bitte in den Versandoptionen prüfen.",
                           false);
 
-    TokenClient client(endpoints, settings_.clientId);
+    TokenClient client(settings_);
 
     // The listener takes a free port on the loopback address only: the code must not be reachable from
     // elsewhere on the network.

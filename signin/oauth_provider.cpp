@@ -69,3 +69,4 @@ OAuthEndpoints EffectiveEndpoints(const OAuthSettings& settings) {
 
 std::string RefreshTokenKey(const std::string& account) { return "refresh-token:" + account; }
 std::string PasswordKey(const std::string& account) { return "password:" + account; }
+std::string ClientSecretKey(const std::string& account) { return "client-secret:" + account; }

@@ -16,6 +16,8 @@ struct OAuthSettings {
     std::string deviceUrl;
     std::string scope;
     std::string account;  // the mail address the tokens belong to; names the secrets
+    // For a provider that wants one from a desktop application too (Google); kept in the keyring.
+    std::string clientSecret;
 };
 
 // The settings of the sending options, for the account `account`.
@@ -41,3 +43,4 @@ OAuthEndpoints EffectiveEndpoints(const OAuthSettings& settings);
 // The names of the account's secrets in the SecretStore.
 std::string RefreshTokenKey(const std::string& account);
 std::string PasswordKey(const std::string& account);
+std::string ClientSecretKey(const std::string& account);

@@ -27,7 +27,7 @@ std::string OAuthTokenSource::AccessToken(bool renew) {
                           true);
 
     accessToken_.clear();
-    const TokenGrant grant = TokenClient(endpoints_, settings_.clientId).RefreshAccessToken(*refreshToken);
+    const TokenGrant grant = TokenClient(settings_).RefreshAccessToken(*refreshToken);
     Take(grant);
     if (!grant.refreshToken.empty() && grant.refreshToken != *refreshToken) {
         // The provider may have voided the old token already: keep the new one for this run even when the

@@ -212,21 +212,27 @@ TokenClient::TokenClient(OAuthEndpoints endpoints, std::string clientId, std::ch
                           false);
 }
 
+TokenClient::TokenClient(const OAuthSettings& settings) : TokenClient(EffectiveEndpoints(settings), settings.clientId) {
+    clientSecret_ = settings.clientSecret;
+}
+
 TokenGrant TokenClient::RefreshAccessToken(const std::string& refreshToken) {
-    const Form form = {{"grant_type", "refresh_token"},
+    Form form = {{"grant_type", "refresh_token"},
                        {"refresh_token", refreshToken},
                        {"client_id", clientId_},
                        {"scope", endpoints_.scope}};
+    if (!clientSecret_.empty()) form.push_back({"client_secret", clientSecret_});
     return GrantFrom(endpoints_.providerName, Post(endpoints_.providerName, endpoints_.tokenUrl, form, requestTimeout_));
 }
 
 TokenGrant TokenClient::ExchangeCode(const std::string& code, const std::string& codeVerifier,
                                      const std::string& redirectUri) {
-    const Form form = {{"grant_type", "authorization_code"},
+    Form form = {{"grant_type", "authorization_code"},
                        {"code", code},
                        {"redirect_uri", redirectUri},
                        {"client_id", clientId_},
                        {"code_verifier", codeVerifier}};
+    if (!clientSecret_.empty()) form.push_back({"client_secret", clientSecret_});
     return GrantFrom(endpoints_.providerName, Post(endpoints_.providerName, endpoints_.tokenUrl, form, requestTimeout_));
 }
 
@@ -265,7 +271,8 @@ std::optional<TokenGrant> TokenClient::PollDeviceToken(const DeviceAuthorization
     const std::string& provider = endpoints_.providerName;
     const auto deadline = Clock::now() + authorization.expiresIn;
     std::chrono::seconds interval = authorization.interval;
-    const Form form = {{"grant_type", kDeviceGrant}, {"device_code", authorization.deviceCode}, {"client_id", clientId_}};
+    Form form = {{"grant_type", kDeviceGrant}, {"device_code", authorization.deviceCode}, {"client_id", clientId_}};
+    if (!clientSecret_.empty()) form.push_back({"client_secret", clientSecret_});
     for (;;) {
         if (!Wait(interval, stop)) return std::nullopt;
         if (Clock::now() >= deadline)

@@ -57,6 +57,8 @@ public:
     // Throws ETokenError when the client ID is empty: no provider signs in an unnamed application.
     TokenClient(OAuthEndpoints endpoints, std::string clientId,
                 std::chrono::milliseconds requestTimeout = kRequestTimeout);
+    // For the settings' effective endpoints, with their client secret where they have one.
+    explicit TokenClient(const OAuthSettings& settings);
 
     // A new access token for the refresh token; the grant carries a new refresh token when the
     // provider rotated it. Throws ETokenError.
@@ -76,5 +78,6 @@ public:
 private:
     OAuthEndpoints endpoints_;
     std::string clientId_;
+    std::string clientSecret_;  // sent with every token request when set
     std::chrono::milliseconds requestTimeout_;
 };

@@ -69,8 +69,9 @@ TEST_F(OptionsSignInTest, ProviderChosenSignedInUsedForTheTestMailAndSignedOut) 
     EXPECT_EQ(window.EditHost->text(), "smtp.office365.com");
     EXPECT_EQ(window.EditPort->text(), "587");
 
-    // Another provider: the stand-in one, signed in through a scripted browser.
-    StandInProvider provider;
+    // Another provider: the stand-in one, which wants a client secret as Google does, signed in through a
+    // scripted browser.
+    StandInProvider provider({"--client-secret", "nicht-so-geheim"});
     ScriptedBrowser browser;
     fakes.launcher.onOpen = [&](const QUrl& url) { return browser.Open(url); };
     const OAuthSettings stand = provider.Settings();
@@ -81,6 +82,7 @@ TEST_F(OptionsSignInTest, ProviderChosenSignedInUsedForTheTestMailAndSignedOut) 
         QTest::keyClicks(options.EditAuthorizeUrl, QString::fromStdString(stand.authorizeUrl));
         QTest::keyClicks(options.EditTokenUrl, QString::fromStdString(stand.tokenUrl));
         QTest::keyClicks(options.EditScope, QString::fromStdString(stand.scope));
+        QTest::keyClicks(options.EditClientSecret, "nicht-so-geheim");
         QTest::mouseClick(options.ButtonSignIn, Qt::LeftButton);
         EXPECT_EQ(options.LabelSignInState->text(), "Angemeldet bei 127.0.0.1 als absender@example.org.");
         EXPECT_TRUE(options.ButtonSignOut->isEnabled());
@@ -90,6 +92,7 @@ TEST_F(OptionsSignInTest, ProviderChosenSignedInUsedForTheTestMailAndSignedOut) 
     EXPECT_EQ(window.EditHost->text(), "smtp.office365.com");
     const std::optional<std::string> refreshToken = store->Read(RefreshTokenKey("absender@example.org"));
     ASSERT_TRUE(refreshToken);
+    EXPECT_EQ(store->Read(ClientSecretKey("absender@example.org")), "nicht-so-geheim");
     EXPECT_FALSE(FileExists(window.DataFolder() + "postira-optionen.ini"));  // saved only on request
 
     // The test mail logs in with a token of that sign-in, not with a password.

@@ -150,8 +150,9 @@ class Handler(http.server.BaseHTTPRequestHandler):
 
     def token(self, form):
         provider = self.provider
-        if form.get("client_id") != provider.options.client_id:
-            self.error("invalid_client", "unknown client", 401)
+        if form.get("client_id") != provider.options.client_id or \
+                form.get("client_secret") != provider.options.client_secret:
+            self.error("invalid_client", "unknown client or wrong client secret", 401)
             return
         grant = form.get("grant_type")
         if grant == "authorization_code":
@@ -201,6 +202,7 @@ class Handler(http.server.BaseHTTPRequestHandler):
 def main():
     parser = argparse.ArgumentParser()
     parser.add_argument("--client-id", default="postira-test")
+    parser.add_argument("--client-secret", help="token requests must carry this client_secret (as Google's do)")
     parser.add_argument("--access-lifetime", type=int, default=3600, help="seconds an access token lives")
     parser.add_argument("--refuse-refresh", action="store_true", help="every refresh token is refused")
     parser.add_argument("--pending", type=int, default=2, help="authorization_pending answers before slow_down")
