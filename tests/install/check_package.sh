@@ -16,8 +16,8 @@ for f in usr/bin/postira usr/bin/postira-run usr/share/applications/postira.desk
   check "$f in the package" "[ -e '$work/root/$f' ]"
 done
 others=$(dpkg-deb -f "$deb" Depends | tr ',' '\n' | sed 's/ *(.*//; s/^ *//' |
-         grep -v -E '^(libqt6widgets6|libqt6network6|libqt6svg6|libssl3)$' || true)
-check "dependencies are Qt 6 and OpenSSL only" "[ -z '$others' ]"
+         grep -v -E '^(libqt6widgets6|libqt6network6|libqt6networkauth6|libqt6keychain1|libqt6svg6|libssl3)$' || true)
+check "dependencies are Qt 6, QtKeychain and OpenSSL only" "[ -z '$others' ]"
 check "nothing outside /usr" "[ \"\$(ls '$work/root')\" = usr ]"
 echo "package $(basename "$deb"): $(stat -c %s "$deb") bytes, $(find "$work/root" -type f | wc -l) files"
 echo "$(( 9 - fail )) passed, $fail failed"
