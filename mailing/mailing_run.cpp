@@ -224,7 +224,7 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
     RecipientRecord record = SplitListLine(line);
 
     frontEnd_.ShowLineFields(record.Address, record.Subject, Trim(record.Attachment));
-    const std::string textFile = ChooseTextFile(record.TextFile);
+    const std::string textFile = ChooseTextFile(record.TextFile, DataFilePath(dataFolder_, kStandardTextName));
     frontEnd_.SetCurrentTextFile(textFile);
     const std::string text = Personalise(texts_.Read(textFile), record.FirstName, record.Surname);
     frontEnd_.ShowMessageText(text);
@@ -343,10 +343,14 @@ void MailingRun::ShowProgressText() {
     frontEnd_.ShowProgressText(text);
 }
 
-std::string MailingRun::ChooseTextFile(const std::string& textFileField) const {
-    const std::string standard = DataFilePath(dataFolder_, kStandardTextName);
-    if (textFileField == "default" || IsBlankLine(textFileField)) return standard;
-    return FileExists(textFileField) ? textFileField : standard;
+bool NamesOwnTextFile(const std::string& textFileField) {
+    return textFileField != "default" && !IsBlankLine(textFileField);
+}
+
+std::string ChooseTextFile(const std::string& textFileField, const std::string& standardTextPath,
+                           const std::function<bool(const std::string&)>& fileExists) {
+    if (!NamesOwnTextFile(textFileField)) return standardTextPath;
+    return fileExists(textFileField) ? textFileField : standardTextPath;
 }
 
 void MailingRun::WriteList() {

@@ -13,6 +13,7 @@
 #include "mailing/send_rate.h"
 
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <thread>
@@ -116,6 +117,14 @@ std::string ResumeQuestionText(int sentCount, int goneCount);
 // case. The surname also replaces a "$Name" that the first name brought in.
 std::string Personalise(const std::string& text, const std::string& firstName, const std::string& surname);
 
+// The message text of a list line: the standard text for "default" (letter case counts) or a blank field;
+// otherwise the file named exactly as the field stands (not trimmed) when `fileExists` finds it there, else
+// the standard text. The run asks the file system each time; the check asks its own record of the files.
+std::string ChooseTextFile(const std::string& textFileField, const std::string& standardTextPath,
+                           const std::function<bool(const std::string&)>& fileExists = FileExists);
+// Whether the field names a text file of its own rather than the standard text.
+bool NamesOwnTextFile(const std::string& textFileField);
+
 class MailingRun {
 public:
     MailingRun(RunFrontEnd& frontEnd, MailTransport& transport, std::string dataFolder);
@@ -156,7 +165,6 @@ private:
     bool WaitStoppable(std::chrono::milliseconds duration, const std::string& why);
     void ReportFailure(int number, const std::string& address, std::vector<RunSummary::Line>& into);
     void ShowProgressText();
-    std::string ChooseTextFile(const std::string& textFileField) const;
     // Lock, list, journal: false when the run is refused. Throws EJournalError.
     bool PrepareRun(ListLock& lock);
     bool RecoverInterruptedRun();

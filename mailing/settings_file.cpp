@@ -10,6 +10,10 @@ std::string SettingsFile::Path() const { return DataFilePath(dataFolder_, kSetti
 
 AccountSettings SettingsFile::LoadSettings() {
     CreateDataFolder(dataFolder_);
+    return ReadSettings();
+}
+
+AccountSettings SettingsFile::ReadSettings() {
     reserved_ = {};
     const std::string path = Path();
     if (!PathExists(path)) return {};

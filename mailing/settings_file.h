@@ -12,6 +12,8 @@ public:
     // Creates the data folder, then reads the file. A missing file gives empty values. A file that cannot
     // be read throws EFileError. Any content is accepted: missing lines give empty values.
     AccountSettings LoadSettings();
+    // The same without creating the data folder: for the check, which changes nothing on disk.
+    AccountSettings ReadSettings();
     // Writes the values and the reserved lines as last read, enciphered, replacing the file atomically,
     // readable by the owner only (it holds the password). Throws EFileError.
     void SaveSettings(const AccountSettings& values) const;

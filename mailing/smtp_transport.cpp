@@ -21,22 +21,6 @@ struct ClearOnExit {
     ~ClearOnExit() { message.Clear(); }
 };
 
-// Fills the message from the mail. An address text that cannot be parsed raises EIdEmailParseError.
-void FillMessage(const OutgoingMail& mail, TIdMessage& message) {
-    message.SetEncoding(meMIME);
-    message.SetAttachmentEncoding("MIME");
-    message.From.SetText(mail.from);
-    message.Sender.SetText(TrimText(message.From.Text()));
-    message.Recipients.SetFromText(mail.recipients);
-    message.CCList.SetFromText(mail.cc);
-    message.Subject = mail.subject;
-    message.Body = mail.bodyLines;
-    if (!mail.attachmentPath.empty()) {
-        message.PartList.Add<TIdAttachment>(mail.attachmentPath);
-        message.ContentType = "multipart/mixed";
-    }
-}
-
 class SmtpTransport : public MailTransport {
 public:
     explicit SmtpTransport(std::function<bool(const std::string&)> peerIsLocal) {
@@ -199,12 +183,7 @@ public:
             std::filesystem::create_directories(folder_);
             const std::string path = (std::filesystem::path(folder_) / DryRunFileName(mail.mailNumber)).string();
             WriteFileAtomicWith(path, [this](const std::function<void(std::string_view)>& write) {
-                UnstuffingSink sink(write);
-                TIdMessageClient writer;
-                writer.SetIOHandler(&sink, false);
-                writer.WriteMessage(message_);
-                writer.FlushOutput();
-                writer.SetIOHandler(nullptr, false);
+                WriteReceivedMessage(message_, write);
             });
             return true;
         } catch (const std::exception&) {
@@ -220,6 +199,30 @@ private:
 };
 
 }  // namespace
+
+void FillMessage(const OutgoingMail& mail, TIdMessage& message) {
+    message.SetEncoding(meMIME);
+    message.SetAttachmentEncoding("MIME");
+    message.From.SetText(mail.from);
+    message.Sender.SetText(TrimText(message.From.Text()));
+    message.Recipients.SetFromText(mail.recipients);
+    message.CCList.SetFromText(mail.cc);
+    message.Subject = mail.subject;
+    message.Body = mail.bodyLines;
+    if (!mail.attachmentPath.empty()) {
+        message.PartList.Add<TIdAttachment>(mail.attachmentPath);
+        message.ContentType = "multipart/mixed";
+    }
+}
+
+void WriteReceivedMessage(TIdMessage& message, const std::function<void(std::string_view)>& write) {
+    UnstuffingSink sink(write);
+    TIdMessageClient writer;
+    writer.SetIOHandler(&sink, false);
+    writer.WriteMessage(message);
+    writer.FlushOutput();
+    writer.SetIOHandler(nullptr, false);
+}
 
 std::string DryRunFileName(int mailNumber) {
     char name[32];

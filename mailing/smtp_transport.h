@@ -4,9 +4,12 @@
 
 #include "mailing/send_one.h"
 
+#include "transport/message.h"
+
 #include <functional>
 #include <memory>
 #include <string>
+#include <string_view>
 
 // The program's SMTP client: one TIdSMTP and one TIdMessage, used by every send.
 std::unique_ptr<MailTransport> CreateSmtpTransport();
@@ -19,3 +22,12 @@ std::unique_ptr<MailTransport> CreateDryRunTransport(const std::string& folder);
 
 // The file name of a mail of a dry run: "0007.eml", "12345.eml".
 std::string DryRunFileName(int mailNumber);
+
+// Fills the message object from the mail, as every send fills it. An address text that the parser
+// rejects raises EIdEmailParseError.
+void FillMessage(const OutgoingMail& mail, TIdMessage& message);
+
+// Writes the message as it reaches the recipient: the writer's text with the dot-stuffing undone, as the
+// receiving server undoes it, handed to `write` piece by piece. The dry run's files are made with it, and
+// the check measures and previews the mails with it.
+void WriteReceivedMessage(TIdMessage& message, const std::function<void(std::string_view)>& write);

@@ -175,3 +175,33 @@ void AppendQuotedPrintable(std::string_view text, std::string& out) {
     out.reserve(out.size() + text.size() + text.size() / 8);
     EncodeQuotedPrintablePiece(text, std::char_traits<char>::eof(), column, out);
 }
+
+std::string DecodeBase64Text(std::string_view text) {
+    std::string out;
+    uint32_t bits = 0;
+    int count = 0;
+    for (const char c : text) {
+        int value = -1;
+        if (c >= 'A' && c <= 'Z') value = c - 'A';
+        else if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
+        else if (c >= '0' && c <= '9') value = c - '0' + 52;
+        else if (c == '+') value = 62;
+        else if (c == '/') value = 63;
+        if (value < 0) continue;
+        bits = (bits << 6) | static_cast<uint32_t>(value);
+        if (++count == 4) {
+            out += static_cast<char>((bits >> 16) & 0xFF);
+            out += static_cast<char>((bits >> 8) & 0xFF);
+            out += static_cast<char>(bits & 0xFF);
+            bits = 0;
+            count = 0;
+        }
+    }
+    if (count == 3) {
+        out += static_cast<char>((bits >> 10) & 0xFF);
+        out += static_cast<char>((bits >> 2) & 0xFF);
+    } else if (count == 2) {
+        out += static_cast<char>((bits >> 4) & 0xFF);
+    }
+    return out;
+}

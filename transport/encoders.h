@@ -89,3 +89,6 @@ public:
 // The same encoding of a text held in memory, appended to `out`: no stream and no block buffer, for a
 // message body.
 void AppendQuotedPrintable(std::string_view text, std::string& out);
+
+// The bytes of a base64 text; characters outside the alphabet (padding, line breaks, blanks) are skipped.
+std::string DecodeBase64Text(std::string_view text);

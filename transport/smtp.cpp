@@ -12,36 +12,6 @@
 namespace {
 
 const std::vector<int16_t> kAnyCode{};
-// The bytes of a base64 text; characters outside the alphabet (padding, blanks) are skipped.
-std::string DecodeBase64(std::string_view text) {
-    std::string out;
-    uint32_t bits = 0;
-    int count = 0;
-    for (const char c : text) {
-        int value = -1;
-        if (c >= 'A' && c <= 'Z') value = c - 'A';
-        else if (c >= 'a' && c <= 'z') value = c - 'a' + 26;
-        else if (c >= '0' && c <= '9') value = c - '0' + 52;
-        else if (c == '+') value = 62;
-        else if (c == '/') value = 63;
-        if (value < 0) continue;
-        bits = (bits << 6) | static_cast<uint32_t>(value);
-        if (++count == 4) {
-            out += static_cast<char>((bits >> 16) & 0xFF);
-            out += static_cast<char>((bits >> 8) & 0xFF);
-            out += static_cast<char>(bits & 0xFF);
-            bits = 0;
-            count = 0;
-        }
-    }
-    if (count == 3) {
-        out += static_cast<char>((bits >> 10) & 0xFF);
-        out += static_cast<char>((bits >> 2) & 0xFF);
-    } else if (count == 2) {
-        out += static_cast<char>((bits >> 4) & 0xFF);
-    }
-    return out;
-}
 
 // "Service not available, closing transmission channel": the server ends the connection after it.
 constexpr int16_t kServiceClosing = 421;
@@ -155,6 +125,7 @@ void TIdSMTP::OpenSession(int32_t timeoutMs) {
     // A new connection needs a login of its own, also when the last one was closed by the server
     // rather than by CloseSession.
     loggedIn_ = false;
+    pipelining_ = false;
     try {
         ReadReplyWithin({220}, ReplyTimeLimit);
         supportedAuthSchemes_.clear();
@@ -162,6 +133,7 @@ void TIdSMTP::OpenSession(int32_t timeoutMs) {
         if (useEhlo_ && Command("EHLO " + name, kAnyCode, ReplyTimeLimit) == 250) {
             if (!Encrypted() && OffersStartTLS()) UpgradeToTLS(name);
             CollectAuthSchemes();
+            pipelining_ = OffersKeyword("PIPELINING");
             return;
         }
         Command("HELO " + name, {250}, ReplyTimeLimit);
@@ -172,12 +144,13 @@ void TIdSMTP::OpenSession(int32_t timeoutMs) {
     }
 }
 
-bool TIdSMTP::OffersStartTLS() const {
-    return std::any_of(LastReply().Lines.begin(), LastReply().Lines.end(), [](const std::string& line) {
-        const std::string keyword = line.substr(0, line.find(' '));
-        return SameTextIgnoringCase(keyword, "STARTTLS");
+bool TIdSMTP::OffersKeyword(const char* keyword) const {
+    return std::any_of(LastReply().Lines.begin(), LastReply().Lines.end(), [keyword](const std::string& line) {
+        return SameTextIgnoringCase(line.substr(0, line.find(' ')), keyword);
     });
 }
+
+bool TIdSMTP::OffersStartTLS() const { return OffersKeyword("STARTTLS"); }
 
 void TIdSMTP::UpgradeToTLS(const std::string& heloName) {
     Command("STARTTLS", {220}, ReplyTimeLimit);
@@ -226,7 +199,7 @@ bool TIdSMTP::LoginWithToken(const std::string& token, std::string& serverSays) 
     if (code == 334) {
         // The provider's reason as base64 JSON; the client ends the exchange with an empty line and the
         // server answers with its failure code.
-        serverSays = DecodeBase64(LastReply().Lines.empty() ? std::string() : LastReply().Lines.front());
+        serverSays = DecodeBase64Text(LastReply().Lines.empty() ? std::string() : LastReply().Lines.front());
         Command("", {535, 501, 454}, ReplyTimeLimit);
     } else {
         serverSays = LastReply().Lines.empty() ? std::string() : LastReply().Lines.front();
@@ -255,17 +228,79 @@ bool TIdSMTP::Login() {
     return true;
 }
 
-void TIdSMTP::SendMail(TIdMessage& message) {
-    dataEndSent_ = false;
-    Command("RSET", kAnyCode, ReplyTimeLimit);
-    if (authenticationType_ != atNone && SupportsAuthType(authenticationType_) && !loggedIn_) Login();
-    Command("MAIL FROM:<" + message.From.Address + ">", {250}, ReplyTimeLimit);
+std::vector<TIdSMTP::EnvelopeCommand> TIdSMTP::Envelope(const TIdMessage& message) {
+    std::vector<EnvelopeCommand> commands{{"MAIL FROM:<" + message.From.Address + ">", {250}, false}};
     for (const TIdEMailAddressList* list : {&message.Recipients, &message.CCList, &message.BccList}) {
         for (const TIdEMailAddressItem& item : *list) {
-            Command("RCPT TO:<" + item.Address + ">", {250, 251}, ReplyTimeLimit);
+            commands.push_back({"RCPT TO:<" + item.Address + ">", {250, 251}, true});
         }
     }
-    Command("DATA", {354}, ReplyTimeLimit);
+    commands.push_back({"DATA", {354}, false});
+    return commands;
+}
+
+void TIdSMTP::SendEnvelopeGroup(const std::vector<EnvelopeCommand>& commands, bool withReset) {
+    if (withReset) WriteLine("RSET");
+    for (const EnvelopeCommand& command : commands) WriteLine(command.line);
+    // The group leaves with the first read. A 421 raises at once: the server is going away and answers
+    // nothing more.
+    if (withReset) ReadReplyWithin(kAnyCode, ReplyTimeLimit);
+    std::optional<EIdProtocolReplyError> refusal;
+    bool recipientAccepted = false;
+    try {
+        for (const EnvelopeCommand& command : commands) {
+            const int16_t code = ReadReplyWithin(kAnyCode, ReplyTimeLimit);
+            const bool accepted =
+                std::find(command.expected.begin(), command.expected.end(), code) != command.expected.end();
+            if (accepted && command.recipient) recipientAccepted = true;
+            if (!accepted && !refusal) refusal.emplace(LastReply().Code, LastReply().Text());
+        }
+        if (!refusal) return;
+        AbandonRefusedGroup(recipientAccepted);
+    } catch (...) {
+        if (!refusal) throw;
+        // The mail failed by its refusal already; a connection that fails as well while the rest of the
+        // group is read is dropped, and the refusal is what the caller learns, as without PIPELINING.
+        loggedIn_ = false;
+        DropSocket();
+    }
+    throw *refusal;
+}
+
+void TIdSMTP::AbandonRefusedGroup(bool recipientAccepted) {
+    // The last reply is DATA's. Refused, as a server refuses DATA after a refused MAIL FROM or without
+    // any recipient: the transaction is over and the connection in step.
+    if (LastReply().Code != 354) return;
+    if (recipientAccepted) {
+        // The server waits for the message, and a "." would deliver an empty mail to the recipients it
+        // took. A server that loses the connection before the "." delivers nothing (RFC 5321, 4.1.1.4),
+        // so the connection is closed; the next mail opens a new one.
+        loggedIn_ = false;
+        CloseConnection();
+        return;
+    }
+    // No recipient at all: the lone "." ends the empty data, which the server has no one to deliver to
+    // (RFC 2920, 3.1). Whatever it answers, the mail has failed by its refusal.
+    WriteLine(".");
+    ReadReplyWithin(kAnyCode, ReplyTimeLimit);
+}
+
+void TIdSMTP::SendMail(TIdMessage& message) {
+    dataEndSent_ = false;
+    const bool loginNeeded = authenticationType_ != atNone && SupportsAuthType(authenticationType_) && !loggedIn_;
+    const std::vector<EnvelopeCommand> envelope = Envelope(message);
+    if (pipelining_) {
+        // AUTH must wait for its replies; the RSET before it goes alone, as without PIPELINING.
+        if (loginNeeded) {
+            Command("RSET", kAnyCode, ReplyTimeLimit);
+            Login();
+        }
+        SendEnvelopeGroup(envelope, !loginNeeded);
+    } else {
+        Command("RSET", kAnyCode, ReplyTimeLimit);
+        if (loginNeeded) Login();
+        for (const EnvelopeCommand& command : envelope) Command(command.line, command.expected, ReplyTimeLimit);
+    }
     message.ExtraHeaders.SetHeaderValue("X-Mailer", MailAgent);
     WriteMessage(message, false);
     FlushOutput();
