@@ -9,6 +9,11 @@
 // failed handshake ends the session; nothing falls back to plain text. A server that offers no STARTTLS
 // gets the plain session, but no login over it unless the server is on this machine or the caller
 // allows it.
+//
+// A server whose EHLO reply (the one through TLS, where there is TLS) offers PIPELINING (RFC 2920) gets
+// each mail's RSET, MAIL FROM, RCPT TO lines and DATA in one write, and their replies are read and
+// checked in order afterwards: two waits for the server a mail instead of one for every command. Without
+// the keyword every command waits for its reply, as before.
 
 #include <chrono>
 #include <cstdint>
@@ -105,6 +110,9 @@ public:
     bool DataEndSent() const { return dataEndSent_; }
     // Whether the current connection is encrypted.
     bool Encrypted() const;
+    // Whether the server offered PIPELINING in the EHLO reply that counts, so that SendMail sends each
+    // mail's commands up to DATA as one group.
+    bool Pipelining() const { return pipelining_; }
 
     // Connects, reads the greeting (220) and greets with EHLO or HELO. Any error after the connect
     // closes the session and is raised again.
@@ -116,7 +124,9 @@ public:
     // machine it raises EIdSMTPPlainLoginRefused instead, unless AllowPlainLogin.
     virtual bool Login();
     // One mail transaction: RSET, login when needed, MAIL FROM, RCPT TO for To, Cc and Bcc, DATA, the
-    // message, ".". Catches nothing.
+    // message, ".". Catches nothing. With PIPELINING the commands up to DATA go out together; a refusal
+    // among them raises the first refusal in their order, as it would have without, once the replies of
+    // the group are read and the transaction is left (see SendEnvelopeGroup).
     virtual void SendMail(TIdMessage& message);
 
     int32_t FillInputBuffer(bool raiseIfDisconnected, int32_t timeoutMs, bool raiseOnTimeout) override;
@@ -129,7 +139,21 @@ private:
     // A server that stops reading must not hold a send for ever either: a send call that cannot hand
     // over a single byte within ReplyTimeLimit fails with a socket error.
     void LimitSendWaits();
+    // The MAIL FROM and RCPT TO lines of the message, and DATA, with the codes each must be answered by.
+    struct EnvelopeCommand {
+        std::string line;
+        std::vector<int16_t> expected;
+        bool recipient;
+    };
+    static std::vector<EnvelopeCommand> Envelope(const TIdMessage& message);
+    // The commands written together (RSET first unless it went out before a login), then every reply
+    // read in order.
+    void SendEnvelopeGroup(const std::vector<EnvelopeCommand>& commands, bool withReset);
+    // Leaves a transaction whose group had a refusal: a DATA the server took anyway is ended.
+    void AbandonRefusedGroup(bool recipientAccepted);
     void CollectAuthSchemes();
+    // Whether a line of the last reply starts with the keyword (as a whole word, in any case).
+    bool OffersKeyword(const char* keyword) const;
     bool OffersStartTLS() const;
     // The login would travel without TLS to another machine and is not allowed to.
     bool PlainLoginRefused() const;
@@ -144,6 +168,7 @@ private:
     bool useEhlo_ = true;
     bool loggedIn_ = false;
     bool dataEndSent_ = false;
+    bool pipelining_ = false;
     std::vector<std::string> supportedAuthSchemes_;
     std::optional<std::chrono::steady_clock::time_point> replyDeadline_;
 };
