@@ -240,6 +240,10 @@ std::vector<TIdSMTP::EnvelopeCommand> TIdSMTP::Envelope(const TIdMessage& messag
 }
 
 void TIdSMTP::SendEnvelopeGroup(const std::vector<EnvelopeCommand>& commands, bool withReset) {
+    // A line that would be refused must not leave the start of its group in the output buffer.
+    for (const EnvelopeCommand& command : commands) {
+        if (command.line.find_first_of("\r\n") != std::string::npos) throw EIdLineBreakInLine();
+    }
     if (withReset) WriteLine("RSET");
     for (const EnvelopeCommand& command : commands) WriteLine(command.line);
     // The group leaves with the first read. A 421 raises at once: the server is going away and answers

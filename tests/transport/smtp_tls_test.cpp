@@ -86,8 +86,9 @@ TEST(SmtpStartTls, UpgradesBeforeAnythingElseAndForgetsThePlainEhloReply) {
     TlsTestServer server(Certificates().localhost, [&](Peer& peer) {
         peer.Send("220 peer ready\r\n");
         plain = ReadUntil(peer, "EHLO client.example");
-        // The plain reply offers only PLAIN: the session must not remember it after the upgrade.
-        peer.Send("250-peer\r\n250-AUTH PLAIN\r\n250-starttls\r\n250 HELP\r\n");
+        // The plain reply offers only PLAIN, and PIPELINING, which the encrypted one does not: the
+        // session must remember neither after the upgrade.
+        peer.Send("250-peer\r\n250-AUTH PLAIN\r\n250-PIPELINING\r\n250-starttls\r\n250 HELP\r\n");
         plain += ReadUntil(peer, "STARTTLS");
         peer.Send("220 Ready to start TLS\r\n");
         if (!peer.AcceptTLS()) throw std::runtime_error(peer.HandshakeError());
@@ -103,6 +104,7 @@ TEST(SmtpStartTls, UpgradesBeforeAnythingElseAndForgetsThePlainEhloReply) {
     smtp.OpenSession(1000);
     EXPECT_TRUE(smtp.Encrypted());
     EXPECT_EQ(smtp.SupportedAuthSchemes(), (std::vector<std::string>{"LOGIN"}));
+    EXPECT_FALSE(smtp.Pipelining());
     smtp.SendMail(message);
     smtp.CloseSession();
     EXPECT_TRUE(server.Finish());
