@@ -1,6 +1,7 @@
 #include "cli/cli_run.h"
 
 #include "mailing/data_folder.h"
+#include "mailing/mailing_check.h"
 #include "mailing/mailing_run.h"
 #include "mailing/options_file.h"
 #include "mailing/settings_file.h"
@@ -245,6 +246,36 @@ int SignInOrOut(const CliOptions& options, const AccountSettings& account, const
     }
 }
 
+// --check: one line per finding and the sum, on standard output. Reads the settings, the options and the
+// list as a run would, and nothing else: no password from the keyring, no sign-in, no lock, no journal.
+int CheckOnly(const CliOptions& options, const std::string& folder, const AccountSettings& account,
+              const SendOptions& sendOptions, std::ostream& out, std::ostream& err) {
+    CheckInput input;
+    input.dataFolder = folder;
+    input.listPath = options.listFile.empty() ? DataFilePath(folder, kListFileName) : options.listFile;
+    input.account = account;
+    input.options = sendOptions;
+    input.cc = options.cc;
+    CheckReport report;
+    try {
+        report = CheckMailing(input);
+    } catch (const std::exception& error) {
+        err << "Fehler: " << error.what() << '\n';
+        return kExitProblem;
+    }
+    for (const CheckLine& line : report.findings) {
+        if (line.number == 0) {
+            out << "Konto: ";
+        } else {
+            out << "Zeile " << line.number << ": ";
+            if (!line.address.empty()) out << line.address << ": ";
+        }
+        out << line.text << '\n';
+    }
+    out << report.SummaryText() << '\n';
+    return report.Clean() ? kExitCompleted : kExitProblem;
+}
+
 }  // namespace
 
 std::string CliUsage() {
@@ -252,6 +283,7 @@ std::string CliUsage() {
            "                   [--resume | --no-resume] [--allow-plain-login] [--rate N] [--retry-wait S]\n"
            "                   [--auth VERFAHREN] [--client-id ID] [--tenant T] [--scope TEXT] [...]\n"
            "       postira-run [--data-dir ORDNER] [--auth VERFAHREN ...] --sign-in | --sign-out\n"
+           "       postira-run [--data-dir ORDNER] [--list DATEI] [--cc TEXT] [--rate N] --check\n"
            "Verschickt die Serienmail an jede Zeile der Empfängerliste, mit den Kontodaten aus den Einstellungen.\n"
            "  --data-dir ORDNER  Datenordner (Standard: der Datenordner des Programms)\n"
            "  --list DATEI       Empfängerliste (Standard: sendlist.csv im Datenordner)\n"
@@ -269,8 +301,10 @@ std::string CliUsage() {
            "  --client-secret TEXT  das Client-Geheimnis (Google), wird im Schlüsselbund gespeichert\n"
            "  --sign-in          beim OAuth2-Anbieter anmelden und die Anmeldung speichern, nichts senden\n"
            "  --sign-out         die gespeicherte Anmeldung entfernen, nichts senden\n"
+           "  --check            das Mailing prüfen: Befunde je Zeile und die Summe ausgeben, nichts senden\n"
            "  --help, --version\n"
-           "Rückgabe: 0 Mailing komplett, 1 Fehler oder abgebrochen, 2 falscher Aufruf oder Kontodaten fehlen.\n";
+           "Rückgabe: 0 Mailing komplett, 1 Fehler oder abgebrochen, 2 falscher Aufruf oder Kontodaten fehlen;\n"
+           "mit --check: 0 ohne Befund, 1 mit Befunden.\n";
 }
 
 CliOptions ParseCliOptions(const std::vector<std::string>& args) {
@@ -307,6 +341,7 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         else if (arg == "--scope") options.scope = value();
         else if (arg == "--sign-in") options.signInNow = true;
         else if (arg == "--sign-out") options.signOut = true;
+        else if (arg == "--check") options.check = true;
         else if (arg == "--retry-wait") options.retryWaitSeconds = ParseNumber(arg, value(), kMaxRetryWaitSeconds, 1);
         else if (arg == "--help" || arg == "-h") options.help = true;
         else if (arg == "--version") options.version = true;
@@ -315,6 +350,8 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
     if (options.resume && options.noResume) throw std::invalid_argument("--resume und --no-resume schließen sich aus.");
     if (options.signInNow && options.signOut)
         throw std::invalid_argument("--sign-in und --sign-out schließen sich aus.");
+    if (options.check && (options.signInNow || options.signOut || !options.dryRunDir.empty()))
+        throw std::invalid_argument("--check sendet nichts und meldet nicht an: ohne --dry-run, --sign-in und --sign-out angeben.");
     return options;
 }
 
@@ -341,7 +378,9 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     AccountSettings account;
     SendOptions sendOptions;
     try {
-        account = SettingsFile(folder).LoadSettings();
+        // The check creates nothing, not even the data folder.
+        SettingsFile settingsFile(folder);
+        account = options.check ? settingsFile.ReadSettings() : settingsFile.LoadSettings();
         OptionsFile optionsFile(folder);
         sendOptions = optionsFile.Load();
         if (!optionsFile.Note().empty()) err << "Hinweis: " << optionsFile.Note() << '\n';
@@ -352,6 +391,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         err << "Fehler: " << error.what() << '\n';
         return kExitProblem;
     }
+    if (options.check) return CheckOnly(options, folder, account, sendOptions, out, err);
 
     AccountSecrets secrets(transports.secretStore ? transports.secretStore(folder)
                                                   : std::make_shared<SecretStore>(folder));

@@ -3,6 +3,7 @@
 //   postira-run [--data-dir DIR] [--list FILE] [--cc TEXT] [--yes] [--dry-run DIR] [--resume | --no-resume]
 //               [--allow-plain-login] [--rate N] [--retry-wait S] [--auth METHOD ...]
 //   postira-run [--data-dir DIR] [--auth METHOD ...] --sign-in | --sign-out
+//   postira-run [--data-dir DIR] [--list FILE] [--cc TEXT] [--rate N] [--auth METHOD] --check
 
 #include "mailing/send_one.h"
 
@@ -35,13 +36,16 @@ struct CliOptions {
     // forget the stored one.
     bool signInNow = false;
     bool signOut = false;
+    // Instead of a run: check the whole mailing and print what was found; nothing is sent or changed.
+    bool check = false;
     bool help = false;
     bool version = false;
 };
 
 // Exit codes.
 inline constexpr int kExitCompleted = 0;
-inline constexpr int kExitProblem = 1;    // a line failed, the run was stopped or ended by an error
+inline constexpr int kExitProblem = 1;    // a line failed, the run was stopped or ended by an error; the
+                                          // check found something
 inline constexpr int kExitUsage = 2;      // wrong arguments or missing account data
 
 // Parses the arguments (without the program name); throws std::invalid_argument with a German text.

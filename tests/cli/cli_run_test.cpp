@@ -1,11 +1,13 @@
 #include "cli/cli_run.h"
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
+#include "mailing/mailing_check.h"
 #include "mailing/run_journal.h"
 #include "mailing/settings_file.h"
 #include "mailing/smtp_transport.h"
 #include "signin/oauth_provider.h"
 #include "signin/secret_store.h"
+#include "tests/support/check_list.h"
 #include "tests/support/scripted_smtp_server.h"
 #include "tests/support/qt/fake_transport.h"
 #include "tests/support/temp_dir.h"
@@ -13,6 +15,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <map>
 #include <sstream>
 
@@ -384,6 +387,75 @@ TEST_F(CliTest, CapsAndLostConnectionsCostNoMailAndNoMailGoesTwice) {
                   std::string::npos)
             << out.str();
     }
+}
+
+// --check: one line per finding, the sum last, exit 1; a clean list exits 0. Nothing is sent, no file
+// written, the keyring not asked.
+TEST_F(CliTest, CheckPrintsEachFindingAndChangesNothing) {
+    const std::vector<ExpectedFinding> expected = WriteMailingWithEveryFinding(temp);
+    bool secretsAsked = false;
+    transports.secretStore = [&](const std::string&) {
+        secretsAsked = true;
+        return store;
+    };
+    const std::vector<std::string> before = FolderEntries(temp.Path());
+    const std::string list = temp.Read("sendlist.csv");
+
+    EXPECT_EQ(Run({"--check", "--rate", "30"}), 1) << err.str();
+    std::string printed;
+    for (const ExpectedFinding& finding : expected) {
+        printed += "Zeile " + std::to_string(finding.number) + ": " +
+                   (finding.address.empty() ? "" : finding.address + ": ") + finding.text + "\n";
+    }
+    EXPECT_EQ(out.str(), printed + kEveryFindingSummary + "\n");
+    EXPECT_EQ(transport.attempts, 0);
+    EXPECT_FALSE(secretsAsked);
+    EXPECT_EQ(FolderEntries(temp.Path()), before);
+    EXPECT_EQ(temp.Read("sendlist.csv"), list);
+
+    temp.Write("sauber.csv", "Meier;Hans;hans@x.de;Angebot;default;;;\r\n");
+    EXPECT_EQ(Run({"--check", "--list", temp.File("sauber.csv"), "--cc", "chef@x.de"}), 0) << out.str();
+    EXPECT_TRUE(out.str().starts_with("1 Mail würde gesendet, ")) << out.str();
+    EXPECT_EQ(out.str().find('\n'), out.str().size() - 1) << out.str();
+    EXPECT_EQ(Run({"--check", "--list", temp.File("sauber.csv"), "--cc", "chef@firma"}), 1);
+    EXPECT_TRUE(out.str().starts_with("Konto: Kopie-Adresse \"chef@firma\" ungültig")) << out.str();
+    EXPECT_EQ(Run({"--check", "--dry-run", temp.File("out")}), 2);
+}
+
+// The size the check sums is the size of the mails a dry run writes, byte for byte: mails in 7 bits and
+// quoted-printable, a folded subject in encoded words, two recipients, a line starting with ".", and
+// attachments on both sides of the encoder's line and read block lengths, some mails alike but for their
+// names (measured from the first of their kind).
+TEST_F(CliTest, CheckedSizeIsTheSizeOfTheMailsADryRunWrites) {
+    transports.dryRun = [](const std::string& folder) { return CreateDryRunTransport(folder); };
+    temp.Write("a.txt", ".$Prename vorn\r\nLiebe(r) $Prename $Name,\r\nText ohne Platzhalter.\r\n");
+    temp.Write("b.txt", "Grüße an $Prename!\r\n");
+    const std::pair<const char*, size_t> attachments[] = {{"leer.bin", 0}, {"eins.bin", 1}, {"zeile.bin", 57},
+                                                          {"block.bin", 57 * 1149 + 58}};
+    for (const auto& [name, size] : attachments) temp.Write(name, std::string(size, 'a'));
+    const std::string a = temp.File("a.txt"), b = temp.File("b.txt");
+    temp.Write("sendlist.csv",
+               "Meier;Hans;hans@x.de;Kurz;" + a + ";;;\r\n"
+               "Müller;Jürgen;j@x.de;Grüße aus dem sonnigen Süden, mit so vielen Wörtern, dass der Betreff gefaltet "
+               "wird;" + a + ";;;\r\n"
+               "Lang;Lisa;lisa@x.de, Max Mustermann <max@x.de>;Kurz;" + a + ";;" + temp.File("zeile.bin") + ";\r\n"
+               "Ott;Otto;otto@x.de;Kurz;" + a + ";;" + temp.File("zeile.bin") + ";\r\n"
+               "Bär;Björn;b@x.de;Öl;" + b + ";;" + temp.File("eins.bin") + ";\r\n"
+               "Fix;Fritz;f@x.de;X;" + b + ";;" + temp.File("block.bin") + ";\r\n"
+               "Null;Nina;n@x.de;X;" + b + ";;" + temp.File("leer.bin") + ";\r\n"
+               "Schmidt-Rottluff;Maximiliane;max@x.de;Lang und länger;" + a + ";;;\r\n"
+               "Öztürk;Ümit Ömer;oe@x.de;Kurz;" + a + ";;;\r\n");
+    ASSERT_EQ(Run({"--cc", "Chef <chef@x.de>", "--dry-run", temp.File("out")}), 0) << err.str();
+    long long written = 0;
+    for (const auto& entry : std::filesystem::directory_iterator(temp.File("out"))) {
+        written += static_cast<long long>(entry.file_size());
+    }
+    const CheckInput input{Folder(), temp.File("sendlist.csv"), {"smtp.example.de", "ich@example.de", "geheim", "25"},
+                           {}, "Chef <chef@x.de>"};
+    const CheckReport report = CheckMailing(input);
+    EXPECT_TRUE(report.Clean()) << report.findings.at(0).text;
+    EXPECT_EQ(report.mails, 9);
+    EXPECT_EQ(report.wireBytes, written);
 }
 
 }  // namespace

@@ -1,0 +1,306 @@
+#include "mailing/mail_reading.h"
+
+#include "transport/byte_text.h"
+#include "transport/encoders.h"
+#include "transport/header_charset.h"
+
+#include <iconv.h>
+
+#include <cerrno>
+#include <optional>
+#include <vector>
+
+namespace {
+
+constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
+
+// The length of the valid UTF-8 character at the start of `bytes`, 0 when there is none (a stray
+// continuation byte, an overlong form, a surrogate, beyond U+10FFFF, or cut off).
+size_t Utf8CharLength(std::string_view bytes) {
+    const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
+    const unsigned char lead = byte(0);
+    if (lead < 0x80) return 1;
+    size_t length = 0;
+    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
+    if (lead >= 0xC2 && lead <= 0xDF) {
+        length = 2;
+    } else if (lead >= 0xE0 && lead <= 0xEF) {
+        length = 3;
+        if (lead == 0xE0) low = 0xA0;
+        if (lead == 0xED) high = 0x9F;
+    } else if (lead >= 0xF0 && lead <= 0xF4) {
+        length = 4;
+        if (lead == 0xF0) low = 0x90;
+        if (lead == 0xF4) high = 0x8F;
+    } else {
+        return 0;
+    }
+    if (bytes.size() < length || byte(1) < low || byte(1) > high) return 0;
+    for (size_t i = 2; i < length; ++i) {
+        if ((byte(i) & 0xC0) != 0x80) return 0;
+    }
+    return length;
+}
+
+std::string ValidUtf8(std::string_view bytes) {
+    std::string out;
+    out.reserve(bytes.size());
+    while (!bytes.empty()) {
+        const size_t length = Utf8CharLength(bytes);
+        if (length == 0) {
+            out += kReplacement;
+            bytes.remove_prefix(1);
+        } else {
+            out.append(bytes.substr(0, length));
+            bytes.remove_prefix(length);
+        }
+    }
+    return out;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+// "=XX" at `at` as a byte; nothing when it is not such a triple.
+std::optional<char> HexPair(std::string_view text, size_t at) {
+    if (at + 2 >= text.size()) return std::nullopt;
+    const int high = HexValue(text[at + 1]), low = HexValue(text[at + 2]);
+    if (high < 0 || low < 0) return std::nullopt;
+    return static_cast<char>(high * 16 + low);
+}
+
+// The Q encoding of an encoded word: "_" is a blank, "=XX" a byte.
+std::string DecodeQWord(std::string_view text) {
+    std::string out;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '_') {
+            out += ' ';
+        } else if (text[i] == '=' && HexPair(text, i)) {
+            out += *HexPair(text, i);
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+struct EncodedWord {
+    size_t end = 0;  // just after "?="
+    std::string decoded;  // UTF-8
+};
+
+// An encoded word "=?charset?B|Q?text?=" starting at `at`.
+std::optional<EncodedWord> EncodedWordAt(std::string_view value, size_t at) {
+    if (value.substr(at, 2) != "=?") return std::nullopt;
+    const size_t charsetEnd = value.find('?', at + 2);
+    if (charsetEnd == std::string_view::npos || charsetEnd + 2 >= value.size() || value[charsetEnd + 2] != '?') {
+        return std::nullopt;
+    }
+    const char letter = value[charsetEnd + 1];
+    const size_t textStart = charsetEnd + 3;
+    const size_t textEnd = value.find("?=", textStart);
+    if (textEnd == std::string_view::npos) return std::nullopt;
+    const std::string_view text = value.substr(textStart, textEnd - textStart);
+    if (text.find_first_of(" \t\r\n") != std::string_view::npos) return std::nullopt;
+    std::string_view charset = value.substr(at + 2, charsetEnd - at - 2);
+    charset = charset.substr(0, charset.find('*'));  // RFC 2231 language suffix
+    std::string bytes;
+    if (letter == 'B' || letter == 'b') {
+        bytes = DecodeBase64Text(text);
+    } else if (letter == 'Q' || letter == 'q') {
+        bytes = DecodeQWord(text);
+    } else {
+        return std::nullopt;
+    }
+    return EncodedWord{textEnd + 2, ToUtf8(bytes, charset)};
+}
+
+struct HeaderField {
+    std::string name;
+    std::string value;  // unfolded
+};
+
+std::vector<HeaderField> ParseHeaderBlock(std::string_view block) {
+    std::vector<HeaderField> fields;
+    size_t start = 0;
+    while (start < block.size()) {
+        size_t end = block.find("\r\n", start);
+        if (end == std::string_view::npos) end = block.size();
+        const std::string_view line = block.substr(start, end - start);
+        start = end + 2;
+        if (line.empty()) continue;
+        if ((line.front() == ' ' || line.front() == '\t') && !fields.empty()) {
+            fields.back().value += line;  // unfolding: the line break goes, the blank stays
+            continue;
+        }
+        const size_t colon = line.find(':');
+        if (colon == std::string_view::npos) continue;
+        size_t valueStart = colon + 1;
+        while (valueStart < line.size() && (line[valueStart] == ' ' || line[valueStart] == '\t')) ++valueStart;
+        fields.push_back({std::string(line.substr(0, colon)), std::string(line.substr(valueStart))});
+    }
+    return fields;
+}
+
+std::string FieldValue(const std::vector<HeaderField>& fields, std::string_view name) {
+    for (const HeaderField& field : fields) {
+        if (SameTextIgnoringCase(field.name, name)) return field.value;
+    }
+    return {};
+}
+
+// A parameter of a Content-Type value ("charset", "boundary"), quoted or not.
+std::string Parameter(std::string_view value, std::string_view name) {
+    const std::string upper = UpperCaseAscii(value);
+    const std::string key = UpperCaseAscii(name) + "=";
+    size_t at = 0;
+    while ((at = upper.find(key, at)) != std::string::npos) {
+        const bool starts = at == 0 || upper[at - 1] == ';' || upper[at - 1] == ' ' || upper[at - 1] == '\t';
+        at += key.size();
+        if (!starts) continue;
+        if (at < value.size() && value[at] == '"') {
+            const size_t close = value.find('"', at + 1);
+            return std::string(value.substr(at + 1, close == std::string_view::npos ? close : close - at - 1));
+        }
+        const size_t end = value.find_first_of("; \t", at);
+        return std::string(value.substr(at, end == std::string_view::npos ? end : end - at));
+    }
+    return {};
+}
+
+std::string DecodeTransfer(std::string_view bytes, std::string_view transferEncoding) {
+    if (SameTextIgnoringCase(transferEncoding, "quoted-printable")) return DecodeQuotedPrintable(bytes);
+    if (SameTextIgnoringCase(transferEncoding, "base64")) return DecodeBase64Text(bytes);
+    return std::string(bytes);
+}
+
+// CR LF to "\n", without the break after the last line.
+std::string AsTextLines(std::string text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') continue;
+        out += text[i];
+    }
+    if (!out.empty() && out.back() == '\n') out.pop_back();
+    return out;
+}
+
+struct Section {
+    std::vector<HeaderField> headers;
+    std::string_view body;
+};
+
+Section SplitSection(std::string_view text) {
+    const size_t end = text.find("\r\n\r\n");
+    if (text.starts_with("\r\n")) return {{}, text.substr(2)};
+    if (end == std::string_view::npos) return {ParseHeaderBlock(text), {}};
+    return {ParseHeaderBlock(text.substr(0, end)), text.substr(end + 4)};
+}
+
+}  // namespace
+
+std::string ToUtf8(std::string_view bytes, std::string_view charset) {
+    if (charset.empty() || IsUtf8CharsetName(charset) || SameTextIgnoringCase(charset, "us-ascii")) {
+        return ValidUtf8(bytes);
+    }
+    iconv_t converter = iconv_open("UTF-8", std::string(charset).c_str());
+    if (converter == reinterpret_cast<iconv_t>(-1)) return ValidUtf8(bytes);
+    std::string out;
+    std::vector<char> buffer(4 * bytes.size() + 16);
+    char* in = const_cast<char*>(bytes.data());
+    size_t inLeft = bytes.size();
+    for (;;) {
+        char* outAt = buffer.data();
+        size_t outLeft = buffer.size();
+        // The last call with no input returns a stateful charset (ISO-2022-JP) to its initial state.
+        const size_t result = inLeft > 0 ? iconv(converter, &in, &inLeft, &outAt, &outLeft)
+                                         : iconv(converter, nullptr, nullptr, &outAt, &outLeft);
+        out.append(buffer.data(), static_cast<size_t>(outAt - buffer.data()));
+        if (result != static_cast<size_t>(-1)) {
+            if (inLeft == 0) break;
+            continue;
+        }
+        if (errno == E2BIG) continue;
+        // A byte that is not valid in the charset, or a character cut off at the end.
+        out += kReplacement;
+        ++in;
+        --inLeft;
+    }
+    iconv_close(converter);
+    return out;
+}
+
+std::string DecodeHeaderWords(std::string_view value) {
+    std::string out;
+    size_t i = 0;
+    bool afterWord = false;  // the text so far ended with an encoded word
+    while (i < value.size()) {
+        const size_t next = value.find("=?", i);
+        std::optional<EncodedWord> word;
+        if (next != std::string_view::npos) word = EncodedWordAt(value, next);
+        if (!word) {
+            const size_t end = next == std::string_view::npos ? value.size() : next + 2;
+            out += ValidUtf8(value.substr(i, end - i));
+            afterWord = false;
+            i = end;
+            continue;
+        }
+        const std::string_view between = value.substr(i, next - i);
+        const bool onlyBlanks = between.find_first_not_of(" \t\r\n") == std::string_view::npos;
+        if (!(afterWord && onlyBlanks)) out += ValidUtf8(between);
+        out += word->decoded;
+        afterWord = true;
+        i = word->end;
+    }
+    return out;
+}
+
+std::string DecodeQuotedPrintable(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '=') {
+            out += text[i];
+        } else if (text.substr(i + 1, 2) == "\r\n") {
+            i += 2;  // a soft line break
+        } else if (const std::optional<char> byte = HexPair(text, i)) {
+            out += *byte;
+            i += 2;
+        } else {
+            out += '=';
+        }
+    }
+    return out;
+}
+
+ReadMail ReadWrittenMail(std::string_view mail) {
+    const Section message = SplitSection(mail);
+    ReadMail read;
+    read.from = DecodeHeaderWords(FieldValue(message.headers, "From"));
+    read.to = DecodeHeaderWords(FieldValue(message.headers, "To"));
+    read.cc = DecodeHeaderWords(FieldValue(message.headers, "Cc"));
+    read.subject = DecodeHeaderWords(FieldValue(message.headers, "Subject"));
+
+    Section text = message;
+    const std::string contentType = FieldValue(message.headers, "Content-Type");
+    if (UpperCaseAscii(contentType).starts_with("MULTIPART/")) {
+        // The text is the first part: from the line after the first delimiter to the line break before
+        // the next one.
+        const std::string delimiter = "--" + Parameter(contentType, "boundary");
+        const size_t first = message.body.find(delimiter + "\r\n");
+        if (first == std::string_view::npos) return read;
+        const std::string_view rest = message.body.substr(first + delimiter.size() + 2);
+        const size_t next = rest.find("\r\n" + delimiter);
+        text = SplitSection(rest.substr(0, next == std::string_view::npos ? rest.size() : next));
+    }
+    const std::string partType = FieldValue(text.headers, "Content-Type");
+    const std::string decoded = DecodeTransfer(text.body, FieldValue(text.headers, "Content-Transfer-Encoding"));
+    read.body = AsTextLines(ToUtf8(decoded, Parameter(partType, "charset")));
+    return read;
+}

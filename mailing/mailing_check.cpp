@@ -1,0 +1,692 @@
+#include "mailing/mailing_check.h"
+
+#include "mailing/data_folder.h"
+#include "mailing/file_io.h"
+#include "mailing/mail_reading.h"
+#include "mailing/mailing_run.h"
+#include "mailing/send_one.h"
+#include "mailing/send_rate.h"
+#include "mailing/smtp_transport.h"
+#include "transport/email_address.h"
+#include "transport/encoders.h"
+#include "transport/header_charset.h"
+#include "transport/header_list.h"
+#include "transport/header_words.h"
+#include "transport/iso2022jp.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <functional>
+#include <optional>
+#include <unordered_map>
+#include <unordered_set>
+
+namespace {
+
+// What a finding means, after its colon.
+constexpr const char* kNotSent = "die Zeile wird nicht gesendet";
+constexpr const char* kNoMailAtAll = "es kann keine Mail gesendet werden";
+constexpr const char* kRunEndsHere = "der Versand bricht an dieser Zeile ab";
+constexpr const char* kNotDelivered = "die Mail kann nicht zugestellt werden";
+
+// The highest port number TCP has.
+constexpr int kHighestPort = 65535;
+
+// The attachment writer puts 57 bytes into each base64 line of 76 characters and CR LF.
+constexpr long long kBase64LineBytes = 57;
+constexpr long long kBase64LineLength = 76 + 2;
+
+// An attachment's base64 lines as the writer writes them, from the file's size alone: a check of a
+// large list must not read and encode every attachment once per line.
+long long Base64WireBytes(long long fileBytes) {
+    const long long rest = fileBytes % kBase64LineBytes;
+    return fileBytes / kBase64LineBytes * kBase64LineLength + (rest > 0 ? (rest + 2) / 3 * 4 + 2 : 0);
+}
+
+std::string Quoted(const std::string& text) { return "\"" + text + "\""; }
+
+std::string LowerAscii(std::string_view text) {
+    std::string lower(text);
+    for (char& c : lower) {
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    }
+    return lower;
+}
+
+// One decimal with a comma, as German writes it.
+std::string Decimal(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    std::string result = text;
+    std::replace(result.begin(), result.end(), '.', ',');
+    return result;
+}
+
+std::string FormatSize(long long bytes) {
+    constexpr double kKilo = 1024.0;
+    if (bytes < 1024) return std::to_string(bytes) + (bytes == 1 ? " Byte" : " Bytes");
+    if (bytes < 1024 * 1024) return Decimal(static_cast<double>(bytes) / kKilo) + " KB";
+    if (bytes < 1024LL * 1024 * 1024) return Decimal(static_cast<double>(bytes) / (kKilo * kKilo)) + " MB";
+    return Decimal(static_cast<double>(bytes) / (kKilo * kKilo * kKilo)) + " GB";
+}
+
+std::string Counted(long long count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
+}
+
+std::string FormatDuration(std::chrono::seconds duration) {
+    const long long seconds = duration.count();
+    if (seconds < 60) return "etwa " + Counted(seconds, "Sekunde", "Sekunden");
+    const long long minutes = (seconds + 30) / 60;
+    if (minutes < 60) return "etwa " + Counted(minutes, "Minute", "Minuten");
+    const long long hours = minutes / 60;
+    const std::string text = "etwa " + Counted(hours, "Stunde", "Stunden");
+    return minutes % 60 == 0 ? text : text + " und " + Counted(minutes % 60, "Minute", "Minuten");
+}
+
+// An address that a mail server can deliver to: a local part, "@" and a domain with a dot (or an
+// address literal in brackets). "mueller@firma" has none and bounces.
+bool HasDomain(const std::string& address) {
+    const size_t at = address.rfind('@');
+    if (at == std::string::npos || at == 0) return false;
+    const std::string domain = address.substr(at + 1);
+    if (domain.size() > 2 && domain.front() == '[' && domain.back() == ']') return true;
+    const size_t dot = domain.find('.');
+    return dot != std::string::npos && dot > 0 && domain.back() != '.' && domain.find("..") == std::string::npos;
+}
+
+// What is wrong with an address text (recipients or copy list), in words that follow "Adresse":
+// nothing when it is fine. `rejected` says that the parser throws on it, which ends a run.
+struct AddressProblem {
+    std::string what;
+    bool rejected = false;
+};
+
+std::optional<AddressProblem> CheckAddressText(const std::string& text, TIdEMailAddressList& list) {
+    try {
+        list.SetFromText(text);
+    } catch (const EIdEmailParseError&) {
+        return AddressProblem{"ungültig, sie wird nicht erkannt", true};
+    }
+    if (list.Empty()) return AddressProblem{"ungültig, keine Adresse erkennbar", false};
+    for (const TIdEMailAddressItem& item : list) {
+        if (HasDomain(item.Address)) continue;
+        // Only a field of several addresses needs to say which one.
+        const std::string which = item.Address == text ? "" : Quoted(item.Address) + " ";
+        return AddressProblem{which + "ungültig (kein \"@\" mit vollständiger Domain)", false};
+    }
+    return std::nullopt;
+}
+
+// Letters of a placeholder: ASCII letters, and the bytes of UTF-8 letters such as "ß".
+bool PlaceholderByte(char c) {
+    return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || static_cast<unsigned char>(c) >= 0x80;
+}
+
+size_t EditDistance(std::string_view a, std::string_view b) {
+    std::vector<size_t> row(b.size() + 1);
+    for (size_t j = 0; j <= b.size(); ++j) row[j] = j;
+    for (size_t i = 1; i <= a.size(); ++i) {
+        size_t diagonal = row[0];
+        row[0] = i;
+        for (size_t j = 1; j <= b.size(); ++j) {
+            const size_t above = row[j];
+            row[j] = std::min({row[j] + 1, row[j - 1] + 1, diagonal + (a[i - 1] == b[j - 1] ? 0 : 1)});
+            diagonal = above;
+        }
+    }
+    return row[b.size()];
+}
+
+// The known placeholder that an unknown one most likely meant. "$Vorname" is as far from "$Prename" as
+// from "$Name" by letters, so words for the first name and for the surname decide first; the distance
+// only where neither is in the word, a tie going to the shorter "$Name".
+const char* ClosestPlaceholder(std::string_view letters) {
+    const std::string lower = LowerAscii(letters);
+    const auto contains = [&](std::initializer_list<const char*> words) {
+        return std::any_of(words.begin(), words.end(), [&](const char* w) { return lower.find(w) != std::string::npos; });
+    };
+    if (contains({"vor", "first", "pre", "given", "ruf", "fore"})) return "$Prename";
+    if (contains({"nach", "sur", "last", "famil", "zuname"})) return "$Name";
+    return EditDistance(lower, "prename") < EditDistance(lower, "name") ? "$Prename" : "$Name";
+}
+
+struct Placeholder {
+    std::string word;  // with its "$", as the text spells it first
+    const char* closest;
+};
+
+// "$" and letters that Personalise leaves standing: it replaces "$Prename" and "$Name" wherever they
+// start such a word, letters compared without regard to case, so "$Names" is the surname and an "s".
+std::vector<Placeholder> UnknownPlaceholders(std::string_view text) {
+    std::vector<Placeholder> found;
+    std::unordered_set<std::string> seen;
+    for (size_t at = text.find('$'); at != std::string_view::npos; at = text.find('$', at + 1)) {
+        size_t end = at + 1;
+        while (end < text.size() && PlaceholderByte(text[end])) ++end;
+        if (end == at + 1 || static_cast<unsigned char>(text[at + 1]) >= 0x80) continue;
+        const std::string_view letters = text.substr(at + 1, end - at - 1);
+        const std::string lower = LowerAscii(letters);
+        if (lower.starts_with("prename") || lower.starts_with("name")) continue;
+        if (seen.insert(lower).second) found.push_back({"$" + std::string(letters), ClosestPlaceholder(letters)});
+    }
+    return found;
+}
+
+// The files of one check, each path looked at once: a check is a picture of one moment, and a large
+// list names a handful of files again and again. (The run's CachedFileReader looks at the file again
+// for every mail, and reads a file changed in the last seconds anew each time.)
+class CheckFiles {
+public:
+    struct Text {
+        bool read = false;
+        std::string content;
+        std::string error;  // the file error when it could not be read
+        std::vector<Placeholder> unknown;
+        // Some text stands outside the placeholders, so no names can make it empty.
+        bool neverEmpty = false;
+    };
+    struct Attachment {
+        bool exists = false;    // a regular file: the run attaches it
+        bool readable = false;  // it can be opened: otherwise the send fails
+        long long bytes = 0;
+    };
+
+    bool Exists(const std::string& path) {
+        auto found = exists_.find(path);
+        if (found == exists_.end()) found = exists_.emplace(path, FileExists(path)).first;
+        return found->second;
+    }
+
+    const Text& ReadText(const std::string& path) {
+        auto found = texts_.find(path);
+        if (found != texts_.end()) return found->second;
+        Text& text = texts_[path];
+        try {
+            text.content = ReadWholeFile(path);
+            text.read = true;
+            text.unknown = UnknownPlaceholders(text.content);
+            text.neverEmpty = !IsBlankLine(Personalise(text.content, "", ""));
+        } catch (const EFileError& error) {
+            text.error = error.what();
+        }
+        return text;
+    }
+
+    const Attachment& LookAt(const std::string& path) {
+        auto found = attachments_.find(path);
+        if (found != attachments_.end()) return found->second;
+        Attachment& attachment = attachments_[path];
+        struct stat info {};
+        attachment.exists = ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+        if (attachment.exists) {
+            attachment.bytes = info.st_size;
+            const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+            attachment.readable = fd >= 0;
+            if (fd >= 0) ::close(fd);
+        }
+        return attachment;
+    }
+
+private:
+    std::unordered_map<std::string, bool> exists_;
+    std::unordered_map<std::string, Text> texts_;
+    std::unordered_map<std::string, Attachment> attachments_;
+};
+
+struct Finding {
+    CheckFinding kind;
+    std::string text;
+};
+
+// The account and the copy list: what keeps every mail from going.
+struct AccountCheck {
+    std::vector<Finding> findings;
+    bool canSend = true;
+    std::string port;  // a port text that converts, to build the mails with even when the real one does not
+};
+
+AccountCheck CheckAccount(const CheckInput& input) {
+    AccountCheck check;
+    const AccountSettings& account = input.account;
+    // As the run's start checks; a sign-in with OAuth2 needs no password, and one kept in the keyring is
+    // not in the settings file (the check does not open the keyring).
+    const bool needsPassword = !input.options.UsesOAuth2() && !input.options.passwordInKeyring;
+    std::string missing;
+    const std::pair<const std::string*, const char*> fields[] = {
+        {&account.host, "Server"}, {&account.user, "Mailadresse"}, {&account.port, "Port"}, {&account.password, "Passwort"}};
+    for (const auto& [value, name] : fields) {
+        if (value == &account.password && !needsPassword) continue;
+        if (IsBlankLine(*value)) missing += (missing.empty() ? "" : ", ") + std::string(name);
+    }
+    if (!missing.empty()) {
+        check.findings.push_back({CheckFinding::AccountIncomplete,
+                                  "Kontodaten unvollständig, es fehlt: " + missing + ": das Mailing startet nicht"});
+    }
+    check.port = account.port;
+    if (!IsBlankLine(account.port)) {
+        try {
+            const int port = ConvertPort(account.port);
+            if (port < 1 || port > kHighestPort) {
+                check.findings.push_back({CheckFinding::BadPort, "Port " + std::to_string(port) + " liegt nicht zwischen 1 und " +
+                                                                     std::to_string(kHighestPort) + ": " + kNoMailAtAll});
+            }
+        } catch (const EConvertError&) {
+            check.findings.push_back({CheckFinding::BadPort, "Port " + Quoted(account.port) + " ist keine Zahl: " + kNoMailAtAll});
+            check.port = "25";
+        }
+    }
+    const std::string user = Trim(account.user);
+    if (!user.empty()) {
+        TIdEMailAddressItem sender;
+        bool fine = true;
+        try {
+            sender.SetText(user);
+            fine = HasDomain(sender.Address);
+        } catch (const EIdEmailParseError&) {
+            fine = false;
+        }
+        if (!fine) {
+            check.findings.push_back({CheckFinding::BadAddress,
+                                      "Absenderadresse " + Quoted(user) + " ist ungültig: " + kNoMailAtAll});
+        }
+    }
+    const std::string cc = Trim(input.cc);
+    if (!cc.empty()) {
+        TIdEMailAddressList list;
+        if (const std::optional<AddressProblem> problem = CheckAddressText(cc, list)) {
+            check.findings.push_back({CheckFinding::BadAddress,
+                                      "Kopie-Adresse " + Quoted(cc) + " " + problem->what + ": " +
+                                          (problem->rejected ? kNoMailAtAll : "der Server weist jede Mail ab")});
+        }
+    }
+    check.canSend = check.findings.empty();
+    return check;
+}
+
+// One list line as the run would treat it, without the lines around it.
+struct LineCheck {
+    std::vector<Finding> findings;
+    bool sends = false;  // its mail would go out
+    bool stops = false;  // the run would end with an error here
+    std::string reason;  // why its mail would not go
+    std::string textPath;
+    const CheckFiles::Text* text = nullptr;
+    std::string attachment;  // the trimmed field
+    bool attached = false;   // the file goes with the mail
+    long long attachmentBytes = 0;
+    TIdEMailAddressList recipients;  // as the parser reads the address field
+};
+
+LineCheck CheckRecord(const RecipientRecord& record, const std::string& standardTextPath, CheckFiles& files) {
+    LineCheck line;
+    const auto add = [&](CheckFinding kind, std::string text) { line.findings.push_back({kind, std::move(text)}); };
+    // A finding that keeps the mail from going.
+    const auto fail = [&](CheckFinding kind, std::string text) {
+        line.sends = false;
+        if (line.reason.empty()) line.reason = text;
+        add(kind, std::move(text));
+    };
+    line.textPath = ChooseTextFile(record.TextFile, standardTextPath,
+                                   [&files](const std::string& path) { return files.Exists(path); });
+    line.text = &files.ReadText(line.textPath);
+    if (!line.text->read) {
+        fail(CheckFinding::TextUnreadable, line.text->error + ": " + kRunEndsHere);
+        line.stops = true;
+        return line;
+    }
+    // The run's order: an empty text, then the first name, then the address.
+    if (!line.text->neverEmpty && IsBlankLine(Personalise(line.text->content, record.FirstName, record.Surname))) {
+        fail(CheckFinding::EmptyText, "Text " + Quoted(line.textPath) + " ist leer: " + kNotSent);
+        return line;
+    }
+    if (IsBlankLine(record.FirstName)) {
+        fail(CheckFinding::NoFirstName, std::string("kein Vorname: ") + kNotSent);
+        return line;
+    }
+    if (IsBlankLine(record.Address)) {
+        fail(CheckFinding::NoAddress, std::string("keine Adresse: ") + kNotSent);
+        return line;
+    }
+    line.sends = true;
+    if (const std::optional<AddressProblem> problem = CheckAddressText(Trim(record.Address), line.recipients)) {
+        fail(CheckFinding::BadAddress, "Adresse " + problem->what + ": " + (problem->rejected ? kRunEndsHere : kNotDelivered));
+        line.stops = problem->rejected;
+    }
+    if (NamesOwnTextFile(record.TextFile) && line.textPath != record.TextFile) {
+        add(CheckFinding::TextFileMissing, "Textdatei " + Quoted(record.TextFile) + " fehlt: es geht der Standardtext hinaus");
+    }
+    line.attachment = Trim(record.Attachment);
+    if (!line.attachment.empty()) {
+        const CheckFiles::Attachment& file = files.LookAt(line.attachment);
+        if (!file.exists) {
+            add(CheckFinding::AttachmentMissing, "Anhang " + Quoted(line.attachment) + " fehlt: die Mail geht ohne Anhang hinaus");
+        } else if (!file.readable) {
+            // The run attaches it, and the send fails when the file will not open.
+            fail(CheckFinding::AttachmentMissing, "Anhang " + Quoted(line.attachment) + " ist nicht lesbar: " + kNotDelivered);
+        } else {
+            line.attached = true;
+            line.attachmentBytes = file.bytes;
+            if (file.bytes > kLargeAttachmentBytes) {
+                add(CheckFinding::AttachmentTooLarge,
+                    "Anhang " + Quoted(line.attachment) + " ist " + Decimal(static_cast<double>(file.bytes) / (1024.0 * 1024.0)) +
+                        " MB groß: die meisten Anbieter nehmen Mails über " +
+                        std::to_string(kLargeAttachmentBytes / (1024 * 1024)) + " MB nicht an");
+            }
+        }
+    }
+    if (IsBlankLine(record.Subject)) add(CheckFinding::EmptySubject, "leerer Betreff: die Mail geht ohne Betreff hinaus");
+    return line;
+}
+
+// The line's mail as the run builds it.
+OutgoingMail BuildMail(const CheckInput& input, const std::string& port, const RecipientRecord& record,
+                       const LineCheck& line, int number) {
+    MailFields fields;
+    fields.account = input.account;
+    fields.account.port = port;
+    fields.options = input.options;
+    fields.recipients = record.Address;
+    fields.cc = input.cc;
+    fields.subject = record.Subject;
+    fields.body = Personalise(line.text->content, record.FirstName, record.Surname);
+    fields.mailNumber = number;
+    // The attachment as the run would find it, from the check's one look at the file.
+    OutgoingMail mail = TransmitMessageFields(fields, Trim(fields.recipients), Trim(fields.cc), Trim(fields.subject));
+    if (line.attached) mail.attachmentPath = line.attachment;
+    return mail;
+}
+
+// Writes the mail as the dry run does, the attachment's content left out: its base64 lines are
+// counted from the file's size instead. Gives the size of the whole mail.
+long long WriteWithoutAttachmentData(const OutgoingMail& mail, long long attachmentBytes, TIdMessage& message,
+                                     const std::function<void(std::string_view)>& write) {
+    message.Clear();
+    FillMessage(mail, message);
+    for (size_t i = 0; i < message.PartList.Count(); ++i) {
+        // The part keeps the name it was made with; only the bytes come from an empty file.
+        if (message.PartList[i].Kind() == TIdMessagePartKind::Attachment) {
+            static_cast<TIdAttachment&>(message.PartList[i]).SourcePath = "/dev/null";
+        }
+    }
+    long long bytes = 0;
+    WriteReceivedMessage(message, [&](std::string_view piece) {
+        bytes += static_cast<long long>(piece.size());
+        if (write) write(piece);
+    });
+    return bytes + (mail.attachmentPath.empty() ? 0 : Base64WireBytes(attachmentBytes));
+}
+
+// The size of a header field as the header list writes it: its folded lines, each with CR LF.
+long long HeaderFieldBytes(std::string_view name, std::string_view value) {
+    TIdHeaderList field;
+    field.SetHeaderValue(name, value);
+    long long bytes = 0;
+    for (const std::string& line : field.Lines()) bytes += static_cast<long long>(line.size()) + 2;
+    return bytes;
+}
+
+// A body line that forces the quoted-printable body, as the message decides it: a byte of 128 and above,
+// or too long a line for the wire.
+bool NeedsQuotedPrintable(const std::string& line) {
+    TIdMessage probe;
+    probe.Body = {line};
+    return probe.NeedsQuotedPrintableBody();
+}
+
+// Measures the mails of a check as the dry run writes them. Writing each of 100 000 mails takes
+// seconds, so only the first mail of each kind (text file, quoted-printable or not, attachment) is built
+// by the run's code and written by the dry run's writer. The other mails of that kind differ from it
+// only in the To and Subject fields and in the text lines that hold a "$", and only those are measured
+// again, with the functions the writer uses: the header list's folding, the encoded words, and the
+// quoted-printable encoder, which starts afresh on every line. A test holds the sum against the files of
+// a real dry run.
+class MailSizer {
+public:
+    MailSizer(const CheckInput& input, std::string port) : input_(input), port_(std::move(port)) {}
+
+    long long Measure(const RecipientRecord& record, const LineCheck& line, int number) {
+        const Shape& shape = ShapeOf(line.textPath, line.text->content);
+        std::vector<std::string> changed;  // the lines with a "$", personalised
+        changed.reserve(shape.dollarLines.size());
+        bool quotedPrintable = shape.otherLinesNeedQuotedPrintable;
+        for (const std::string& templateLine : shape.dollarLines) {
+            changed.push_back(Personalise(templateLine, record.FirstName, record.Surname));
+            quotedPrintable = quotedPrintable || NeedsQuotedPrintable(changed.back());
+        }
+        long long varying = HeaderFieldBytes("To", FormatAddressListForHeader(line.recipients, charset_.HeaderEncoding,
+                                                                               charset_.Transfer, charset_.CharSet)) +
+                            SubjectBytes(Trim(record.Subject));
+        for (const std::string& changedLine : changed) varying += BodyLineBytes(changedLine, quotedPrintable, line.attached);
+
+        std::string kind = line.textPath;
+        kind += quotedPrintable ? "\nqp\n" : "\n7bit\n";
+        if (line.attached) kind += line.attachment;
+        const auto known = fixedBytes_.find(kind);
+        if (known != fixedBytes_.end()) return known->second + varying;
+        const long long whole =
+            WriteWithoutAttachmentData(BuildMail(input_, port_, record, line, number), line.attachmentBytes, message_, nullptr);
+        fixedBytes_.emplace(kind, whole - varying);
+        return whole;
+    }
+
+private:
+    // A text file's lines: those with a "$" change from mail to mail, the others never do.
+    struct Shape {
+        std::vector<std::string> dollarLines;
+        bool otherLinesNeedQuotedPrintable = false;
+    };
+
+    const Shape& ShapeOf(const std::string& path, const std::string& content) {
+        auto found = shapes_.find(path);
+        if (found != shapes_.end()) return found->second;
+        Shape& shape = shapes_[path];
+        for (std::string& textLine : SplitTextLines(content).lines) {
+            if (textLine.find('$') != std::string::npos) {
+                shape.dollarLines.push_back(std::move(textLine));
+            } else {
+                shape.otherLinesNeedQuotedPrintable = shape.otherLinesNeedQuotedPrintable || NeedsQuotedPrintable(textLine);
+            }
+        }
+        return shape;
+    }
+
+    // Mailings mostly give every line the same subject: its encoded words are made once.
+    long long SubjectBytes(const std::string& subject) {
+        auto found = subjects_.find(subject);
+        if (found != subjects_.end()) return found->second;
+        const long long bytes = HeaderFieldBytes(
+            "Subject", EncodeHeaderWords(subject, "", charset_.HeaderEncoding, charset_.Transfer, charset_.CharSet));
+        return subjects_.emplace(subject, bytes).first->second;
+    }
+
+    // One body line as the writer writes it, the dot-stuffing undone. The text section beside an
+    // attachment goes out in 7 bits unconverted when it needs no quoted-printable.
+    long long BodyLineBytes(const std::string& bodyLine, bool quotedPrintable, bool attached) const {
+        const bool iso2022jp = charset_.Transfer == TTransfer::iso2022jp && (quotedPrintable || !attached);
+        std::string bytes = iso2022jp ? ConvertToISO2022JP(bodyLine) : bodyLine;
+        if (!quotedPrintable) return static_cast<long long>(bytes.size()) + 2;
+        bytes += "\r\n";
+        std::string encoded;
+        AppendQuotedPrintable(bytes, encoded);
+        return static_cast<long long>(encoded.size());
+    }
+
+    const CheckInput& input_;
+    const std::string port_;
+    const THeaderCharset charset_ = ChooseHeaderCharset();
+    TIdMessage message_;
+    std::unordered_map<std::string, Shape> shapes_;
+    std::unordered_map<std::string, long long> subjects_;
+    std::unordered_map<std::string, long long> fixedBytes_;  // a kind's mail without its varying parts
+};
+
+std::string PlaceholderText(const std::vector<Placeholder>& unknown, int mails, const std::string& textPath) {
+    std::string names;
+    for (const Placeholder& placeholder : unknown) {
+        if (!names.empty()) names += ", ";
+        names += Quoted(placeholder.word) + " (gemeint ist wohl " + Quoted(placeholder.closest) + ")";
+    }
+    const std::string inMails = mails == 1 ? "in der einen Mail" : "in den " + std::to_string(mails) + " Mails";
+    const bool one = unknown.size() == 1;
+    return std::string(one ? "unbekannter Platzhalter " : "unbekannte Platzhalter ") + names +
+           (one ? ": er bleibt so " : ": sie bleiben so ") + inMails + " mit dem Text " + Quoted(textPath) + " stehen";
+}
+
+}  // namespace
+
+bool IsFailure(CheckFinding finding) {
+    switch (finding) {
+        case CheckFinding::NoFirstName:
+        case CheckFinding::NoAddress:
+        case CheckFinding::BadAddress:
+        case CheckFinding::EmptyText:
+        case CheckFinding::BadPort:
+        case CheckFinding::AccountIncomplete:
+        case CheckFinding::TextUnreadable:
+            return true;
+        case CheckFinding::UnknownPlaceholder:
+        case CheckFinding::TextFileMissing:
+        case CheckFinding::AttachmentMissing:
+        case CheckFinding::DuplicateAddress:
+        case CheckFinding::EmptySubject:
+        case CheckFinding::AttachmentTooLarge:
+            return false;
+    }
+    return false;
+}
+
+std::string CheckReport::SummaryText() const {
+    const std::string stop = stopLine > 0 ? std::to_string(stopLine) : "";
+    if (mails == 0) {
+        return stop.empty() ? "Keine Mail würde gesendet." : "Keine Mail würde gesendet: der Versand bricht bei Zeile " + stop + " ab.";
+    }
+    const bool one = mails == 1;
+    std::string text = one ? "1 Mail würde gesendet" : std::to_string(mails) + " Mails würden gesendet";
+    if (!stop.empty()) text += ", bevor der Versand bei Zeile " + stop + " abbricht";
+    text += (one ? ", " : ", zusammen ") + FormatSize(wireBytes);
+    if (mailsPerMinute > 0) {
+        return text + "; bei " + std::to_string(mailsPerMinute) + " Mails pro Minute dauert der Versand " +
+               FormatDuration(duration) + ".";
+    }
+    return text + (one ? "; ohne Versandgrenze geht sie so schnell hinaus, wie der Server sie annimmt."
+                       : "; ohne Versandgrenze gehen sie so schnell hinaus, wie der Server sie annimmt.");
+}
+
+CheckReport CheckMailing(const CheckInput& input) {
+    const TextLines list = SplitTextLines(ReadWholeFile(input.listPath));
+    const std::string standardTextPath = DataFilePath(input.dataFolder, kStandardTextName);
+    const AccountCheck account = CheckAccount(input);
+    CheckReport report;
+    report.mailsPerMinute = input.options.mailsPerMinute;
+    for (const Finding& finding : account.findings) report.findings.push_back({0, "", finding.kind, finding.text});
+
+    CheckFiles files;
+    MailSizer sizer(input, account.port);
+    std::unordered_map<std::string, int> firstLineOf;  // address and subject: the first line with them
+    struct TextUse {
+        size_t finding = SIZE_MAX;  // its placeholder finding
+        int mails = 0;
+    };
+    std::unordered_map<std::string, TextUse> textUses;
+    std::unordered_set<std::string> unreadableShown;
+    for (size_t i = 0; i < list.lines.size(); ++i) {
+        if (IsBlankLine(list.lines[i])) continue;
+        const int number = static_cast<int>(i) + 1;
+        const RecipientRecord record = SplitListLine(list.lines[i]);
+        const std::string address = Trim(record.Address);
+        const LineCheck line = CheckRecord(record, standardTextPath, files);
+        const auto add = [&](CheckFinding kind, std::string text) {
+            report.findings.push_back({number, address, kind, std::move(text)});
+        };
+        for (const Finding& finding : line.findings) {
+            if (finding.kind == CheckFinding::TextUnreadable && !unreadableShown.insert(line.textPath).second) continue;
+            add(finding.kind, finding.text);
+        }
+        // Without a usable account the run ends before any line, so no line is where it stops.
+        if (line.stops && account.canSend && report.stopLine == 0) report.stopLine = number;
+        if (!line.sends) continue;
+
+        TextUse& use = textUses[line.textPath];
+        if (use.mails++ == 0 && !line.text->unknown.empty()) {
+            use.finding = report.findings.size();
+            add(CheckFinding::UnknownPlaceholder, "");
+        }
+        const auto [first, fresh] = firstLineOf.emplace(LowerAscii(address) + '\n' + Trim(record.Subject), number);
+        if (!fresh) {
+            add(CheckFinding::DuplicateAddress, "dieselbe Adresse mit demselben Betreff wie Zeile " +
+                                                    std::to_string(first->second) + ": die Mail geht zweimal an sie");
+        }
+        if (account.canSend && report.stopLine == 0) {
+            ++report.mails;
+            report.wireBytes += sizer.Measure(record, line, number);
+        }
+    }
+    for (const auto& [path, use] : textUses) {
+        if (use.finding == SIZE_MAX) continue;
+        report.findings[use.finding].text = PlaceholderText(files.ReadText(path).unknown, use.mails, path);
+    }
+    report.duration = std::chrono::ceil<std::chrono::seconds>(SendRate(input.options.mailsPerMinute).TimeFor(report.mails));
+    return report;
+}
+
+MailPreview PreviewRecord(const CheckInput& input, const RecipientRecord& record, int number) {
+    CheckFiles files;
+    const AccountCheck account = CheckAccount(input);
+    const LineCheck line = CheckRecord(record, DataFilePath(input.dataFolder, kStandardTextName), files);
+    MailPreview preview;
+    // Why no mail would go: the line's own reason first, then the account's.
+    preview.problem = line.reason;
+    if (preview.problem.empty() && !account.findings.empty()) preview.problem = account.findings.front().text;
+    if (line.attached) {
+        preview.attachmentName = FileNameOfPath(line.attachment);
+        preview.attachmentBytes = line.attachmentBytes;
+    }
+    try {
+        const OutgoingMail mail = BuildMail(input, account.port, record, line, number);
+        TIdMessage message;
+        std::string written;
+        preview.wireBytes = WriteWithoutAttachmentData(mail, line.attachmentBytes, message,
+                                                       [&](std::string_view piece) { written += piece; });
+        const ReadMail read = ReadWrittenMail(written);
+        preview.from = read.from;
+        preview.to = read.to;
+        preview.cc = read.cc;
+        preview.subject = read.subject;
+        preview.body = read.body;
+    } catch (const std::exception&) {
+        // An address the parser rejects: no mail can be written, so the fields show what the line holds.
+        const std::string charset = ChooseHeaderCharset().CharSet;
+        preview.from = ToUtf8(Trim(input.account.user), charset);
+        preview.to = ToUtf8(Trim(record.Address), charset);
+        preview.cc = ToUtf8(Trim(input.cc), charset);
+        preview.subject = ToUtf8(Trim(record.Subject), charset);
+        std::string body;
+        const std::string text = line.text->read ? Personalise(line.text->content, record.FirstName, record.Surname) : "";
+        for (const std::string& bodyLine : SplitTextLines(text).lines) {
+            body += (body.empty() ? "" : "\n") + bodyLine;
+        }
+        preview.body = ToUtf8(body, charset);
+        preview.wireBytes = 0;
+    }
+    return preview;
+}
+
+MailPreview PreviewLine(const CheckInput& input, int number) {
+    const TextLines list = SplitTextLines(ReadWholeFile(input.listPath));
+    MailPreview preview;
+    if (number < 1 || static_cast<size_t>(number) > list.lines.size()) {
+        preview.problem = "Die Liste hat keine Zeile " + std::to_string(number) + ".";
+        return preview;
+    }
+    const std::string& line = list.lines[static_cast<size_t>(number) - 1];
+    if (IsBlankLine(line)) {
+        preview.problem = "Zeile " + std::to_string(number) + " ist leer: sie wird übersprungen";
+        return preview;
+    }
+    return PreviewRecord(input, SplitListLine(line), number);
+}

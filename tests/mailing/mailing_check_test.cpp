@@ -1,0 +1,131 @@
+#include "mailing/mailing_check.h"
+#include "tests/support/check_list.h"
+#include "tests/support/temp_dir.h"
+#include "transport/header_charset.h"
+
+#include <gtest/gtest.h>
+
+#include <QString>
+
+#include <filesystem>
+
+namespace {
+
+class MailingCheckTest : public ::testing::Test {
+protected:
+    MailingCheckTest() {
+        input.dataFolder = temp.Path() + "/";
+        input.listPath = temp.File("sendlist.csv");
+        input.account = {"smtp.example.de", "ich@example.de", "geheim", "25"};
+        input.options.mailsPerMinute = 30;
+    }
+
+    TempDir temp;
+    CheckInput input;
+};
+
+TEST_F(MailingCheckTest, FindsEachFindingAtItsLineAndSumsTheMailsBeforeTheRunWouldStop) {
+    const std::vector<ExpectedFinding> expected = WriteMailingWithEveryFinding(temp);
+    const std::vector<std::string> before = FolderEntries(temp.Path());
+    const std::string list = temp.Read("sendlist.csv");
+
+    CheckReport report = CheckMailing(input);
+    ASSERT_EQ(report.findings.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        const CheckLine& found = report.findings[i];
+        EXPECT_EQ(found.number, expected[i].number) << i;
+        EXPECT_EQ(found.address, expected[i].address) << i;
+        EXPECT_EQ(found.finding, expected[i].kind) << i;
+        EXPECT_EQ(found.text, expected[i].text) << i;
+    }
+    EXPECT_EQ(report.mails, 7);
+    EXPECT_EQ(report.stopLine, 13);
+    EXPECT_EQ(report.duration, std::chrono::seconds(14));
+    EXPECT_EQ(report.SummaryText(), kEveryFindingSummary);
+    // Nothing written: no lock, no journal, the list as it was.
+    EXPECT_EQ(FolderEntries(temp.Path()), before);
+    EXPECT_EQ(temp.Read("sendlist.csv"), list);
+
+    // A port that is no number and a copy address that bounces keep every mail back; the line findings
+    // stay, the run would not get as far as line 13.
+    input.account.port = "abc";
+    input.cc = "chef@firma";
+    report = CheckMailing(input);
+    ASSERT_EQ(report.findings.size(), expected.size() + 2);
+    EXPECT_EQ(report.findings[0].number, 0);
+    EXPECT_EQ(report.findings[0].finding, CheckFinding::BadPort);
+    EXPECT_EQ(report.findings[0].text, "Port \"abc\" ist keine Zahl: es kann keine Mail gesendet werden");
+    EXPECT_EQ(report.findings[1].finding, CheckFinding::BadAddress);
+    EXPECT_EQ(report.findings[2].number, 2);
+    EXPECT_EQ(report.mails, 0);
+    EXPECT_EQ(report.stopLine, 0);
+    EXPECT_EQ(report.SummaryText(), "Keine Mail würde gesendet.");
+
+    // Without the standard text the run ends with its file error at the first line that needs it.
+    input.account.port = "25";
+    input.cc.clear();
+    std::filesystem::remove(temp.File("defaultmail.txt"));
+    report = CheckMailing(input);
+    ASSERT_FALSE(report.findings.empty());
+    EXPECT_EQ(report.findings[0].number, 1);
+    EXPECT_EQ(report.findings[0].finding, CheckFinding::TextUnreadable);
+    EXPECT_TRUE(IsFailure(report.findings[0].finding));
+    EXPECT_EQ(report.stopLine, 1);
+    EXPECT_EQ(report.mails, 0);
+}
+
+TEST(ClosestPlaceholder, NamesWhatTheTextMeant) {
+    TempDir temp;
+    temp.Write("defaultmail.txt", "$Firstname $Surname $Vorname $VORNAME $Nachname $Prenmae $Nmae $Names 5 $ $5\r\n");
+    temp.Write("sendlist.csv", "Meier;Hans;hans@x.de;S;;;;\r\n");
+    const CheckInput input{temp.Path() + "/", temp.File("sendlist.csv"), {"smtp.example.de", "ich@example.de", "g", "25"}, {}, ""};
+    const CheckReport report = CheckMailing(input);
+    ASSERT_EQ(report.findings.size(), 1u);
+    EXPECT_EQ(report.findings[0].text,
+              "unbekannte Platzhalter \"$Firstname\" (gemeint ist wohl \"$Prename\"), \"$Surname\" (gemeint ist wohl "
+              "\"$Name\"), \"$Vorname\" (gemeint ist wohl \"$Prename\"), \"$Nachname\" (gemeint ist wohl \"$Name\"), "
+              "\"$Prenmae\" (gemeint ist wohl \"$Prename\"), \"$Nmae\" (gemeint ist wohl \"$Name\"): sie bleiben so in "
+              "der einen Mail mit dem Text \"" + temp.File("defaultmail.txt") + "\" stehen");
+    EXPECT_EQ(report.SummaryText().find("1 Mail würde gesendet, "), 0u) << report.SummaryText();
+    EXPECT_NE(report.SummaryText().find("; ohne Versandgrenze geht sie so schnell hinaus"), std::string::npos);
+}
+
+// The preview decodes what the writer encoded: umlauts in the subject (encoded words) and in the body
+// (quoted-printable, in the charset the writer names), the attachment beside the text.
+TEST_F(MailingCheckTest, PreviewShowsTheMailAsItsRecipientReadsIt) {
+    const std::string charset = ChooseHeaderCharset().CharSet;
+    const bool utf8 = IsUtf8CharsetName(charset);
+    if (!utf8 && charset != "ISO-8859-1") GTEST_SKIP() << "a locale whose charset has no umlauts: " << charset;
+    const auto local = [&](const std::string& text) {  // the text in the bytes the writer labels it with
+        return utf8 ? text : std::string(QString::fromStdString(text).toLatin1().constData());
+    };
+    temp.Write("defaultmail.txt", local("Grüß Gott $Prename $Name,\r\n.ein Punkt vorn\r\n"));
+    temp.Write("preise.pdf", std::string(100, 'p'));
+    temp.Write("sendlist.csv", local("Müller;Jürgen;Jürgen Müller <j@x.de>;Größe für Jürgen, wie gewünscht;default;;") +
+                                   temp.File("preise.pdf") + ";\r\n\r\n");
+    input.cc = "chef@x.de";
+    MailPreview preview = PreviewLine(input, 1);
+    EXPECT_EQ(preview.problem, "");
+    EXPECT_EQ(preview.from, "ich@example.de");
+    EXPECT_NE(preview.to.find("Jürgen Müller"), std::string::npos) << preview.to;
+    EXPECT_NE(preview.to.find("<j@x.de>"), std::string::npos) << preview.to;
+    EXPECT_EQ(preview.cc, "chef@x.de");
+    EXPECT_EQ(preview.subject, "Größe für Jürgen, wie gewünscht");
+    EXPECT_EQ(preview.body, "Grüß Gott Jürgen Müller,\n.ein Punkt vorn");
+    EXPECT_EQ(preview.attachmentName, "preise.pdf");
+    EXPECT_EQ(preview.attachmentBytes, 100);
+    EXPECT_EQ(preview.wireBytes, CheckMailing(input).wireBytes);
+
+    EXPECT_EQ(PreviewLine(input, 2).problem, "Zeile 2 ist leer: sie wird übersprungen");
+    RecipientRecord record = SplitListLine("Kurz;;k@x.de;S;;;;");
+    preview = PreviewRecord(input, record, 5);
+    EXPECT_EQ(preview.problem, "kein Vorname: die Zeile wird nicht gesendet");
+    EXPECT_EQ(preview.to, "k@x.de");
+    record = SplitListLine("Zu;Zoe;<a@b.example>@c.example;S;;;;");
+    preview = PreviewRecord(input, record, 6);
+    EXPECT_EQ(preview.problem, "Adresse ungültig, sie wird nicht erkannt: der Versand bricht an dieser Zeile ab");
+    EXPECT_EQ(preview.to, "<a@b.example>@c.example");
+    EXPECT_EQ(preview.body, "Grüß Gott Zoe Zu,\n.ein Punkt vorn");
+}
+
+}  // namespace
