@@ -69,6 +69,10 @@ void TIdSMTP::PrepareTLS() {
         SetIOHandler(tls, true);
     }
     tls->ImplicitTLS = ImplicitTLS || Port == kImplicitTLSPort;
+    // The output buffer already joins what belongs together, and a mail's "." goes out in a send of its
+    // own right after the message: with Nagle's algorithm it would wait for the acknowledgement of the
+    // message, which a receiver may delay by up to 40 ms, on every mail.
+    tls->UseNagle = false;
     tls->CAFile = CAFile;
     tls->HandshakeTimeout = ReplyTimeLimit > 0 ? ReplyTimeLimit : WaitForever;
 }
