@@ -9,6 +9,12 @@
 //                                            the same with "RSET" before every mail, the command
 //                                            sequence of postira-run's SMTP client: the limit of that
 //                                            sequence, one more request and reply per mail
+//     limit_client PORT FROM CC MANIFEST --pipelining
+//                                            EHLO instead of HELO, and with the server's PIPELINING
+//                                            (RFC 2920) one write and one wait a mail: each message with
+//                                            its end mark goes out together with the next mail's MAIL,
+//                                            RCPT and DATA, and their replies come back together. The
+//                                            limit of one round trip per mail, for links with a delay
 //     limit_client PORT FROM TO --stdin      one mail whose body is standard input (line feeds become
 //                                            CR LF), streamed in 64 KiB pieces: "base64 FILE | ..."
 //
@@ -87,7 +93,11 @@ std::string DotStuffed(const std::string& message) {
     return out;
 }
 
-void Connect(int port) {
+std::string Group(const std::string& from, const std::string& to, const std::string& cc) {
+    return "MAIL FROM:<" + from + ">\r\nRCPT TO:<" + to + ">\r\nRCPT TO:<" + cc + ">\r\nDATA\r\n";
+}
+
+void Connect(int port, bool ehlo) {
     g_fd = socket(AF_INET, SOCK_STREAM, 0);
     sockaddr_in address{};
     address.sin_family = AF_INET;
@@ -95,10 +105,11 @@ void Connect(int port) {
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
     if (connect(g_fd, reinterpret_cast<sockaddr*>(&address), sizeof address) != 0) Fail("cannot connect");
     ExpectReply('2');
-    Command("HELO bench", '2');
+    Command(ehlo ? "EHLO bench" : "HELO bench", '2');
 }
 
-int SendList(const std::string& from, const std::string& cc, const std::string& manifest, bool reset) {
+int SendList(const std::string& from, const std::string& cc, const std::string& manifest, bool reset,
+             bool pipelining) {
     struct Mail {
         std::string to;
         std::string data;
@@ -115,6 +126,16 @@ int SendList(const std::string& from, const std::string& cc, const std::string& 
         bytes << file.rdbuf();
         mails.push_back({line.substr(0, tab), DotStuffed(bytes.str())});
     }
+    const size_t count = mails.size();
+    if (pipelining && !mails.empty()) {
+        WriteAll(Group(from, mails[0].to, cc));
+        for (size_t i = 0; i < mails.size(); ++i) {
+            for (const char digit : {'2', '2', '2', '3'}) ExpectReply(digit);
+            WriteAll(mails[i].data + (i + 1 < mails.size() ? Group(from, mails[i + 1].to, cc) : std::string()));
+            ExpectReply('2');
+        }
+        mails.clear();
+    }
     for (const Mail& mail : mails) {
         if (reset) Command("RSET", '2');
         Command("MAIL FROM:<" + from + ">", '2');
@@ -125,7 +146,7 @@ int SendList(const std::string& from, const std::string& cc, const std::string& 
         ExpectReply('2');
     }
     Command("QUIT", '2');
-    std::printf("%zu mails\n", mails.size());
+    std::printf("%zu mails\n", count);
     return 0;
 }
 
@@ -163,10 +184,11 @@ int SendStandardInput(const std::string& from, const std::string& to) {
 
 int main(int argc, char** argv) {
     const bool reset = argc == 6 && std::strcmp(argv[5], "--rset") == 0;
-    if (argc != 5 && !reset) {
-        Fail("usage: limit_client PORT FROM CC MANIFEST [--rset] | limit_client PORT FROM TO --stdin");
+    const bool pipelining = argc == 6 && std::strcmp(argv[5], "--pipelining") == 0;
+    if (argc != 5 && !reset && !pipelining) {
+        Fail("usage: limit_client PORT FROM CC MANIFEST [--rset | --pipelining] | limit_client PORT FROM TO --stdin");
     }
-    Connect(std::atoi(argv[1]));
+    Connect(std::atoi(argv[1]), pipelining);
     if (std::strcmp(argv[4], "--stdin") == 0) return SendStandardInput(argv[2], argv[3]);
-    return SendList(argv[2], argv[3], argv[4], reset);
+    return SendList(argv[2], argv[3], argv[4], reset, pipelining);
 }
