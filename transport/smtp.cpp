@@ -130,6 +130,7 @@ void TIdSMTP::OpenSession(int32_t timeoutMs) {
     // rather than by CloseSession.
     loggedIn_ = false;
     pipelining_ = false;
+    groupSentAhead_.clear();
     try {
         ReadReplyWithin({220}, ReplyTimeLimit);
         supportedAuthSchemes_.clear();
@@ -243,13 +244,20 @@ std::vector<TIdSMTP::EnvelopeCommand> TIdSMTP::Envelope(const TIdMessage& messag
     return commands;
 }
 
-void TIdSMTP::SendEnvelopeGroup(const std::vector<EnvelopeCommand>& commands, bool withReset) {
+bool TIdSMTP::HasLineBreak(const std::vector<EnvelopeCommand>& commands) {
+    return std::any_of(commands.begin(), commands.end(), [](const EnvelopeCommand& command) {
+        return command.line.find_first_of("\r\n") != std::string::npos;
+    });
+}
+
+void TIdSMTP::WriteEnvelopeGroup(const std::vector<EnvelopeCommand>& commands, bool withReset) {
     // A line that would be refused must not leave the start of its group in the output buffer.
-    for (const EnvelopeCommand& command : commands) {
-        if (command.line.find_first_of("\r\n") != std::string::npos) throw EIdLineBreakInLine();
-    }
+    if (HasLineBreak(commands)) throw EIdLineBreakInLine();
     if (withReset) WriteLine("RSET");
     for (const EnvelopeCommand& command : commands) WriteLine(command.line);
+}
+
+void TIdSMTP::ReadEnvelopeReplies(const std::vector<EnvelopeCommand>& commands, bool withReset) {
     // The group leaves with the first read. A 421 raises at once: the server is going away and answers
     // nothing more.
     if (withReset) ReadReplyWithin(kAnyCode, ReplyTimeLimit);
@@ -293,17 +301,31 @@ void TIdSMTP::AbandonRefusedGroup(bool recipientAccepted) {
     ReadReplyWithin(kAnyCode, ReplyTimeLimit);
 }
 
-void TIdSMTP::SendMail(TIdMessage& message) {
+void TIdSMTP::SendMail(TIdMessage& message) { SendMail(message, nullptr); }
+
+void TIdSMTP::SendMail(TIdMessage& message, const TIdMessage* next) {
     dataEndSent_ = false;
     const bool loginNeeded = authenticationType_ != atNone && SupportsAuthType(authenticationType_) && !loggedIn_;
     const std::vector<EnvelopeCommand> envelope = Envelope(message);
-    if (pipelining_) {
+    if (!groupSentAhead_.empty()) {
+        const bool announced = groupSentAhead_ == envelope;
+        groupSentAhead_.clear();
+        if (!announced) {
+            // The server waits in the transaction of a mail that is not coming; only the end of the
+            // connection takes it back.
+            loggedIn_ = false;
+            CloseConnection();
+            throw EIdNotConnected();
+        }
+        ReadEnvelopeReplies(envelope, true);
+    } else if (pipelining_) {
         // AUTH must wait for its replies; the RSET before it goes alone, as without PIPELINING.
         if (loginNeeded) {
             Command("RSET", kAnyCode, ReplyTimeLimit);
             Login();
         }
-        SendEnvelopeGroup(envelope, !loginNeeded);
+        WriteEnvelopeGroup(envelope, !loginNeeded);
+        ReadEnvelopeReplies(envelope, !loginNeeded);
     } else {
         Command("RSET", kAnyCode, ReplyTimeLimit);
         if (loginNeeded) Login();
@@ -315,13 +337,28 @@ void TIdSMTP::SendMail(TIdMessage& message) {
     // From here on the server may have the whole mail, even when writing the "." fails halfway.
     dataEndSent_ = true;
     WriteLine(".");
+    if (pipelining_ && next != nullptr) SendAhead(*next);
     ReadReplyWithin({250}, DataEndTimeLimit);
+}
+
+void TIdSMTP::SendAhead(const TIdMessage& next) {
+    // A login is always over once a mail has gone through, but the settings may have changed since.
+    const bool loginNeeded = authenticationType_ != atNone && SupportsAuthType(authenticationType_) && !loggedIn_;
+    std::vector<EnvelopeCommand> envelope = Envelope(next);
+    // An address the next SendMail refuses is left to it.
+    if (loginNeeded || HasLineBreak(envelope)) return;
+    WriteEnvelopeGroup(envelope, true);
+    groupSentAhead_ = std::move(envelope);
 }
 
 void TIdSMTP::CloseSession() {
     std::exception_ptr error;
+    // A group sent ahead may have put the server into the data of a mail that is not coming: a "QUIT"
+    // would be a line of that mail, so the connection just ends, and the server delivers nothing.
+    const bool groupSentAhead = !groupSentAhead_.empty();
+    groupSentAhead_.clear();
     try {
-        if (IsConnected()) WriteLine("QUIT");
+        if (IsConnected() && !groupSentAhead) WriteLine("QUIT");
     } catch (...) {
         error = std::current_exception();
     }

@@ -22,6 +22,13 @@ const std::vector<std::string> kAccepted = {"250 reset", "250 ok", "250 ok", "25
 // the whole group before it answers (a client that waits for a reply inside the group never gets one);
 // offering it and reading one command at a time.
 enum class Server { Plain, Batched, OneByOne };
+// A server, and whether the client names the next mail, whose group then follows the "." of the one
+// before: a batched server reads that group before it answers the ".".
+struct Mode {
+    Server server;
+    bool ahead;
+    const char* name;
+};
 
 bool Accepted(const std::string& reply, size_t command) {
     if (command == 0) return true;  // RSET: any code
@@ -30,8 +37,11 @@ bool Accepted(const std::string& reply, size_t command) {
 }
 
 // The script of one mail with the given replies (to the five commands, then to "."), and of what the
-// client must do after a refusal. `connectionEnds` tells whether the next mail needs a new connection.
-Script MailSteps(const std::vector<std::string>& replies, Server server, bool& connectionEnds) {
+// client must do after a refusal. `groupRead`: the batched server read this mail's group behind the
+// last "."; `nextFollows`: the next mail's group comes behind this one's. `connectionEnds` tells whether
+// the next mail needs a new connection.
+Script MailSteps(const std::vector<std::string>& replies, Server server, bool groupRead, bool nextFollows,
+                 bool& connectionEnds) {
     const size_t none = kCommands.size();
     size_t refused = none;
     size_t answered = kCommands.size();
@@ -54,7 +64,7 @@ Script MailSteps(const std::vector<std::string>& replies, Server server, bool& c
         if (server != Server::Batched) steps.push_back(Expect(kCommands[i]));
         steps.push_back(Reply(replies[i]));
     }
-    if (server == Server::Batched) {
+    if (server == Server::Batched && !groupRead) {
         for (size_t i = kCommands.size(); i-- > 0;) steps.insert(steps.begin(), Expect(kCommands[i]));
     }
     connectionEnds = true;
@@ -66,6 +76,9 @@ Script MailSteps(const std::vector<std::string>& replies, Server server, bool& c
         steps.push_back(ReadUntil("."));
         // "": the server takes the end of the data and vanishes without a word.
         connectionEnds = replies[5].empty();
+        if (!connectionEnds && nextFollows && server == Server::Batched) {
+            for (const std::string& command : kCommands) steps.push_back(Expect(command));
+        }
         steps.push_back(connectionEnds ? Close() : Reply(replies[5]));
         return steps;
     }
@@ -86,6 +99,19 @@ Script Greeting(Server server) {
             Reply(server == Server::Plain ? "250-host\n250 HELP" : "250-host\n250-PIPELINING\n250 HELP")};
 }
 
+// A client for the server, and the mail of these tests. A client that waits inside a batched group
+// fails in 3 s, not in minutes.
+void Prepare(TIdSMTP& smtp, TIdMessage& message, const ScriptedSmtpServer& server) {
+    smtp.Host = server.Host();
+    smtp.Port = server.Port();
+    smtp.HeloName = "client.example";
+    smtp.ReplyTimeLimit = 3000;
+    message.From.SetText("absender@example.org");
+    message.Recipients.SetFromText("to@example.net");
+    message.CCList.SetFromText("cc@example.net");
+    message.Body = {"Hallo"};
+}
+
 struct Outcome {
     int code;  // 0: sent; the refusing reply's code; -1: another error
     bool dataEndSent;
@@ -98,35 +124,32 @@ void PrintTo(const Outcome& outcome, std::ostream* out) {
 
 // Three mails, the second answered with `second`, sent the way the program sends: a session opened
 // when there is none, closed after an error (dropped after a 421, which ends the connection).
-std::vector<Outcome> SendThree(const std::vector<std::string>& second, Server kind, int& dataEnds) {
+std::vector<Outcome> SendThree(const std::vector<std::string>& second, const Mode& mode, int& dataEnds) {
+    const Server kind = mode.server;
     const std::vector<std::vector<std::string>> replies = {kAccepted, second, kAccepted};
     std::vector<Script> scripts{Greeting(kind)};
-    for (const auto& mail : replies) {
+    bool groupRead = false;
+    for (size_t i = 0; i < replies.size(); ++i) {
         bool ends = false;
-        const Script steps = MailSteps(mail, kind, ends);
+        const bool nextFollows = mode.ahead && i + 1 < replies.size();
+        const Script steps = MailSteps(replies[i], kind, groupRead, nextFollows, ends);
         scripts.back().insert(scripts.back().end(), steps.begin(), steps.end());
         if (ends) scripts.push_back(Greeting(kind));
+        groupRead = nextFollows && !ends;
     }
     scripts.back().push_back(Expect("QUIT"));
 
     ScriptedSmtpServer server(scripts[0]);
     for (size_t i = 1; i < scripts.size(); ++i) server.AddConnection(scripts[i]);
     TIdSMTP smtp;
-    smtp.Host = server.Host();
-    smtp.Port = server.Port();
-    smtp.HeloName = "client.example";
-    smtp.ReplyTimeLimit = 3000;  // a client that waits inside a batched group fails in 3 s, not in minutes
     TIdMessage message;
-    message.From.SetText("absender@example.org");
-    message.Recipients.SetFromText("to@example.net");
-    message.CCList.SetFromText("cc@example.net");
-    message.Body = {"Hallo"};
+    Prepare(smtp, message, server);
     std::vector<Outcome> outcomes;
     for (size_t i = 0; i < replies.size(); ++i) {
         try {
             if (!smtp.IsConnected()) smtp.OpenSession(1000);
             EXPECT_EQ(smtp.Pipelining(), kind != Server::Plain);
-            smtp.SendMail(message);
+            smtp.SendMail(message, mode.ahead && i + 1 < replies.size() ? &message : nullptr);
             outcomes.push_back({0, smtp.DataEndSent()});
         } catch (const EIdProtocolReplyError& error) {
             outcomes.push_back({error.ReplyErrorCode(), smtp.DataEndSent()});
@@ -148,8 +171,9 @@ std::vector<Outcome> SendThree(const std::vector<std::string>& second, Server ki
 
 }  // namespace
 
-// Each case gives the same outcome for every mail whether the server offers PIPELINING or not, and
-// whichever way it reads a group; the mails around a refused one go out.
+// Each case gives the same outcome for every mail whether the server offers PIPELINING or not,
+// whichever way it reads a group, and whether the client names the next mail or not; the mails around a
+// refused one go out.
 TEST(SmtpPipelining, EveryReplyMeansWhatItMeansWithoutPipelining) {
     struct Case {
         std::string name;
@@ -173,13 +197,16 @@ TEST(SmtpPipelining, EveryReplyMeansWhatItMeansWithoutPipelining) {
         {"closed after the end of data", {"250 reset", "250 ok", "250 ok", "250 ok", "354 go", ""}, {-1, true}, 3},
     };
     for (const Case& c : cases) {
-        for (const Server kind : {Server::Plain, Server::Batched, Server::OneByOne}) {
-            SCOPED_TRACE(c.name + (kind == Server::Plain ? ", plain" : kind == Server::Batched ? ", batched" : ", one by one"));
+        for (const Mode& mode : {Mode{Server::Plain, true, "plain"}, Mode{Server::Batched, false, "batched"},
+                                 Mode{Server::OneByOne, false, "one by one"},
+                                 Mode{Server::Batched, true, "batched, next mail named"},
+                                 Mode{Server::OneByOne, true, "one by one, next mail named"}}) {
+            SCOPED_TRACE(c.name + ", " + mode.name);
             int dataEnds = 0;
             const std::vector<Outcome> expected = {{0, true}, c.outcome, {0, true}};
-            EXPECT_EQ(SendThree(c.second, kind, dataEnds), expected);
+            EXPECT_EQ(SendThree(c.second, mode, dataEnds), expected);
             const int plainDataEnds = 2 + (c.outcome.dataEndSent ? 1 : 0);
-            EXPECT_EQ(dataEnds, kind == Server::Plain ? plainDataEnds : c.dataEndsPipelined);
+            EXPECT_EQ(dataEnds, mode.server == Server::Plain ? plainDataEnds : c.dataEndsPipelined);
         }
     }
 }
@@ -198,20 +225,48 @@ TEST(SmtpPipelining, LoginGoesAloneBeforeTheFirstGroup) {
     script.insert(script.end(), {ReadUntil("."), Reply("250 queued"), Expect("QUIT")});
     ScriptedSmtpServer server(script);
     TIdSMTP smtp;
-    smtp.Host = server.Host();
-    smtp.Port = server.Port();
-    smtp.HeloName = "client.example";
+    TIdMessage message;
+    Prepare(smtp, message, server);
     smtp.Username = "absender@example.org";
     smtp.Password = "geheim";
     smtp.SetAuthenticationType(atLogin);
-    smtp.ReplyTimeLimit = 3000;
-    TIdMessage message;
-    message.From.SetText("absender@example.org");
-    message.Recipients.SetFromText("to@example.net");
-    message.CCList.SetFromText("cc@example.net");
     smtp.OpenSession(1000);
     smtp.SendMail(message);
     smtp.SendMail(message);
     smtp.CloseSession();
     EXPECT_TRUE(server.Finish());
+}
+
+// A group sent ahead for a mail that does not come (the run stopped, or the caller sends another mail)
+// has the server waiting for that mail's data: no "." and no QUIT may follow, only the end of the
+// connection, after which the server delivers nothing.
+TEST(SmtpPipelining, AGroupSentAheadForAMailThatDoesNotComeEndsTheConnection) {
+    for (const bool anotherMail : {false, true}) {
+        SCOPED_TRACE(anotherMail ? "another mail" : "session closed");
+        Script script = Greeting(Server::Batched);
+        for (const std::string& command : kCommands) script.push_back(Expect(command));
+        for (size_t i = 0; i < kCommands.size(); ++i) script.push_back(Reply(kAccepted[i]));
+        script.push_back(ReadUntil("."));
+        for (const std::string& command : kCommands) script.push_back(Expect(command));
+        // The reply to the "."; the client leaves before it reads those to the group.
+        script.push_back(Reply(kAccepted[5]));
+        script.push_back(Silent());
+        ScriptedSmtpServer server(script);
+        TIdSMTP smtp;
+        TIdMessage message;
+        Prepare(smtp, message, server);
+        smtp.OpenSession(1000);
+        smtp.SendMail(message, &message);
+        if (anotherMail) {
+            message.CCList.SetFromText("");
+            EXPECT_THROW(smtp.SendMail(message), EIdNotConnected);
+            EXPECT_FALSE(smtp.IsConnected());
+        }
+        smtp.CloseSession();
+        EXPECT_TRUE(server.Finish());
+        const std::string received = server.Received();
+        EXPECT_TRUE(received.ends_with("\r\n.\r\nRSET\r\nMAIL FROM:<absender@example.org>\r\nRCPT TO:<to@example.net>\r\n"
+                                       "RCPT TO:<cc@example.net>\r\nDATA\r\n"))
+            << received;
+    }
 }
