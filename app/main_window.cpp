@@ -115,6 +115,7 @@ void TFormNewMail::SetOtherWindows(const OtherWindows& windows) {
     auto contextHelp = [](int context) { RunGuarded([context] { HelpManager::Instance().ContextHelp(context); }); };
     if (windows_.grid != nullptr) connect(windows_.grid, &TFormGrid::HelpContextRequested, this, contextHelp);
     if (windows_.import != nullptr) connect(windows_.import, &TFormImport::HelpContextRequested, this, contextHelp);
+    if (windows_.grid != nullptr) windows_.grid->previewInput = [this] { return CheckInputNow(); };
 }
 
 void TFormNewMail::SetTransport(std::unique_ptr<MailTransport> transport) {
@@ -135,7 +136,7 @@ void TFormNewMail::SetBusy(bool busy) {
     // The list, the settings and the message texts are what a run reads: "Empfängerliste", "Einstellungen
     // speichern", "Beenden", "Standard Mailtext öffnen" (creates the standard text) and "Text speichern"
     // (would write a recipient's personalised text over the run's template) all write them.
-    for (const char* name : {"ToolButton1", "ToolButton2", "ToolButtonOptions", "ToolButton3", "ToolButton8",
+    for (const char* name : {"ToolButton1", "ToolButton2", "ToolButtonOptions", "ToolButtonCheckMailing", "ToolButton3", "ToolButton8",
                              "ToolButton11", "ToolButton12", "ToolButton18"}) {
         if (auto* button = findChild<QToolButton*>(QString::fromLatin1(name))) button->setEnabled(!busy);
     }
@@ -182,6 +183,7 @@ private:
 
 void TFormNewMail::BtnMailClick() {
     if (busy_) return;  // one run at a time
+    if (!CheckBeforeRun()) return;
     BusyScope busy(*this);
     MailingRun run(frontEnd_, Transport(), dataFolder_);
     run.StartMailing();

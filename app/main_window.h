@@ -4,6 +4,7 @@
 
 #include "app/online_check.h"
 #include "app/window_front_end.h"
+#include "mailing/mailing_check.h"
 #include "mailing/send_one.h"
 #include "mailing/options_file.h"
 #include "mailing/settings_file.h"
@@ -27,6 +28,7 @@ class TFormLoeschen;
 class AccountSecrets;
 class OAuthTokenSource;
 class SecretStore;
+class TFormCheck;
 class TFormOptions;
 class ThreadedTransport;
 
@@ -61,6 +63,7 @@ public:
     void BitBtnListClick();
     void BitBtnSaveSenderClick();
     void BitBtnOptionsClick();  // "Versandoptionen"
+    void BitBtnCheckMailingClick();  // "Mailing prüfen"
     void BitBtnHelpClick();
     void BitBtnAboutClick();
     void ToolButton13Click();
@@ -116,6 +119,10 @@ public:
     const SendOptions& Options() const { return sendOptions_; }
     // The window "Versandoptionen", made when first asked for.
     TFormOptions& OptionsWindow();
+    // The window "Mailing prüfen", made when first asked for.
+    TFormCheck& CheckWindow();
+    // What a check or a preview reads now: the list, the account fields, the options, the copy list.
+    CheckInput CheckInputNow() const;
     // The keyring behind the sign-in and behind a password kept there (the program's: the desktop's
     // keyring, or a file in the data folder); tests hand in their own.
     void SetSecretStore(std::shared_ptr<SecretStore> store);
@@ -147,6 +154,9 @@ private:
     // Writes the settings and then the sending options ("Einstellungen speichern", "Beenden").
     void SaveAccount();
     AccountSecrets& Secrets();
+    // With the option "Vor jedem Mailing prüfen": checks the mailing and, when anything is found, asks
+    // whether to send anyway. True when the run may start.
+    bool CheckBeforeRun();
 
     OtherWindows windows_;
     WindowFrontEnd frontEnd_{*this};
@@ -162,6 +172,7 @@ private:
     std::unique_ptr<OptionsFile> optionsFile_;
     SendOptions sendOptions_;
     TFormOptions* optionsWindow_ = nullptr;
+    TFormCheck* checkWindow_ = nullptr;
     bool passwordInKeyringSaved_ = false;  // the settings file as last read or written left the password out
     std::shared_ptr<AccountSecrets> secrets_;
     std::shared_ptr<OAuthTokenSource> tokenSource_;

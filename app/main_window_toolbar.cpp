@@ -39,6 +39,8 @@ void TFormNewMail::BuildToolBar() {
     // Not one of the classic buttons: it edits the options kept beside the settings.
     add("ToolButtonOptions", "Versandoptionen", "preferences-system", QStyle::SP_FileDialogInfoView,
         &TFormNewMail::BitBtnOptionsClick);
+    add("ToolButtonCheckMailing", "Mailing prüfen", "tools-check-spelling", QStyle::SP_FileDialogContentsView,
+        &TFormNewMail::BitBtnCheckMailingClick);
     add("ToolButton3", "Mailing starten", "mail-send", QStyle::SP_MediaPlay, &TFormNewMail::BtnMailClick);
     add("ToolButton4", "Mailing stoppen", "process-stop", QStyle::SP_MediaStop, &TFormNewMail::BitBtnStopClick);
     ToolBar1->addSeparator();

@@ -34,6 +34,9 @@ const char* const kRateHint =
     "Die Mails gehen gleichmäßig über die Minute verteilt hinaus, damit der Anbieter sie nicht wegen zu "
     "vieler Mails abweist (Microsoft 365 nimmt 30 in der Minute, manche Anbieter weniger). Weist der Server "
     "eine Mail vorübergehend ab, versucht Postira es nach einer Wartezeit noch einmal.";
+const char* const kCheckHint =
+    "\"Mailing starten\" prüft zuerst die ganze Liste (Vornamen, Adressen, Platzhalter, Textdateien und "
+    "Anhänge) und zeigt, was auffällt, bevor eine Mail hinausgeht.";
 const char* const kSavedWith =
     "Die Optionen gelten ab der nächsten Mail. Gespeichert werden sie mit \"Einstellungen speichern\" "
     "und \"Beenden\".";
@@ -82,6 +85,8 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
     SpinRate = new QSpinBox(this);
     SpinRate->setObjectName(QStringLiteral("SpinRate"));
     SpinRate->setRange(0, kMaxMailsPerMinute);
+    CheckBeforeRun = new QCheckBox(QString::fromUtf8("Vor jedem Mailing prüfen"), this);
+    CheckBeforeRun->setObjectName(QStringLiteral("CheckBeforeRun"));
 
     auto* group = new QGroupBox(QString::fromUtf8(kSignInGroup), this);
     ComboSignIn = new QComboBox(group);
@@ -163,6 +168,9 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
     layout->addLayout(rate);
     layout->addWidget(Explanation(kRateHint, "LabelRate", this));
     layout->addSpacing(12);
+    layout->addWidget(CheckBeforeRun);
+    layout->addWidget(Explanation(kCheckHint, "LabelCheck", this));
+    layout->addSpacing(12);
     layout->addWidget(group);
     layout->addSpacing(12);
     layout->addWidget(Explanation(kSavedWith, "LabelSavedWith", this));
@@ -186,6 +194,7 @@ void TFormOptions::SetOptions(const SendOptions& options) {
     shown_ = options;
     CheckPlainLogin->setChecked(options.allowPlainLogin);
     SpinRate->setValue(options.mailsPerMinute);
+    CheckBeforeRun->setChecked(options.checkBeforeRun);
     ComboSignIn->setCurrentIndex(static_cast<int>(options.signIn));
     EditClientId->setText(Text(options.clientId));
     EditTenant->setText(Text(options.tenant));
@@ -202,6 +211,7 @@ SendOptions TFormOptions::Options() const {
     SendOptions options = shown_;
     options.allowPlainLogin = CheckPlainLogin->isChecked();
     options.mailsPerMinute = SpinRate->value();
+    options.checkBeforeRun = CheckBeforeRun->isChecked();
     options.signIn = static_cast<SignInMethod>(ComboSignIn->currentIndex());
     options.clientId = EditClientId->text().trimmed().toStdString();
     options.tenant = EditTenant->text().trimmed().toStdString();
@@ -216,17 +226,12 @@ SendOptions TFormOptions::Options() const {
 std::optional<TFormOptions::Choice> TFormOptions::Edit(const SendOptions& options, const AccountSettings& account) {
     account_ = account;
     server_.reset();
-    clientSecretShown_.clear();
-    try {
-        if (secrets_) clientSecretShown_ = secrets_->ClientSecret(account);
-    } catch (const std::exception& error) {
-        services::Messages().Error(Text(error.what()));
-    }
-    EditClientSecret->setText(Text(clientSecretShown_));
+    clientSecretShown_.reset();
+    EditClientSecret->clear();
     SetOptions(options);
     if (exec() != QDialog::Accepted) return std::nullopt;
     const std::string secret = EditClientSecret->text().trimmed().toStdString();
-    if (secrets_ && secret != clientSecretShown_) {
+    if (secrets_ && clientSecretShown_ && secret != *clientSecretShown_) {
         try {
             secrets_->SetClientSecret(account_, secret);
         } catch (const std::exception& error) {
@@ -243,7 +248,18 @@ void TFormOptions::MethodChosen(bool byUser) {
     const bool other = method == SignInMethod::OtherOAuth2;
     signInForm_->setRowVisible(EditClientId, oauth);
     // Google wants a secret from desktop clients too; Microsoft's public clients have none.
-    signInForm_->setRowVisible(EditClientSecret, method == SignInMethod::Google || other);
+    const bool secret = method == SignInMethod::Google || other;
+    signInForm_->setRowVisible(EditClientSecret, secret);
+    // Read from the keyring only where it is shown: a password user's window never asks the keyring.
+    if (secret && !clientSecretShown_ && secrets_) {
+        clientSecretShown_.emplace();
+        try {
+            *clientSecretShown_ = secrets_->ClientSecret(account_);
+        } catch (const std::exception& error) {
+            services::Messages().Error(Text(error.what()));
+        }
+        EditClientSecret->setText(Text(*clientSecretShown_));
+    }
     signInForm_->setRowVisible(EditTenant, method == SignInMethod::Microsoft);
     for (QLineEdit* field : {EditAuthorizeUrl, EditTokenUrl, EditDeviceUrl, EditScope})
         signInForm_->setRowVisible(field, other);

@@ -45,6 +45,7 @@ public:
 
     QCheckBox* CheckPlainLogin = nullptr;
     QSpinBox* SpinRate = nullptr;
+    QCheckBox* CheckBeforeRun = nullptr;
     QComboBox* ComboSignIn = nullptr;
     QLineEdit* EditClientId = nullptr;
     QLineEdit* EditClientSecret = nullptr;
@@ -70,7 +71,7 @@ private:
     void FitHeight();
 
     SendOptions shown_;
-    std::string clientSecretShown_;  // as read from the keyring when the window opened
+    std::optional<std::string> clientSecretShown_;  // as read from the keyring; nothing before it is shown
     AccountSettings account_;
     std::shared_ptr<AccountSecrets> secrets_;
     std::optional<std::pair<QString, QString>> server_;

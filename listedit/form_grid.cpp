@@ -120,6 +120,8 @@ void TFormGrid::BuildToolBar() {
     ToolBar1->addSeparator();
     AddToolButton("ToolButton17", QStringLiteral("Datei importieren"), "document-import", QStyle::SP_ArrowRight,
                   &TFormGrid::ToolButton17Click);
+    AddToolButton("ToolButtonPreview", QStringLiteral("Vorschau"), "document-print-preview",
+                  QStyle::SP_FileDialogContentsView, &TFormGrid::ToolButtonPreviewClick);
     ToolBar1->addSeparator();
     AddToolButton("ToolButton14", QStringLiteral("Hilfe"), "help-contents", QStyle::SP_DialogHelpButton,
                   &TFormGrid::ToolButton14Click);
@@ -268,6 +270,9 @@ void TFormGrid::FormShow() {
     }
     LoadList();
     NumberRows();
+    // Opened at a line of the check's findings: that line's row is the current one.
+    if (lineToShow_ > 0 && lineToShow_ < table_.RowCount()) SetCurrentCell(lineToShow_, 1);
+    lineToShow_ = 0;
 }
 
 std::optional<QString> TFormGrid::ChooseListFile() {

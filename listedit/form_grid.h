@@ -7,6 +7,7 @@
 #include "listedit/grid_model.h"
 #include "listedit/grid_sort.h"
 #include "mailing/list_charset.h"
+#include "mailing/mailing_check.h"
 #include "mailing/list_recovery.h"
 
 #include <QDialog>
@@ -37,6 +38,10 @@ public:
 
     // The main window hands over the data folder before every showing.
     void SetDataFolder(const std::string& folder) { dataFolder_ = folder; }
+    // The next showing makes the row of list line `number` (from 1) the current one.
+    void SetLineToShow(int number) { lineToShow_ = number; }
+    // What the preview of a row reads besides the row: account fields, options, copy list, data folder.
+    std::function<CheckInput()> previewInput;
     const std::string& DataFolder() const { return dataFolder_; }
 
     // The row deletion dialog and the import window the program created; without them the window
@@ -74,6 +79,7 @@ public:
     void ToolButton11Click();  // "Gesamte Liste löschen"
     void ToolButton12Click();  // "Textdatei in Liste einfügen"
     void ToolButton17Click();  // "Datei importieren"
+    void ToolButtonPreviewClick();  // "Vorschau": the current row's mail as it would be sent
     void ToolButton14Click();  // "Hilfe"
     void ToolButton15Click();  // "Schliessen"
 
@@ -138,6 +144,7 @@ private:
     TFormLoeschen* deleteDialog_ = nullptr;
     TFormImport* importWindow_ = nullptr;
     ModalRunner runModal_;
+    int lineToShow_ = 0;
     GridHeader* header_ = nullptr;
     HelpKeyWatcher* helpKey_ = nullptr;
 };

@@ -15,6 +15,7 @@ constexpr std::string_view kAllowPlainLogin = "allow-plain-login";
 constexpr std::string_view kMailsPerMinute = "mails-per-minute";
 constexpr std::string_view kSignIn = "sign-in";
 constexpr std::string_view kPasswordInKeyring = "password-in-keyring";
+constexpr std::string_view kCheckBeforeRun = "check-before-run";
 
 // The free texts of the sign-in, each with its name in the file.
 struct TextOption {
@@ -108,6 +109,10 @@ ParsedOptions ParseOptionsText(std::string_view text) {
             const std::optional<bool> on = ParseSwitch(value);
             if (!on) return damaged(number);
             parsed.options.allowPlainLogin = *on;
+        } else if (name == kCheckBeforeRun) {
+            const std::optional<bool> on = ParseSwitch(value);
+            if (!on) return damaged(number);
+            parsed.options.checkBeforeRun = *on;
         } else if (name == kPasswordInKeyring) {
             const std::optional<bool> on = ParseSwitch(value);
             if (!on) return damaged(number);
@@ -138,6 +143,7 @@ std::string FormatOptionsText(const SendOptions& options, const std::vector<std:
     text += std::string(kMailsPerMinute) + "=" + std::to_string(options.mailsPerMinute) + "\r\n";
     text += std::string(kSignIn) + "=" + SignInMethodName(options.signIn) + "\r\n";
     text += std::string(kPasswordInKeyring) + "=" + (options.passwordInKeyring ? "ja" : "nein") + "\r\n";
+    text += std::string(kCheckBeforeRun) + "=" + (options.checkBeforeRun ? "ja" : "nein") + "\r\n";
     for (const TextOption& option : kTextOptions) {
         const std::string& value = options.*(option.field);
         if (!value.empty()) text += std::string(option.name) + "=" + value + "\r\n";

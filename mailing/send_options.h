@@ -34,6 +34,8 @@ struct SendOptions {
     std::string scope;
     // The password lives in the desktop's keyring; the settings file keeps an empty password line.
     bool passwordInKeyring = false;
+    // "Mailing starten" checks the whole mailing first and shows what it found before anything goes.
+    bool checkBeforeRun = true;
 
     bool UsesOAuth2() const { return signIn != SignInMethod::Password; }
 

@@ -49,6 +49,7 @@ TEST_F(MainWindowTest, ToolbarHasEveryCommandInOrderWithPictures) {
         {"ToolButton1", "Empfängerliste"},
         {"ToolButton2", "Einstellungen speichern"},
         {"ToolButtonOptions", "Versandoptionen"},
+        {"ToolButtonCheckMailing", "Mailing prüfen"},
         {"ToolButton3", "Mailing starten"},
         {"ToolButton4", "Mailing stoppen"},
         {"|", ""},

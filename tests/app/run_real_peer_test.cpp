@@ -49,6 +49,7 @@ TEST(RunToTheRealPeer, ThreeLinesTwoMailsPersonalised) {
         RealPeer peer(mails);
         ASSERT_GT(peer.Port(), 0) << "the SMTP peer did not start";
         FakeServices fakes;
+        home.WriteOptions("check-before-run=nein\r\n");
         TFormNewMail window;
         window.FormShow();
         window.SetTransport(CreateSmtpTransport());

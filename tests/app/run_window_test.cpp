@@ -42,6 +42,7 @@ private:
 class RunWindowTest : public ::testing::Test {
 protected:
     RunWindowTest() {
+        home.WriteOptions("check-before-run=nein\r\n");
         window.FormShow();
         window.SetTransport(std::make_unique<SharedFakeTransport>(transport));
         window.EditHost->setText("smtp.example.de");

@@ -48,6 +48,7 @@ TEST(RunOverTheWire, OneConnectionLoginOnceAndTheCopyListInEveryMail) {
                                         {Expect("RSET"), Reply("250 reset")},
                                         Envelope("erika@example.de"),
                                         {Expect("QUIT")}}));
+        home.WriteOptions("check-before-run=nein\r\n");
         TFormNewMail window;
         window.FormShow();
         window.SetTransport(CreateSmtpTransport());

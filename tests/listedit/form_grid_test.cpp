@@ -52,6 +52,7 @@ TEST_F(GridTest, ToolbarHasEveryCommandWithItsHint) {
         {"ToolButton12", "Textdatei in Liste einfügen"},
         {"|", ""},
         {"ToolButton17", "Datei importieren"},
+        {"ToolButtonPreview", "Vorschau"},
         {"|", ""},
         {"ToolButton14", "Hilfe"},
         {"|", ""},

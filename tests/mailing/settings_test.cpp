@@ -168,7 +168,8 @@ TEST(OptionsText, SwitchesUnknownNamesAndDamage) {
         EXPECT_EQ(parsed.unknownLines, c.unknown);
     }
     const ParsedOptions signIn =
-        ParseOptionsText("sign-in = Google\r\nscope= https://mail.google.com/ \r\ntenant=\r\npassword-in-keyring=an\r\n");
+        ParseOptionsText("sign-in = Google\r\nscope= https://mail.google.com/ \r\ntenant=\r\npassword-in-keyring=an\r\ncheck-before-run=aus\r\n");
+    EXPECT_FALSE(signIn.options.checkBeforeRun);
     EXPECT_TRUE(signIn.options.passwordInKeyring);
     EXPECT_EQ(signIn.options.signIn, SignInMethod::Google);
     EXPECT_EQ(signIn.options.scope, "https://mail.google.com/");
@@ -188,7 +189,8 @@ TEST_F(SettingsFileTest, OptionsFileMissingDamagedUnreadableAndSaved) {
     // Written under the name found, owner only, with the newer program's line kept.
     EXPECT_EQ(temp.Read("ptdata/Postira-Optionen.ini"),
               "# Versandoptionen von Postira (kein Passwort in dieser Datei)\r\nallow-plain-login=nein\r\n"
-              "mails-per-minute=0\r\nsign-in=password\r\npassword-in-keyring=nein\r\nneuere-option=1\r\n");
+              "mails-per-minute=0\r\nsign-in=password\r\npassword-in-keyring=nein\r\ncheck-before-run=ja\r\n"
+              "neuere-option=1\r\n");
     struct stat info {};
     ASSERT_EQ(stat((folder + "Postira-Optionen.ini").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);

@@ -37,6 +37,11 @@ DataHome::DataHome() {
     setenv("XDG_DATA_HOME", Path().c_str(), 1);
 }
 
+void DataHome::WriteOptions(const std::string& text) const {
+    std::filesystem::create_directories(File("ptdata"));
+    Write("ptdata/postira-optionen.ini", text);
+}
+
 DataHome::~DataHome() {
     if (wasSet_) {
         setenv("XDG_DATA_HOME", saved_.c_str(), 1);

@@ -29,6 +29,10 @@ public:
     DataHome();
     ~DataHome();
 
+    // Writes the options file of the data folder, so that a window started now reads these options.
+    // Tests of the run itself take "check-before-run=nein": the check before a run has tests of its own.
+    void WriteOptions(const std::string& text) const;
+
 private:
     std::string saved_;
     bool wasSet_ = false;
