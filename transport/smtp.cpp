@@ -301,11 +301,15 @@ void TIdSMTP::AbandonRefusedGroup(bool recipientAccepted) {
     ReadReplyWithin(kAnyCode, ReplyTimeLimit);
 }
 
+bool TIdSMTP::LoginNeeded() {
+    return authenticationType_ != atNone && SupportsAuthType(authenticationType_) && !loggedIn_;
+}
+
 void TIdSMTP::SendMail(TIdMessage& message) { SendMail(message, nullptr); }
 
 void TIdSMTP::SendMail(TIdMessage& message, const TIdMessage* next) {
     dataEndSent_ = false;
-    const bool loginNeeded = authenticationType_ != atNone && SupportsAuthType(authenticationType_) && !loggedIn_;
+    const bool loginNeeded = LoginNeeded();
     const std::vector<EnvelopeCommand> envelope = Envelope(message);
     if (!groupSentAhead_.empty()) {
         const bool announced = groupSentAhead_ == envelope;
@@ -342,11 +346,10 @@ void TIdSMTP::SendMail(TIdMessage& message, const TIdMessage* next) {
 }
 
 void TIdSMTP::SendAhead(const TIdMessage& next) {
-    // A login is always over once a mail has gone through, but the settings may have changed since.
-    const bool loginNeeded = authenticationType_ != atNone && SupportsAuthType(authenticationType_) && !loggedIn_;
     std::vector<EnvelopeCommand> envelope = Envelope(next);
-    // An address the next SendMail refuses is left to it.
-    if (loginNeeded || HasLineBreak(envelope)) return;
+    // A login is always over once a mail has gone through, but the settings may have changed since. An
+    // address the next SendMail refuses is left to it.
+    if (LoginNeeded() || HasLineBreak(envelope)) return;
     WriteEnvelopeGroup(envelope, true);
     groupSentAhead_ = std::move(envelope);
 }

@@ -160,6 +160,8 @@ private:
     void WriteEnvelopeGroup(const std::vector<EnvelopeCommand>& commands, bool withReset);
     // Their replies, read and checked in order; the first refusal among them is raised.
     void ReadEnvelopeReplies(const std::vector<EnvelopeCommand>& commands, bool withReset);
+    // A login is asked for, offered, and not yet done on this connection.
+    bool LoginNeeded();
     // Writes the group of the next mail behind the "." when no login must come first.
     void SendAhead(const TIdMessage& next);
     // Leaves a transaction whose group had a refusal: a DATA the server took anyway is ended.
