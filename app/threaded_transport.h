@@ -14,6 +14,8 @@ public:
 
     bool IsConnected() override;
     bool Transmit(const OutgoingMail& mail) override;
+    // Only kept by the inner transport until its next Transmit, which runs aside.
+    void AnnounceNext(const std::optional<OutgoingMail>& next) override { inner_->AnnounceNext(next); }
     void CloseSession() override;
     std::string LastErrorText() const override { return inner_->LastErrorText(); }
     SendFailure LastFailure() const override { return inner_->LastFailure(); }

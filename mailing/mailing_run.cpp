@@ -256,7 +256,7 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
         fields.attachment = record.Attachment;
         fields.body = text;
         fields.mailNumber = number;
-        const std::optional<SendFailure> failure = SendLine(fields);
+        const std::optional<SendFailure> failure = SendLine(fields, NextMail(index, fields));
         if (!failure) return LineOutcome::Stopped;
         if (*failure == SendFailure::None) {
             record.Result = FormatSendTime(QDateTime::currentDateTime());
@@ -281,7 +281,32 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
     return outcome;
 }
 
-std::optional<SendFailure> MailingRun::SendLine(const MailFields& fields) {
+std::optional<OutgoingMail> MailingRun::NextMail(size_t index, const MailFields& current) {
+    // With a sending rate a wait comes between two mails: nothing to send ahead.
+    if (current.options.mailsPerMinute > 0) return std::nullopt;
+    try {
+        for (size_t i = index + 1; i < lines_.lines.size(); ++i) {
+            if (skip_[i] || IsBlankLine(lines_.lines[i])) continue;
+            // The lines that the run passes over without sending, as ProcessLine tells them.
+            const RecipientRecord record = SplitListLine(lines_.lines[i]);
+            const std::string textFile = ChooseTextFile(record.TextFile, DataFilePath(dataFolder_, kStandardTextName));
+            if (IsBlankLine(Personalise(texts_.Read(textFile), record.FirstName, record.Surname)) ||
+                IsBlankLine(record.FirstName) || IsBlankLine(record.Address))
+                continue;
+            // Only its envelope is sent ahead: no text, no attachment needed.
+            MailFields fields = current;
+            fields.body.clear();
+            fields.attachment.clear();
+            return TransmitMessageFields(fields, Trim(record.Address), Trim(current.cc), "");
+        }
+    } catch (const std::exception&) {
+        // A text that cannot be read ends the run at that line; a mail that cannot be built goes ahead of
+        // nothing. Either way that line is handled when it comes.
+    }
+    return std::nullopt;
+}
+
+std::optional<SendFailure> MailingRun::SendLine(const MailFields& fields, const std::optional<OutgoingMail>& next) {
     std::chrono::milliseconds waited{0};
     for (int tries = 0;;) {
         const std::chrono::milliseconds pause = rate_->WaitBefore(frontEnd_.Now());
@@ -290,6 +315,7 @@ std::optional<SendFailure> MailingRun::SendLine(const MailFields& fields) {
             why.replace(why.find("%r"), 2, std::to_string(frontEnd_.Options().mailsPerMinute));
             if (!WaitStoppable(pause, why)) return std::nullopt;
         }
+        transport_.AnnounceNext(next);
         const bool sent = TrySendMessage(fields, transport_);
         rate_->Ended(frontEnd_.Now());
         if (sent) {

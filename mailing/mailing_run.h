@@ -159,7 +159,10 @@ private:
     LineOutcome ProcessLine(size_t index);
     // Sends one line's mail, waiting for the sending rate and trying again after temporary errors.
     // Nothing when "Mailing stoppen" ended a wait before the first try.
-    std::optional<SendFailure> SendLine(const MailFields& fields);
+    std::optional<SendFailure> SendLine(const MailFields& fields, const std::optional<OutgoingMail>& next);
+    // The mail of the next line that would be sent, when it follows the line at `index` without a wait;
+    // the transport may send its envelope ahead.
+    std::optional<OutgoingMail> NextMail(size_t index, const MailFields& current);
     // Waits `duration` in slices, the status panel telling what for (`why` holds "%d" for the seconds
     // left); false when "Mailing stoppen" ended the wait.
     bool WaitStoppable(std::chrono::milliseconds duration, const std::string& why);

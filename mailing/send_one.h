@@ -8,6 +8,7 @@
 #include "transport/access_token.h"
 
 #include <memory>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -59,6 +60,11 @@ public:
     // anything is sent. A failure of the connection, the server or the login returns false, with the
     // connection closed. The message is emptied after every attempt.
     virtual bool Transmit(const OutgoingMail& mail) = 0;
+    // The mail the caller will hand to the next Transmit right after the coming one, with nothing in
+    // between (no wait): a transport that can, sends that mail's envelope ahead behind the coming mail's
+    // end (SMTP with PIPELINING), so that it costs one wait for the server less. Good for the coming
+    // Transmit only; nothing: no such mail known.
+    virtual void AnnounceNext(const std::optional<OutgoingMail>& /*next*/) {}
     virtual void CloseSession() = 0;
     // Why the last Transmit returned false, in the words of the failure (for the log of the command
     // line); empty when nothing failed or the transport cannot tell.

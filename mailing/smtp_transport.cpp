@@ -38,6 +38,23 @@ public:
 
     bool Transmit(const OutgoingMail& mail) override {
         ClearOnExit clear{message_};
+        ClearOnExit clearNext{nextMessage_};
+        // The announcement holds for this mail only.
+        const std::optional<OutgoingMail> next = std::move(next_);
+        next_.reset();
+        hasNext_ = false;
+        if (next) {
+            // Only its envelope goes ahead: the sender and the recipients.
+            OutgoingMail envelope = *next;
+            envelope.bodyLines.clear();
+            envelope.attachmentPath.clear();
+            try {
+                FillMessage(envelope, nextMessage_);
+                hasNext_ = true;
+            } catch (const std::exception&) {
+                // An address the parser rejects fails when that mail is sent; nothing goes ahead of it.
+            }
+        }
         smtp_.Host = mail.host;
         smtp_.Username = mail.username;
         smtp_.Password = mail.password;
@@ -59,6 +76,7 @@ public:
         return Attempt();
     }
 
+    void AnnounceNext(const std::optional<OutgoingMail>& next) override { next_ = next; }
     void CloseSession() override { smtp_.CloseSession(); }
     std::string LastErrorText() const override { return lastError_; }
     SendFailure LastFailure() const override { return lastFailure_; }
@@ -76,7 +94,7 @@ private:
             connected = smtp_.IsConnected();
             if (!connected) smtp_.OpenSession(TIdSMTP::kConnectTimeLimitMs);
             connected = true;
-            smtp_.SendMail(message_);
+            smtp_.SendMail(message_, hasNext_ ? &nextMessage_ : nullptr);
             return true;
         } catch (const EIdProtocolReplyError& error) {
             lastError_ = ShownServerText(error.what());
@@ -131,6 +149,10 @@ private:
 
     TIdSMTP smtp_;
     TIdMessage message_;
+    // The mail announced for after this one, and its envelope as the client sends it ahead.
+    std::optional<OutgoingMail> next_;
+    TIdMessage nextMessage_;
+    bool hasNext_ = false;
     std::string lastError_;
     SendFailure lastFailure_ = SendFailure::None;
     bool closedByServer_ = false;  // the last failure was the server's close (a 421, a lost connection)

@@ -78,4 +78,43 @@ TEST(RunOverTheWire, OneConnectionLoginOnceAndTheCopyListInEveryMail) {
     }
 }
 
+TEST(RunOverTheWire, WithPipeliningTheNextMailsEnvelopeFollowsTheEndOfTheOneBefore) {
+    DataHome home;
+    {
+        FakeServices fakes;
+        // The server answers the "." of the first mail only once it has read the next mail's group: a
+        // client that waited for that answer before sending the group would hang here.
+        const Script group = {Expect("MAIL FROM:<ich@example.de>"), Expect("RCPT TO:<hans@example.de>"),
+                              Expect("DATA"), Reply("250 ok\n250 ok\n354 go"), ReadUntil(".")};
+        ScriptedSmtpServer server(Join({{Reply("220 ready"), ExpectAny(), Reply("250-peer\n250-PIPELINING\n250 AUTH LOGIN")},
+                                        {Expect("RSET"), Reply("250 reset"), Expect("AUTH LOGIN"), Reply("334 a"),
+                                         Expect("aWNoQGV4YW1wbGUuZGU="), Reply("334 b"), Expect("Z2VoZWlt"),
+                                         Reply("235 ok")},
+                                        group,
+                                        {Expect("RSET"), Expect("MAIL FROM:<ich@example.de>"),
+                                         Expect("RCPT TO:<erika@example.de>"), Expect("DATA"),
+                                         Reply("250 queued\n250 reset\n250 ok\n250 ok\n354 go"), ReadUntil("."),
+                                         Reply("250 queued"), Expect("QUIT"), Reply("221 bye")}}));
+        home.WriteOptions("check-before-run=nein\r\n");
+        TFormNewMail window;
+        window.FormShow();
+        window.SetTransport(CreateSmtpTransport());
+        window.EditHost->setText("127.0.0.1");
+        window.EditPort->setText(QString::number(server.Port()));
+        window.EditUser->setText("ich@example.de");
+        window.MaskEdit->setText("geheim");
+        WriteFileAtomic(window.DataFolder() + "defaultmail.txt", "Hallo $Prename $Name\r\n");
+        // The line without a first name between them is passed over: the group ahead is the third line's.
+        WriteFileAtomic(window.DataFolder() + "sendlist.csv",
+                        "Meier;Hans;hans@example.de;A;;x;;\r\nKurz;;kurz@example.de;A;;x;;\r\n"
+                        "Schulz;Erika;erika@example.de;B;;x;;\r\n");
+        window.findChild<QToolButton*>("ToolButton3")->click();
+
+        EXPECT_TRUE(server.Finish());
+        EXPECT_EQ(window.StatusText(), "Mailing komplett.");
+        ASSERT_EQ(fakes.messages.shown.size(), 1u);
+        EXPECT_TRUE(fakes.messages.shown[0].text.startsWith("2 gesendet, 0 fehlgeschlagen")) << fakes.messages.shown[0].text.toStdString();
+    }
+}
+
 }  // namespace
