@@ -207,8 +207,9 @@ TEST(HelpGuide, ShipsBesideTheProgramInTheBuildWithEveryLinkLeadingSomewhere) {
             SCOPED_TRACE(page.fileName().toStdString() + " -> " + found.captured(0).toStdString());
             QFile linked(folder + target);
             ASSERT_TRUE(linked.open(QIODevice::ReadOnly));
-            if (!found.captured(3).isEmpty())
+            if (!found.captured(3).isEmpty()) {
                 EXPECT_TRUE(QString::fromUtf8(linked.readAll()).contains("id=\"" + found.captured(3) + "\""));
+            }
         }
     }
 }
