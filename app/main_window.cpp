@@ -29,6 +29,7 @@
 #include <QLineEdit>
 #include <QPlainTextEdit>
 #include <QProgressBar>
+#include <QToolBar>
 #include <QToolButton>
 #include <QVBoxLayout>
 
@@ -132,13 +133,16 @@ MailTransport& TFormNewMail::Transport() {
 
 void TFormNewMail::SetBusy(bool busy) {
     busy_ = busy;
-    // While a run or a send lasts, nothing may change what it uses; only "Mailing stoppen" stays.
-    // The list, the settings and the message texts are what a run reads: "Empfängerliste", "Einstellungen
-    // speichern", "Beenden", "Standard Mailtext öffnen" (creates the standard text) and "Text speichern"
-    // (would write a recipient's personalised text over the run's template) all write them.
-    for (const char* name : {"ToolButton1", "ToolButton2", "ToolButtonOptions", "ToolButtonCheckMailing", "ToolButton3", "ToolButton8",
-                             "ToolButton11", "ToolButton12", "ToolButton18"}) {
-        if (auto* button = findChild<QToolButton*>(QString::fromLatin1(name))) button->setEnabled(!busy);
+    // While a run or a send lasts, nothing may change what it uses, and no command may open a window: a
+    // modal window's event loop would hold the send that finished meanwhile (its journal record, and the
+    // next mail's commands waiting at the server) until the window is closed. Only commands that open no
+    // window stay: "Mailing stoppen", the online check, copying and clearing the message field.
+    static const QStringList kStayEnabled = {QStringLiteral("ToolButton4"), QStringLiteral("ToolButtonCheck"),
+                                             QStringLiteral("ToolButton6"), QStringLiteral("ToolButton14")};
+    for (QToolButton* button : ToolBar1->findChildren<QToolButton*>()) {
+        if (button->objectName().startsWith(QStringLiteral("ToolButton")) &&
+            !kStayEnabled.contains(button->objectName()))
+            button->setEnabled(!busy);
     }
     for (QLineEdit* field : {EditHost, EditPort, EditUser, MaskEdit, EditCC}) field->setReadOnly(busy);
 }
@@ -464,7 +468,8 @@ void TFormNewMail::ToolButton18Click() {
 }
 
 void TFormNewMail::FormKeyDown(int key) {
-    if (key == Qt::Key_F1) RunGuarded([this] { BitBtnHelpClick(); });
+    // Help may open a message box, which must not hold a send (see SetBusy).
+    if (key == Qt::Key_F1 && !busy_) RunGuarded([this] { BitBtnHelpClick(); });
 }
 
 bool TFormNewMail::eventFilter(QObject* watched, QEvent* event) {
@@ -491,8 +496,8 @@ void TFormNewMail::closeEvent(QCloseEvent* event) {
 }
 
 void TFormNewMail::WMDropFiles(const QStringList& paths) {
-    // Only the first file of a drop counts; the others are ignored.
-    if (paths.isEmpty()) return;
+    // Only the first file of a drop counts; the others are ignored, and so is a drop during a send.
+    if (paths.isEmpty() || busy_) return;
     const QString first = paths.first();
     RunGuarded([&] { LoadMessageFile(first); });
 }

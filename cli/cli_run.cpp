@@ -439,10 +439,18 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     run.SetWriteBack(options.dryRunDir.empty());
     if (options.retryWaitSeconds) run.SetRetryRule(RetryRule::WithFirstWait(std::chrono::seconds(*options.retryWaitSeconds)));
     bool started = false;
+    // The last line of the log says how the run ended, and whether it can be resumed.
+    auto printStatus = [&] {
+        if (frontEnd.Status().empty() || frontEnd.Status() == kRunStarted) return;
+        out << frontEnd.Status();
+        if (run.Resumable()) out << " Fortsetzen mit postira-run --resume, an alle Zeilen senden mit --no-resume.";
+        out << '\n';
+    };
     try {
         started = run.StartMailing();
     } catch (const std::exception& error) {
         err << "Fehler: " << error.what() << '\n';
+        printStatus();
         return kExitProblem;
     }
     fileNote.ShowIfNeeded();
@@ -455,7 +463,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         out << "Mailing nicht gestartet: keine Empfängerliste (" << run.ListPath() << ").\n";
         return kExitProblem;
     }
-    if (!frontEnd.Status().empty()) out << frontEnd.Status() << '\n';
+    printStatus();
     // A mail in doubt may not have arrived: the caller must look, as after a failure.
     if (!run.Completed() || run.FailedCount() > 0 || run.InDoubtCount() > 0) return kExitProblem;
     return kExitCompleted;

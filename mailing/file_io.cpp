@@ -1,6 +1,7 @@
 #include "mailing/file_io.h"
 
 #include <cerrno>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -49,6 +50,25 @@ void WriteAll(int fd, std::string_view bytes, const std::string& path) {
 bool FileExists(const std::string& path) {
     struct stat info {};
     return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+}
+
+std::string ResolvedPath(const std::string& path) {
+    if (path.empty()) return path;
+    if (char* real = ::realpath(path.c_str(), nullptr)) {
+        std::string resolved(real);
+        std::free(real);
+        return resolved;
+    }
+    // Not there yet (a list about to be made): its folder may still be reached through a link.
+    const auto slash = path.rfind('/');
+    const std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
+    if (name.empty() || name == "." || name == "..") return path;
+    char* folder = ::realpath(FolderOf(path).c_str(), nullptr);
+    if (folder == nullptr) return path;
+    std::string resolved(folder);
+    std::free(folder);
+    if (resolved.back() != '/') resolved += '/';
+    return resolved + name;
 }
 
 bool PathExists(const std::string& path) {
@@ -125,13 +145,14 @@ void WriteFileAtomic(const std::string& path, std::string_view bytes, mode_t mod
 void WriteFileAtomicWith(const std::string& path,
                          const std::function<void(const std::function<void(std::string_view)>& write)>& produce,
                          mode_t mode, bool forceMode) {
+    const std::string target = ResolvedPath(path);
     // A file that exists keeps its permissions, unless the caller insists (the settings hold a password).
     struct stat old {};
-    const bool existed = ::stat(path.c_str(), &old) == 0;
+    const bool existed = ::stat(target.c_str(), &old) == 0;
     if (existed && S_ISDIR(old.st_mode)) throw CannotCreateError(path, EISDIR);
     const mode_t finalMode = (existed && !forceMode) ? (old.st_mode & 07777) : mode;
 
-    std::string temp = FolderOf(path) + "/.postira-XXXXXX";
+    std::string temp = FolderOf(target) + "/.postira-XXXXXX";
     FdGuard file{::mkostemp(temp.data(), O_CLOEXEC)};
     if (file.fd < 0) throw CannotCreateError(path, errno);
 
@@ -142,13 +163,13 @@ void WriteFileAtomicWith(const std::string& path,
         const int fd = file.fd;
         file.fd = -1;
         if (::close(fd) != 0) throw CannotCreateError(path, errno);
-        if (::rename(temp.c_str(), path.c_str()) != 0) throw CannotCreateError(path, errno);
+        if (::rename(temp.c_str(), target.c_str()) != 0) throw CannotCreateError(path, errno);
     } catch (...) {
         ::unlink(temp.c_str());
         throw;
     }
 
     // Make the rename itself durable. A failure here cannot be undone and the file is complete anyway.
-    FdGuard folder{::open(FolderOf(path).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
+    FdGuard folder{::open(FolderOf(target).c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC)};
     if (folder.fd >= 0) ::fsync(folder.fd);
 }

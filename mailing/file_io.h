@@ -34,6 +34,12 @@ bool FileExists(const std::string& path);
 // Anything is there under that name: a file, a folder, a dangling link.
 bool PathExists(const std::string& path);
 
+// The path of the file that `path` names, with symbolic links and "." and ".." resolved: the file itself
+// when it exists, else its folder resolved and the name appended, else the path as given. Locks, journals
+// and atomic writes work on this, so that a list reached through a link is the same list as its target,
+// and a write through a link replaces the target and leaves the link a link.
+std::string ResolvedPath(const std::string& path);
+
 // The whole file. Throws EFileError when it cannot be opened or read (a folder included).
 std::string ReadWholeFile(const std::string& path);
 
@@ -65,7 +71,8 @@ private:
     std::string scratch_;  // a file read that is not kept (not a regular file, or changed just now)
 };
 
-// Replaces the file atomically: the bytes go to a temporary file in the same folder, which is flushed to
+// Replaces the file atomically: the bytes go to a temporary file in the folder of the file that `path`
+// resolves to (a link stays a link), which is flushed to
 // disk and then renamed over the old file, so a crash or a full disk never leaves a half-written file.
 // `mode` is the permission of a new file; an existing file keeps its permissions unless `forceMode`.
 // Throws EFileError; the old file is then unchanged and no temporary file is left behind.

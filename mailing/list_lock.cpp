@@ -1,9 +1,11 @@
 #include "mailing/list_lock.h"
 
+#include "mailing/file_io.h"
 #include "mailing/run_journal.h"
 
 #include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -25,14 +27,22 @@ bool SameFile(int fd, const std::string& path) {
 
 }  // namespace
 
-std::string LockPathFor(const std::string& listPath) { return listPath + ".lock"; }
+std::string LockPathFor(const std::string& listPath) { return ResolvedPath(listPath) + ".lock"; }
+
+EJournalError LockFileError(const std::string& lockPath, int error) {
+    return EJournalError("Die Sperrdatei \"" + lockPath +
+                             "\" der Empfängerliste kann nicht geöffnet werden. Ohne sie lässt sich nicht "
+                             "ausschließen, dass gerade ein anderer Mailingdurchlauf an diese Liste sendet; "
+                             "deshalb wird weder gesendet noch gespeichert. Grund: " + std::strerror(error),
+                         error);
+}
 
 bool ListLock::TryLock(const std::string& listPath) {
     Unlock();
     const std::string path = LockPathFor(listPath);
     for (int attempt = 0; attempt < kLockAttempts; ++attempt) {
         const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0600);
-        if (fd < 0) throw JournalCreateError(listPath, errno);
+        if (fd < 0) throw LockFileError(path, errno);
         if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
             const int error = errno;
             ::close(fd);
@@ -61,8 +71,14 @@ void ListLock::Unlock() {
 }
 
 bool ListLock::InUse(const std::string& listPath) {
-    const int fd = ::open(LockPathFor(listPath).c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) return false;  // no lock file: no run has started since the last one ended
+    const std::string path = LockPathFor(listPath);
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        // No lock file: no run has started since the last one ended. Any other reason (no permission in a
+        // shared folder) leaves it open whether a run holds the list, which is not "no run".
+        if (errno == ENOENT) return false;
+        throw LockFileError(path, errno);
+    }
     const bool busy = ::flock(fd, LOCK_SH | LOCK_NB) != 0 && errno == EWOULDBLOCK;
     ::close(fd);
     return busy;

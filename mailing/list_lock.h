@@ -4,6 +4,8 @@
 // holds it while it saves. The kernel drops the lock when the process dies, so a crash never leaves a
 // list locked. The lock file is removed by its holder; one left by a crash is simply taken over.
 
+#include "mailing/run_journal.h"
+
 #include <string>
 
 class ListLock {
@@ -14,12 +16,15 @@ public:
     ListLock& operator=(const ListLock&) = delete;
 
     // Takes the lock of the list. False when a run (in this process or another) holds it. Throws
-    // EJournalError when the lock file cannot be made (a read-only folder).
+    // EJournalError naming the lock file when it cannot be opened or made (a read-only folder, no
+    // permission). The lock belongs to the list's real file: a run through a link and one through its
+    // target exclude each other.
     bool TryLock(const std::string& listPath);
     void Unlock();
 
     // True while a run holds the list's lock. Changes no file: for a dry run and for the editor, which
-    // must not take a live run's journal for an interrupted one.
+    // must not take a live run's journal for an interrupted one. Throws EJournalError when the lock file is
+    // there but cannot be opened.
     static bool InUse(const std::string& listPath);
 
 private:
@@ -27,4 +32,8 @@ private:
     std::string path_;
 };
 
+// "<list>.lock" beside the list's real file (links resolved).
 std::string LockPathFor(const std::string& listPath);
+
+// The lock file cannot be opened: the text names it.
+EJournalError LockFileError(const std::string& lockPath, int error);

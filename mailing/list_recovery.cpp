@@ -8,7 +8,12 @@
 EditorRecovery RecoverForEditor(const std::string& listPath, TextLines& lines) {
     EditorRecovery recovery;
     recovery.listPath = listPath;
-    if (ListLock::InUse(listPath)) return recovery;  // a live run's journal, not an interrupted one
+    try {
+        if (ListLock::InUse(listPath)) return recovery;  // a live run's journal, not an interrupted one
+    } catch (const EJournalError&) {
+        // Whether a run holds the list cannot be told: its journal is left alone, and a save is refused.
+        return recovery;
+    }
     const JournalContent journal = ReadJournal(listPath);
     if (!journal.Interrupted()) return recovery;
     const JournalMatch match = ApplyJournal(journal, lines);
@@ -21,12 +26,9 @@ EditorRecovery RecoverForEditor(const std::string& listPath, TextLines& lines) {
 
 EditorSave SaveEditedList(const std::string& listPath, std::string text, const EditorRecovery& loaded) {
     ListLock lock;
-    try {
-        if (!lock.TryLock(listPath)) return EditorSave::ListInUse;
-    } catch (const EJournalError&) {
-        // No lock file can be made in that folder, so no run can be sending there either; the list's own
-        // write below fails with the error that names the list.
-    }
+    // A lock file that cannot be made or opened refuses the save (EJournalError): a run of another user
+    // may be sending the list.
+    if (!lock.TryLock(listPath)) return EditorSave::ListInUse;
     JournalContent journal = ReadJournal(listPath);
     const bool interrupted = journal.Interrupted() && !journal.records.empty();
     if (interrupted) {

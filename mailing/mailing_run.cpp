@@ -104,7 +104,8 @@ bool MailingRun::StartMailing() {
 void MailingRun::RunMailing() {
     RunningFlag running(running_);
     runErrorText_.clear();
-    stopped_ = completed_ = refused_ = reportLater_ = false;
+    stopped_ = completed_ = refused_ = reportLater_ = resumable_ = false;
+    unrecorded_.clear();
     summary_ = {};
     rate_.emplace(frontEnd_.Options().mailsPerMinute);
     if (listPath_.empty()) listPath_ = DataFilePath(dataFolder_, kListFileName);
@@ -132,6 +133,7 @@ void MailingRun::RunMailing() {
     mailsDone_ = mailsToDo_ = 0;
     for (size_t i = 0; i < lines_.lines.size(); ++i) mailsToDo_ += !skip_[i] && !IsBlankLine(lines_.lines[i]);
 
+    std::exception_ptr failure;
     try {
         for (size_t i = 0; i < lines_.lines.size(); ++i) {
             frontEnd_.SetProgress(static_cast<int>(i) + 1);
@@ -151,22 +153,85 @@ void MailingRun::RunMailing() {
             }
         }
         if (transport_.IsConnected()) transport_.CloseSession();
-    } catch (const EJournalError&) {
-        // Without its journal the run cannot go on safely; what it sent is in the list it writes now.
-        frontEnd_.SetStatus(kRunAborted, true);
-        WriteList();
-        EndJournal();
-        throw;
     } catch (...) {
-        // Whatever ended the run, the mails sent so far are recorded: otherwise the next run would send
-        // them a second time.
-        WriteList();
-        EndJournal();
-        throw;
+        failure = std::current_exception();
     }
-    WriteList();
-    EndJournal();
+    EndRun(failure);
+}
+
+void MailingRun::EndRun(std::exception_ptr failure) {
+    // Whatever ended the run, the mails sent so far are recorded in the list: otherwise the next run would
+    // send them a second time.
+    if (failure) CloseQuietly();
+    std::string listError;
+    try {
+        WriteList();
+    } catch (const std::exception& error) {
+        listError = error.what();
+    }
+    completed_ = !failure && !stopped_ && listError.empty();
+    // Only a run that reached the end of its list removes its journal. Any other end keeps its records,
+    // marked as being in the list, so that the next start asks whether to resume, as after a crash. When
+    // the list could not be written, the journal stays as it is: its records are not in the list yet.
+    std::string journalError;
+    if (journal_ && listError.empty()) {
+        try {
+            if (completed_) {
+                journal_->Finish();
+            } else {
+                journal_->KeepForResume();
+                resumable_ = !journal_->Records().empty();
+            }
+        } catch (const std::exception& error) {
+            journalError = error.what();
+        }
+    } else if (journal_) {
+        resumable_ = !journal_->Records().empty();
+    }
+    journal_.reset();
     Finish();
+    if (!failure && listError.empty() && journalError.empty()) return;
+
+    std::string text;
+    bool journalFailed = false;
+    if (failure) {
+        try {
+            std::rethrow_exception(failure);
+        } catch (const EJournalError& error) {
+            text = error.what();
+            journalFailed = true;
+        } catch (const std::exception& error) {
+            text = error.what();
+        }
+    }
+    // An error of the run alone keeps its own kind and text (a wrong port, an address that cannot be
+    // parsed); what went wrong on top of it is added.
+    if (failure && !journalFailed && listError.empty() && journalError.empty()) std::rethrow_exception(failure);
+    // The texts are sentences; a system's reason at the end of one has no full stop of its own.
+    auto add = [&text](const std::string& sentence) {
+        if (!text.empty() && std::string_view(".!?").find(text.back()) == std::string_view::npos) text += '.';
+        if (!text.empty()) text += ' ';
+        text += sentence;
+    };
+    if (!unrecorded_.empty()) {
+        add("Die Mail an " + unrecorded_ + " ist hinausgegangen, ihr Eintrag im Journal fehlt." +
+            (listError.empty() ? " Ihre Sendezeit steht in der Liste."
+                               : " Sie ist auch nicht in der Liste eingetragen: bitte diese Zeile von Hand als "
+                                 "gesendet eintragen, sonst bekommt der Empfänger die Mail noch einmal."));
+    } else if (journalFailed && listError.empty()) {
+        add("Die gesendeten Mails sind in der Liste eingetragen.");
+    }
+    if (!listError.empty()) add(std::string(kListNotWritten) + " " + listError);
+    if (!journalError.empty()) add(journalError);
+    throw EFileError(text);
+}
+
+void MailingRun::CloseQuietly() {
+    try {
+        if (transport_.IsConnected()) transport_.CloseSession();
+    } catch (const std::exception&) {
+        // The run has ended on an error already; a failing close adds nothing the user could act on.
+    }
 }
 
 bool MailingRun::PrepareRun(ListLock& lock) {
@@ -210,11 +275,6 @@ bool MailingRun::RecoverInterruptedRun() {
         carried_ = journal.records;
     }
     return true;
-}
-
-void MailingRun::EndJournal() {
-    if (journal_) journal_->Finish();
-    journal_.reset();
 }
 
 LineOutcome MailingRun::ProcessLine(size_t index) {
@@ -261,16 +321,16 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
         if (*failure == SendFailure::None) {
             record.Result = FormatSendTime(QDateTime::currentDateTime());
             line = JoinFieldsUntrimmed(record);
-            if (journal_) journal_->RecordSent(index, line);
             ++summary_.sent;
+            RecordSent(index, number, record.Address);
             outcome = LineOutcome::Sent;
         } else if (*failure == SendFailure::InDoubt) {
             // The mail may have arrived: the line says so, and the journal keeps a resumed run from
             // sending it again, as it does for the mails that went out.
             record.Result = kInDoubtStatus;
             line = JoinFieldsUntrimmed(record);
-            if (journal_) journal_->RecordSent(index, line);
             summary_.inDoubt.push_back({number, Trim(record.Address), transport_.LastErrorText()});
+            RecordSent(index, number, record.Address);
             outcome = LineOutcome::InDoubt;
         } else {
             ReportFailure(number, record.Address, summary_.failed);
@@ -279,6 +339,18 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
     }
     frontEnd_.LineDone(number, outcome, record);
     return outcome;
+}
+
+void MailingRun::RecordSent(size_t index, int number, const std::string& address) {
+    if (!journal_) return;
+    try {
+        journal_->RecordSent(index, lines_.lines[index]);
+    } catch (const EJournalRecordLost&) {
+        // The line holds its new send time, which the list write at the end of the run keeps; the
+        // message names the mail, which is in no journal.
+        unrecorded_ = Trim(address) + " (Zeile " + std::to_string(number) + ")";
+        throw;
+    }
 }
 
 std::optional<OutgoingMail> MailingRun::NextMail(size_t index, const MailFields& current) {
@@ -384,11 +456,10 @@ void MailingRun::WriteList() {
 }
 
 void MailingRun::Finish() {
-    if (stopped_) {
-        frontEnd_.SetStatus(kRunAborted, true);
-    } else {
-        completed_ = true;
+    if (completed_) {
         frontEnd_.SetStatus(kRunCompleted, false);
+    } else {
+        frontEnd_.SetStatus(resumable_ ? std::string(kRunAborted) + " " + kRunResumable : kRunAborted, true);
     }
     // The summary also counts the empty texts; without one, the note of the empty texts stands alone.
     if (summary_.AnySend()) {

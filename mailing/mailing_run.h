@@ -13,6 +13,7 @@
 #include "mailing/send_rate.h"
 
 #include <chrono>
+#include <exception>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -95,6 +96,12 @@ inline constexpr const char* kAccountMissing = "Bitte zunächst alle Accountdate
 inline constexpr const char* kRunStarted = "Mailing gestartet. Bitte warten...";
 inline constexpr const char* kRunCompleted = "Mailing komplett.";
 inline constexpr const char* kRunAborted = "Mailing abgebrochen!";
+// After "Mailing abgebrochen!" when the run kept its records for the next start.
+inline constexpr const char* kRunResumable = "Beim nächsten Start kann nur an die übrigen Empfänger gesendet werden.";
+// Before the file error when the list could not be written at the end of a run.
+inline constexpr const char* kListNotWritten =
+    "Die Sendezeiten dieses Durchlaufs konnten nicht in die Empfängerliste geschrieben werden; sie stehen im "
+    "Journal und werden beim nächsten Start übernommen.";
 inline constexpr const char* kNoListQuestion = "Keine Empfängerliste gefunden. Möchten Sie selbst danach suchen?";
 inline constexpr const char* kNoListNote = " Sendlist.csv nicht gefunden!";
 inline constexpr const char* kEmptyMailNote = " Leere Mail!";
@@ -151,7 +158,11 @@ public:
     int InDoubtCount() const { return static_cast<int>(summary_.inDoubt.size()); }
     const RunSummary& Summary() const { return summary_; }
     bool Stopped() const { return stopped_; }
+    // The run reached the end of its list (and wrote it).
     bool Completed() const { return completed_; }
+    // The run ended before the end of its list and kept what it sent for the next start, which asks
+    // whether to send only to the others.
+    bool Resumable() const { return resumable_; }
     // The run did not start because the front end refused to decide about an interrupted run.
     bool Refused() const { return refused_; }
 
@@ -171,7 +182,12 @@ private:
     // Lock, list, journal: false when the run is refused. Throws EJournalError.
     bool PrepareRun(ListLock& lock);
     bool RecoverInterruptedRun();
-    void EndJournal();
+    // The end of every run that got past its preparation: writes the list, removes or keeps the journal,
+    // shows the status and the summary; then raises `failure` (with what else went wrong added).
+    void EndRun(std::exception_ptr failure);
+    void CloseQuietly();
+    // Journals the line at `index` as sent; names the mail when its record cannot be written.
+    void RecordSent(size_t index, int number, const std::string& address);
     void WriteList();
     void Finish();
 
@@ -190,6 +206,8 @@ private:
     std::unique_ptr<RunJournal> journal_;
     bool stopped_ = false;
     bool completed_ = false;
+    bool resumable_ = false;
+    std::string unrecorded_;  // the mail whose journal record could not be written: "address (Zeile n)"
     RunSummary summary_;
     RetryRule retryRule_;
     std::optional<SendRate> rate_;

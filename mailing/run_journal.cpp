@@ -41,7 +41,7 @@ bool Expect(std::string_view& rest, char c) {
 
 }  // namespace
 
-std::string JournalPathFor(const std::string& listPath) { return listPath + ".journal"; }
+std::string JournalPathFor(const std::string& listPath) { return ResolvedPath(listPath) + ".journal"; }
 
 EJournalError JournalCreateError(const std::string& listPath, int error) {
     return EJournalError("Der Mailingdurchlauf kann seinen Fortschritt im Ordner der Empfängerliste \"" + listPath +
@@ -57,8 +57,7 @@ EJournalError JournalReadError(const std::string& listPath, int error) {
 
 EJournalError JournalWriteError(const std::string& listPath, int error) {
     return EJournalError("Der Mailingdurchlauf kann seinen Fortschritt zur Empfängerliste \"" + listPath +
-                             "\" nicht mehr sichern und wurde beendet. Die gesendeten Mails sind in der Liste "
-                             "eingetragen. Grund: " + std::strerror(error),
+                             "\" nicht mehr sichern und wurde beendet. Grund: " + std::strerror(error),
                          error);
 }
 
@@ -251,24 +250,32 @@ void RewriteJournalAsKept(const std::string& listPath, const std::vector<Journal
 RunJournal::RunJournal(const std::string& listPath, const std::vector<JournalRecord>& carried)
     : listPath_(listPath), path_(JournalPathFor(listPath)) {
     RewriteJournalAsKept(listPath, carried);
+    for (const JournalRecord& record : carried) records_.push_back({'K', record.index, record.line});
     fd_ = ::open(path_.c_str(), O_WRONLY | O_APPEND | O_CLOEXEC);
     if (fd_ < 0) throw JournalCreateError(listPath_, errno);
     syncer_ = std::thread([this] { SyncLoop(); });
 }
 
 RunJournal::~RunJournal() {
+    // Closed without Finish or KeepForResume (the list could not be written): the records stay as they
+    // are, as after a crash, and what is pending still goes to disk.
+    Close();
+}
+
+void RunJournal::Close() {
     if (fd_ < 0) return;
-    // Closed without Finish (the run ended by an error): what is pending still goes to disk.
     StopSyncing();
     ::fdatasync(fd_);
     ::close(fd_);
+    fd_ = -1;
 }
 
 void RunJournal::Write(char kind, size_t index, std::string_view bytes) {
     try {
         WriteAll(fd_, EncodeJournalRecord(kind, index, bytes), path_);
     } catch (const EFileError& error) {
-        throw JournalWriteError(listPath_, error.Errno());
+        const EJournalError failure = JournalWriteError(listPath_, error.Errno());
+        throw EJournalRecordLost(failure.what(), failure.Errno());
     }
 }
 
@@ -306,7 +313,7 @@ void RunJournal::ThrowIfSyncFailed() {
 }
 
 void RunJournal::RecordSent(size_t index, std::string_view line) {
-    ThrowIfSyncFailed();
+    records_.push_back({'L', index, std::string(line)});
     Write('L', index, line);
     // Only an idle syncer needs waking. One in its pause between two syncs finds the flag when the pause
     // ends; waking it for every record cost two system calls and a thread switch per mail.
@@ -317,6 +324,17 @@ void RunJournal::RecordSent(size_t index, std::string_view line) {
         dirty_ = true;
     }
     if (wake) wake_.notify_one();
+    // Reported only now that this mail's record is written: an earlier failed sync must not cost it.
+    ThrowIfSyncFailed();
+}
+
+void RunJournal::KeepForResume() {
+    Close();
+    if (records_.empty()) {
+        ::unlink(path_.c_str());
+        return;
+    }
+    RewriteJournalAsKept(listPath_, records_);
 }
 
 void RunJournal::Finish() {

@@ -1,8 +1,9 @@
 #pragma once
 // The run journal, "<list>.journal" beside the list, is what keeps a killed run from sending twice.
 // While a run sends, it records every mail the moment it has gone out: the recipient's line with its new
-// send time. The run writes the list and removes the journal at its end, so only an interrupted run
-// leaves one; the next run on that list first writes the recorded send times into the lines whose other
+// send time. A run that reaches the end of its list writes the list and removes the journal. A run that
+// ends any other way (stopped, or ended by an error) writes the list and keeps its records, marked as
+// being in the list, so only a run that did not reach its end leaves one, whether killed or stopped; the next run on that list first writes the recorded send times into the lines whose other
 // fields say the same (wherever those lines now stand, whatever else was edited), saves the list, and
 // then asks whether to send only to the others. "Ja" carries the recorded mails over into the new run's
 // journal, so they are skipped through any number of further kills until a run reaches its end. Records
@@ -42,6 +43,12 @@ EJournalError JournalCreateError(const std::string& listPath, int error);
 EJournalError JournalReadError(const std::string& listPath, int error);
 EJournalError JournalWriteError(const std::string& listPath, int error);
 EJournalError ListInUseError(const std::string& listPath);
+
+// The record of a mail that went out could not be written: that mail is in no journal.
+class EJournalRecordLost : public EJournalError {
+public:
+    using EJournalError::EJournalError;
+};
 
 struct JournalRecord {
     char kind = 'L';  // 'L' not yet in the list file, 'K' already there
@@ -109,10 +116,18 @@ public:
     RunJournal(const RunJournal&) = delete;
     RunJournal& operator=(const RunJournal&) = delete;
 
-    // Throws EJournalError when the record cannot be written, or when an earlier sync failed.
+    // Throws EJournalRecordLost when the record cannot be written, and EJournalError when an earlier
+    // background sync failed (the record is written first, so a sync error never loses it).
     void RecordSent(size_t index, std::string_view line);
-    // The list has been written: marks the end and removes the journal.
+    // The list has been written after the run reached its end: marks the end and removes the journal.
     void Finish();
+    // The list has been written, but the run did not reach its end: the records of this run and those it
+    // carried over stay, all as 'K', so that the next start asks whether to resume. Without any record
+    // the journal is removed. Throws EJournalError.
+    void KeepForResume();
+
+    // Every record of this run, the carried ones first (as 'K'), also one whose write failed.
+    const std::vector<JournalRecord>& Records() const { return records_; }
 
     const std::string& Path() const { return path_; }
 
@@ -122,6 +137,8 @@ private:
     // Ends the background syncing; the caller then syncs what is left.
     void StopSyncing();
     void ThrowIfSyncFailed();
+    // Ends the syncing and closes the file, what is pending synced.
+    void Close();
 
     std::string listPath_;
     std::string path_;
@@ -133,6 +150,7 @@ private:
     bool stopping_ = false;
     int syncError_ = 0;      // errno of a failed background sync
     std::thread syncer_;
+    std::vector<JournalRecord> records_;
 };
 
 std::string EncodeJournalRecord(char kind, size_t index, std::string_view bytes);

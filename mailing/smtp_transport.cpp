@@ -117,18 +117,20 @@ private:
         }
     }
 
-    // A failure other than a server's reply. Only a connection that was lost, or a server that stopped
-    // answering, after the session stood is worth another try, or is in doubt once the mail's end went
-    // out. Everything else (no connection made, TLS refused, a login not allowed, a vanished attachment)
-    // would fail the same way again.
+    // A failure other than a server's reply. Once the mail's end went out the server may have taken the
+    // mail: whatever breaks the exchange then (a lost connection, no answer, a reply beyond the line or
+    // length limits) leaves it in doubt, and it is never sent again by itself. Before that, only a
+    // connection that was lost, or a server that stopped answering, after the session stood is worth
+    // another try. Everything else (no connection made, TLS refused, a login not allowed, a vanished
+    // attachment) would fail the same way again.
     SendFailure Classify(const std::exception& error, bool connected) const {
+        if (connected && smtp_.DataEndSent()) return SendFailure::InDoubt;
         const bool lost = dynamic_cast<const EIdConnClosedGracefully*>(&error) != nullptr ||
                           dynamic_cast<const EIdSocketError*>(&error) != nullptr ||
                           dynamic_cast<const EIdNotConnected*>(&error) != nullptr ||
                           dynamic_cast<const EIdClosedSocket*>(&error) != nullptr ||
                           dynamic_cast<const EIdReadTimeout*>(&error) != nullptr;
-        if (!lost || !connected) return SendFailure::Permanent;
-        return smtp_.DataEndSent() ? SendFailure::InDoubt : SendFailure::Temporary;
+        return lost && connected ? SendFailure::Temporary : SendFailure::Permanent;
     }
 
     void DropAfterError() {

@@ -90,21 +90,31 @@ TEST_F(RunWindowTest, StopButtonReachesTheRunBetweenLines) {
     };
     Click("ToolButton3");
     EXPECT_EQ(transport.sent.size(), 3u);
-    EXPECT_EQ(window.StatusText(), "Mailing abgebrochen!");
+    EXPECT_EQ(window.StatusText(),
+              "Mailing abgebrochen! Beim nächsten Start kann nur an die übrigen Empfänger gesendet werden.");
     EXPECT_EQ(window.PanelMessage->palette().color(QPalette::WindowText), QColor(128, 0, 0));
     const TextLines lines = SplitTextLines(List());
     EXPECT_NE(SplitListLine(lines.lines[2]).Result, "x");
     EXPECT_EQ(lines.lines[3], "D;d;d@x.de;S;;x;;");
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);  // the summary
+    EXPECT_TRUE(fakes.messages.shown[0].text.startsWith("3 gesendet"));
 
-    // The next run starts afresh: the stop of the last one is forgotten.
+    // The next start asks, as after a crash, and "Ja" sends only to the two lines the stop left; the
+    // stop of the last run is forgotten.
     transport.beforeSend = nullptr;
+    fakes.messages.AnswerQuestions({true});
     Click("ToolButton3");
+    ASSERT_EQ(fakes.messages.shown.size(), 3u);
+    EXPECT_EQ(fakes.messages.shown[1].text.toStdString(), ResumeQuestionText(3, 0));
+    ASSERT_EQ(transport.sent.size(), 5u);
+    EXPECT_EQ(transport.sent[3].recipients, "d@x.de");
+    EXPECT_EQ(transport.sent[4].recipients, "e@x.de");
     EXPECT_EQ(window.StatusText(), "Mailing komplett.");
 }
 
 TEST_F(RunWindowTest, CommandsAreDisabledWhileARunIsInProgress) {
     WriteList("A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\n");
-    std::vector<bool> startEnabled, stopEnabled, hostReadOnly, standardTextEnabled;
+    std::vector<bool> startEnabled, stopEnabled, hostReadOnly, standardTextEnabled, windowOpenersEnabled;
     // "Text speichern" would propose the run's template and write the recipient's text over it.
     fakes.dialogs.results.push_back(QString::fromStdString(window.DataFolder() + "defaultmail.txt"));
     transport.beforeSend = [&](const OutgoingMail&) {
@@ -114,6 +124,9 @@ TEST_F(RunWindowTest, CommandsAreDisabledWhileARunIsInProgress) {
             hostReadOnly.push_back(window.EditHost->isReadOnly());
             standardTextEnabled.push_back(window.findChild<QToolButton*>("ToolButton11")->isEnabled());
             standardTextEnabled.push_back(window.findChild<QToolButton*>("ToolButtonOptions")->isEnabled());
+            // Their windows' event loops would hold the send that ends meanwhile.
+            for (const char* name : {"ToolButton19", "ToolButton15", "ToolButton16", "ToolButton13"})
+                windowOpenersEnabled.push_back(window.findChild<QToolButton*>(name)->isEnabled());
             Click("ToolButton3");  // a second run must not start
             Click("ToolButton12");
         });
@@ -123,6 +136,8 @@ TEST_F(RunWindowTest, CommandsAreDisabledWhileARunIsInProgress) {
     EXPECT_TRUE(fakes.dialogs.calls.empty());
     EXPECT_EQ(ReadWholeFile(window.DataFolder() + "defaultmail.txt"), "Hallo $Prename $Name\r\n");
     EXPECT_EQ(standardTextEnabled, (std::vector<bool>{false, false, false, false}));
+    EXPECT_EQ(windowOpenersEnabled, std::vector<bool>(8, false));
+    EXPECT_TRUE(window.findChild<QToolButton*>("ToolButton15")->isEnabled());
     EXPECT_EQ(startEnabled, (std::vector<bool>{false, false}));
     EXPECT_EQ(stopEnabled, (std::vector<bool>{true, true}));
     EXPECT_EQ(hostReadOnly, (std::vector<bool>{true, true}));
@@ -144,7 +159,8 @@ TEST_F(RunWindowTest, CloseDuringARunStopsItAndClosesTheWindowAfterwards) {
     Click("ToolButton3");
     EXPECT_TRUE(visibleAfterClose);
     EXPECT_EQ(transport.sent.size(), 2u);
-    EXPECT_EQ(window.StatusText(), "Mailing abgebrochen!");
+    EXPECT_TRUE(window.StatusText().startsWith("Mailing abgebrochen! Beim nächsten Start"));
+    EXPECT_TRUE(PathExists(JournalPathFor(window.DataFolder() + "sendlist.csv")));
     EXPECT_EQ(SplitTextLines(List()).lines[2], "C;c;c@x.de;S;;x;;");
     EXPECT_FALSE(window.isVisible());
 }
@@ -174,7 +190,7 @@ TEST_F(RunWindowTest, RunErrorIsShownAfterTheListIsWritten) {
     EXPECT_EQ(fakes.messages.shown[0].kind, "Postira");
     EXPECT_EQ(fakes.messages.shown[0].text, "'abc' ist kein gültiger Integerwert");
     EXPECT_EQ(List(), "A;a;a@x.de;S;;x;;\r\n");
-    EXPECT_EQ(window.StatusText(), "Mailing gestartet. Bitte warten...");
+    EXPECT_EQ(window.StatusText(), "Mailing abgebrochen!");
     EXPECT_FALSE(window.Busy());
 }
 

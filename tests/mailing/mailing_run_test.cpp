@@ -7,7 +7,11 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fcntl.h>
+#include <filesystem>
 #include <functional>
+#include <sys/stat.h>
+#include <unistd.h>
 #include <set>
 
 namespace {
@@ -161,7 +165,7 @@ TEST_F(MailingRunTest, StopDuringThirdOfFiveLines) {
     EXPECT_NE(SplitListLine(lines.lines[2]).Result, "x");
     EXPECT_EQ(lines.lines[3], "D;d;d@x.de;S;;x;;");
     EXPECT_EQ(lines.lines[4], "E;e;e@x.de;S;;x;;");
-    EXPECT_EQ(ui.status, "Mailing abgebrochen!");
+    EXPECT_EQ(ui.status, "Mailing abgebrochen! Beim nächsten Start kann nur an die übrigen Empfänger gesendet werden.");
     EXPECT_TRUE(ui.aborted);
     EXPECT_EQ(transport.closes, 1);
 }
@@ -246,6 +250,90 @@ TEST_F(MailingRunTest, WrongPortEndsTheRunAndKeepsResults) {
     ASSERT_EQ(lines.lines.size(), 2u);
     EXPECT_TRUE(ParseSendTime(SplitListLine(lines.lines[0]).Result).has_value()) << "the first mail is recorded";
     EXPECT_EQ(lines.lines[1], "B;b;b@x.de;S;;x;;");
+}
+
+// Makes every further write to the journal of `listPath` fail, as on a full disk.
+void FillDiskUnderJournal(const std::string& listPath) {
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) {
+        std::error_code error;
+        if (std::filesystem::read_symlink(entry.path(), error) != JournalPathFor(listPath)) continue;
+        const int full = ::open("/dev/full", O_WRONLY);
+        ::dup2(full, std::stoi(entry.path().filename().string()));
+        ::close(full);
+    }
+}
+
+// However a run ends before the end of its list, what it sent is in the list and kept for the next start,
+// which asks, and "Ja" sends each recipient the mail once.
+TEST_F(MailingRunTest, EveryEndBeforeTheEndOfTheListIsResumedWithoutSendingTwice) {
+    const std::string list = "A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\nC;c;c@x.de;S;;x;;\r\n";
+    const std::string listPath = temp.File("sendlist.csv");
+    const struct {
+        const char* what;
+        std::function<void()> whileSendingB;
+        const char* error;  // what the run's error says; nothing for a stop
+        std::function<void()> mend;
+    } cases[] = {
+        {"Mailing stoppen", [&] { ui.stop = true; }, nullptr, [] {}},
+        {"the text of C cannot be read", [&] { std::remove(temp.File("defaultmail.txt").c_str()); },
+         "kann nicht geöffnet werden", [&] { temp.Write("defaultmail.txt", "Hallo $Prename\r\n"); }},
+        {"a port that is no number", [&] { ui.account.port = "25 "; }, "ist kein gültiger Integerwert",
+         [&] { ui.account.port = "25"; }},
+        {"the journal's disk full", [&] { FillDiskUnderJournal(listPath); },
+         "Die Mail an b@x.de (Zeile 2) ist hinausgegangen, ihr Eintrag im Journal fehlt. Ihre Sendezeit steht in "
+         "der Liste.",
+         [] {}},
+        {"a stop, and the list cannot be written", [&] {
+             ui.stop = true;
+             std::remove(listPath.c_str());
+             ::mkdir(listPath.c_str(), 0700);
+         },
+         kListNotWritten, [&] {
+             ::rmdir(listPath.c_str());
+             WriteList(list);
+         }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        WriteList(list);
+        transport.sent.clear();
+        ui.questions.clear();
+        transport.beforeSend = [&](const OutgoingMail& mail) {
+            if (mail.recipients == "b@x.de") c.whileSendingB();
+        };
+        if (c.error) {
+            try {
+                Run();
+                ADD_FAILURE() << "no error";
+            } catch (const std::exception& error) {
+                EXPECT_NE(std::string(error.what()).find(c.error), std::string::npos) << error.what();
+            }
+        } else {
+            Run();
+        }
+        EXPECT_EQ(transport.sent.size(), 2u);
+        EXPECT_TRUE(ui.aborted);
+        EXPECT_EQ(ui.status, std::string(kRunAborted) + " " + kRunResumable);
+        EXPECT_TRUE(ui.information.size() == 1 && ui.information[0].find("2 gesendet") != std::string::npos)
+            << "the summary is shown";
+        ui.information.clear();
+
+        c.mend();
+        transport.beforeSend = nullptr;
+        ui.answer = true;
+        Run();
+        ASSERT_EQ(ui.questions.size(), 1u);
+        EXPECT_EQ(ui.questions[0], ResumeQuestionText(2, 0));
+        std::vector<std::string> recipients;
+        for (const OutgoingMail& mail : transport.sent) recipients.push_back(mail.recipients);
+        EXPECT_EQ(recipients, (std::vector<std::string>{"a@x.de", "b@x.de", "c@x.de"}));
+        EXPECT_EQ(ui.status, "Mailing komplett.");
+        for (const std::string& line : SplitTextLines(List()).lines)
+            EXPECT_TRUE(ParseSendTime(SplitListLine(line).Result).has_value()) << line;
+        EXPECT_FALSE(PathExists(JournalPathFor(listPath)));
+        ui.answer = false;
+        ui.information.clear();
+    }
 }
 
 TEST_F(MailingRunTest, WaitsForTheRateAndAfterATemporaryErrorAndAStopEndsAWait) {

@@ -103,3 +103,33 @@ TEST(SmtpTransport, AHostileReplyIsShownAsAFewHundredPlainCharacters) {
     EXPECT_EQ(ShownServerText(std::string(299, 'x') + "\xC3\xBC" "y"), std::string(299, 'x') + " …");
     EXPECT_EQ(ShownServerText(" 550 a\r\n550\tb \n"), "550 a 550 b");
 }
+
+TEST(SmtpTransport, AReplyToTheEndOfTheMailBeyondTheLimitsLeavesItInDoubt) {
+    std::string manyLines;
+    for (int i = 0; i < 1200; ++i) manyLines += "250-ok\n";
+    const struct {
+        const char* what;
+        ScriptStep afterDot;  // what the server does once it has the mail's "."
+        SendFailure expected;
+    } cases[] = {
+        {"one line of 100 000 bytes", Reply("250 " + std::string(100000, 'x')), SendFailure::InDoubt},
+        {"more lines than a reply may have", Reply(manyLines + "250 ok"), SendFailure::InDoubt},
+        {"the connection closed", Close(), SendFailure::InDoubt},
+        {"a refusal", Reply("554 rejected"), SendFailure::Permanent},
+    };
+    for (const auto& c : cases) {
+        ScriptedSmtpServer server(Session({Expect("MAIL FROM:<absender@example.org>"), Reply("250 ok"), ExpectAny(),
+                                           Reply("250 ok"), Expect("DATA"), Reply("354 go"), ReadUntil("."),
+                                           c.afterDot, Silent()}));
+        std::unique_ptr<MailTransport> transport = CreateSmtpTransport();
+        EXPECT_FALSE(transport->Transmit(MailTo(server, "jemand@example.net"))) << c.what;
+        EXPECT_EQ(transport->LastFailure(), c.expected) << c.what;
+        EXPECT_FALSE(transport->IsConnected()) << c.what;
+    }
+    // The same overlong line before the mail's end is an ordinary failure: nothing may have arrived.
+    ScriptedSmtpServer server(Session({Expect("MAIL FROM:<absender@example.org>"),
+                                       Reply("250 " + std::string(100000, 'x')), Silent()}));
+    std::unique_ptr<MailTransport> transport = CreateSmtpTransport();
+    EXPECT_FALSE(transport->Transmit(MailTo(server, "jemand@example.net")));
+    EXPECT_EQ(transport->LastFailure(), SendFailure::Permanent);
+}
