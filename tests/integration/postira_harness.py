@@ -20,8 +20,8 @@ PASSWORD = "geheim"
 class Peer(PeerProcess):
     """The SMTP peer with the tests' login; stopped (and if need be killed) whatever happens."""
 
-    def __init__(self, folder, password=PASSWORD):
-        super().__init__(folder, "--user", USER, "--password", password, "--lifetime", "500")
+    def __init__(self, folder, password=PASSWORD, *options):
+        super().__init__(folder, "--user", USER, "--password", password, "--lifetime", "500", *options)
 
 
 def write(path, data):
