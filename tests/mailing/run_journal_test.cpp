@@ -1,4 +1,6 @@
 #include "mailing/file_io.h"
+#include "mailing/list_lock.h"
+#include "mailing/list_recovery.h"
 #include "mailing/mailing_run.h"
 #include "mailing/run_journal.h"
 #include "tests/support/qt/fake_transport.h"
@@ -7,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <functional>
 #include <map>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -205,6 +208,34 @@ TEST(RunJournal, DryRunSkipsWhatAResumeWouldAndChangesNoFile) {
     EXPECT_EQ(temp.Read("sendlist.csv"), NumberedList(3));
     EXPECT_EQ(temp.Read("sendlist.csv.journal"), journal);
     EXPECT_FALSE(PathExists(temp.File("sendlist.csv.lock")));
+}
+
+TEST(ListLock, ALockFileThatCannotBeOpenedRefusesTheRunAndTheSave) {
+    TempDir temp;
+    temp.Write("defaultmail.txt", "Hallo");
+    temp.Write("sendlist.csv", NumberedList(1));
+    const std::string list = temp.File("sendlist.csv");
+    // A lock file that nobody can open, as one of another user without permission (a loop, for root too).
+    ASSERT_EQ(::symlink("sendlist.csv.lock", LockPathFor(list).c_str()), 0);
+    auto refusedNamingTheLockFile = [&](const std::function<void()>& action) {
+        try {
+            action();
+            ADD_FAILURE() << "not refused";
+        } catch (const EJournalError& error) {
+            EXPECT_NE(std::string(error.what()).find("Sperrdatei \"" + LockPathFor(list) + "\""), std::string::npos)
+                << error.what();
+        }
+    };
+    ResumeFrontEnd ui;
+    FakeTransport transport;
+    for (const bool writeBack : {true, false}) {
+        MailingRun run(ui, transport, temp.Path() + "/");
+        run.SetWriteBack(writeBack);
+        refusedNamingTheLockFile([&] { run.StartMailing(); });
+    }
+    refusedNamingTheLockFile([&] { SaveEditedList(list, "X;x;x@x.de;S;;;;\r\n", {}); });
+    EXPECT_TRUE(transport.sent.empty());
+    EXPECT_EQ(temp.Read("sendlist.csv"), NumberedList(1));
 }
 
 }  // namespace
