@@ -55,6 +55,20 @@ const char* const kCharsetQuestion =
 const char* const kListInUse =
     "Die Liste \"%1\" kann jetzt nicht gespeichert werden: Mit ihr läuft gerade ein Mailingdurchlauf. Bitte "
     "speichern Sie, wenn er beendet ist.";
+const char* const kChangedQuestion =
+    "Die Empfängerliste \"%1\" wurde geändert, seit sie hier geladen oder zuletzt gespeichert wurde, zum "
+    "Beispiel von einem Mailingdurchlauf, der Sendezeiten eingetragen hat.\n\n"
+    "\"Neu laden\" zeigt die Liste, wie sie jetzt ist; die Änderungen in der Tabelle gehen dabei verloren.\n"
+    "\"Trotzdem speichern\" übernimmt die Einträge der Spalte \"Gesendet\" aus der neueren Datei in die "
+    "passenden Zeilen der Tabelle und speichert sie; andere Änderungen der neueren Datei gehen dabei verloren.\n"
+    "\"Abbrechen\" speichert nichts.";
+const char* const kChoiceReload = "Neu laden";
+const char* const kChoiceSave = "Trotzdem speichern";
+const char* const kChoiceCancel = "Abbrechen";
+const char* const kMergeGone =
+    "Die Liste \"%1\" wurde gespeichert. Geänderte oder neue Zeilen der neueren Datei, zu denen die Tabelle "
+    "keine Zeile mit gleichem Name, Vorname, Email, Thema, Textdatei und Anhang hat: %2. Ihr Eintrag in der "
+    "Spalte \"Gesendet\" fehlt in der gespeicherten Liste.";
 
 QString FirstLine(const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -286,8 +300,12 @@ void TFormGrid::LoadList() {
     if (!FileExists(ListFileName)) return;
     ListContent content;
     EditorRecovery recovery;
+    KnownList known{ListFileName, {}, {}};
     {
         BusyCursor busy;
+        // The identity before the bytes: a change in between makes the next save ask once too often,
+        // never once too few.
+        known.identity = IdentifyFile(ListFileName);
         std::string bytes = ReadWholeFile(ListFileName);
         // A run that was interrupted left its sends in a journal: show them, so that a save from here
         // keeps them and nobody is sent the mail again.
@@ -295,6 +313,7 @@ void TFormGrid::LoadList() {
         recovery = RecoverForEditor(ListFileName, lines);
         if (!recovery.shown.empty()) bytes = JoinTextLines(lines);
         content = ParseListFile(bytes);
+        known.text = std::move(bytes);
     }
     if (content.lines.size() + 1 > static_cast<size_t>(GridModel::kMaxRowCount)) {
         services::Messages().Warning(QString::fromUtf8(kRowLimit));
@@ -303,6 +322,7 @@ void TFormGrid::LoadList() {
     KeepCurrentCell([&] { table_.PlaceLines(content.lines); });
     listCharset_ = std::move(content.charset);
     recovery_ = std::move(recovery);
+    known_ = std::move(known);
     NumberRows();
     if (!recovery_.shown.empty()) {
         QString text = QStringLiteral("Der letzte Mailingdurchlauf wurde unterbrochen. %1 bereits gesendete Mails "
@@ -344,19 +364,55 @@ void TFormGrid::SaveList() {
                                                      FromLocal(DataFilePath(dataFolder_, kListFileName)));
     if (!chosen) return;
     const std::string path = ToLocal(*chosen);
+    SendTimeMerge merge;
+    if (!ResolveOutsideChange(path, *text, merge)) return;
     EditorSave saved;
     {
         BusyCursor busy;
-        saved = SaveEditedList(path, std::move(*text), recovery_);
+        saved = SaveEditedList(path, *text, recovery_);
     }
     if (saved == EditorSave::ListInUse) {
         services::Messages().Warning(QString::fromUtf8(kListInUse).arg(*chosen));
         return;
     }
+    // What was written is the new state to compare with: saving again asks nothing unless someone else
+    // writes the file in between.
+    known_ = {path, IdentifyFile(path), std::move(*text)};
+    ShowMergedSendTimes(merge, charset, *chosen);
     ListFileName = path;
     listCharset_ = std::move(charset);
     // The journal now holds those sends as written: nothing of them is left to apply.
     recovery_ = {};
+}
+
+bool TFormGrid::ResolveOutsideChange(const std::string& path, std::string& text, SendTimeMerge& merge) {
+    if (path != known_.path) return true;
+    const FileIdentity now = IdentifyFile(path);
+    // A file deleted since has nothing in it to lose.
+    if (!now.exists || now == known_.identity) return true;
+    const QStringList choices = {QString::fromUtf8(kChoiceReload), QString::fromUtf8(kChoiceSave),
+                                 QString::fromUtf8(kChoiceCancel)};
+    const int choice = services::Messages().Choose(QString::fromUtf8(kChangedQuestion).arg(FromLocal(path)), choices);
+    if (choice == 0) {
+        LoadListAfresh(path);
+        return false;
+    }
+    if (choice != 1) return false;
+    BusyCursor busy;
+    // Read after the answer: a run that wrote again while the question was open is merged too.
+    merge = MergeNewerSendTimes(known_.text, ReadWholeFile(path), std::move(text));
+    text = merge.text;
+    return true;
+}
+
+void TFormGrid::ShowMergedSendTimes(const SendTimeMerge& merge, ListCharset& charset, const QString& path) {
+    const std::vector<int> rows = RowsGivingLines(table_.DataRows());
+    const TextLines lines = SplitTextLines(merge.text);
+    for (const size_t line : merge.lines) {
+        if (line >= rows.size() || line >= lines.lines.size()) continue;
+        table_.SetCell(rows[line], 6, charset.Decode(SplitListLine(lines.lines[line]).Result, 6));
+    }
+    if (merge.gone > 0) services::Messages().Warning(QString::fromUtf8(kMergeGone).arg(path).arg(merge.gone));
 }
 
 void TFormGrid::DeleteRowsKeepingCurrent(int first, int count) {
@@ -400,9 +456,13 @@ void TFormGrid::ToolButton1Click() {
 void TFormGrid::ToolButton3Click() {
     const auto chosen = ChooseListFile();
     if (!chosen) return;
+    LoadListAfresh(ToLocal(*chosen));
+}
+
+void TFormGrid::LoadListAfresh(const std::string& path) {
     ResetSort();
     KeepCurrentCell([this] { ClearRows(); });
-    ListFileName = ToLocal(*chosen);
+    ListFileName = path;
     LoadList();
 }
 

@@ -8,6 +8,7 @@
 #include "listedit/grid_sort.h"
 #include "mailing/list_charset.h"
 #include "mailing/mailing_check.h"
+#include "mailing/list_merge.h"
 #include "mailing/list_recovery.h"
 
 #include <QDialog>
@@ -57,7 +58,9 @@ public:
     void FormShow();
     // Reads `ListFileName` into the table; line i goes to row i + 1. A missing file changes nothing.
     void LoadList();
-    // Writes the rows that have a first name to a file chosen in the save dialog.
+    // Writes the rows that have a first name to a file chosen in the save dialog. Over the list the table
+    // came from, when that file changed since, the user first chooses to reload it, to save with its send
+    // times taken over, or to cancel.
     void SaveList();
     void ClearRows();
     void NumberRows();
@@ -131,6 +134,15 @@ private:
     // Whether the rows can be saved in `charset`; when they cannot, asks whether to save as UTF-8 and
     // switches `charset` on yes.
     bool ConfirmCharset(ListCharset& charset);
+    // Empties the table and loads `path` into it.
+    void LoadListAfresh(const std::string& path);
+    // Before a save of `text` over `path`: when that is the list the table came from and the file changed
+    // since, asks what to do, and takes the newer file's send times into `text` (and `merge`) when the
+    // user chooses to save anyway. False when nothing is to be written.
+    bool ResolveOutsideChange(const std::string& path, std::string& text, SendTimeMerge& merge);
+    // Shows the send times a save took from the newer file in their rows, and tells of those it could not
+    // place.
+    void ShowMergedSendTimes(const SendTimeMerge& merge, ListCharset& charset, const QString& path);
 
     std::string dataFolder_;
     GridModel table_;
@@ -139,6 +151,14 @@ private:
     ListCharset listCharset_;
     // What an interrupted run's journal put into the table when the list was loaded.
     EditorRecovery recovery_;
+    // The list file as the table last read it or wrote it: which file it was then and its text, so that a
+    // save sees a change made behind the table's back (a run that wrote its send times) and can merge it.
+    struct KnownList {
+        std::string path;
+        FileIdentity identity;
+        std::string text;
+    };
+    KnownList known_;
     // The open dialog remembers the file it last showed.
     QString openDialogPath_;
     TFormLoeschen* deleteDialog_ = nullptr;

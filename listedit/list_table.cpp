@@ -65,3 +65,10 @@ std::optional<std::string> ListFileText(std::span<const GridRow> rows, const Lis
     if (text.lines.empty()) return std::nullopt;
     return JoinTextLines(text);
 }
+
+std::vector<int> RowsGivingLines(std::span<const GridRow> rows) {
+    std::vector<int> given;
+    for (size_t r = 0; r < rows.size(); ++r)
+        if (GivesLine(rows[r])) given.push_back(static_cast<int>(r) + 1);
+    return given;
+}

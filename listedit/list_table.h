@@ -30,3 +30,5 @@ std::optional<CellPosition> FirstCellLost(std::span<const GridRow> rows, const L
 // The file for the data rows: one line per row that has a first name, its seven trimmed fields each
 // followed by ";", every line ending in CR LF. Nothing when no row gives a line.
 std::optional<std::string> ListFileText(std::span<const GridRow> rows, const ListCharset& charset);
+// Where the lines of that text come from: line i from data row RowsGivingLines(rows)[i] (counted from 1).
+std::vector<int> RowsGivingLines(std::span<const GridRow> rows);

@@ -48,6 +48,21 @@ public:
         box.exec();
         return box.clickedButton() == yes;
     }
+    int Choose(const QString& text, const QStringList& buttons) override {
+        QMessageBox box(QMessageBox::Question, QString::fromUtf8(kCaptionQuestion), text,
+                        QMessageBox::NoButton, DialogParent());
+        QList<QPushButton*> added;
+        for (qsizetype i = 0; i < buttons.size(); ++i) {
+            const bool last = i + 1 == buttons.size();
+            added << box.addButton(buttons[i], last ? QMessageBox::RejectRole : QMessageBox::ActionRole);
+        }
+        if (!added.isEmpty()) {
+            box.setDefaultButton(added.back());
+            box.setEscapeButton(added.back());
+        }
+        box.exec();
+        return static_cast<int>(added.indexOf(box.clickedButton()));
+    }
     void ErrorWithCaption(const QString& caption, const QString& text) override {
         ShowOkBox(QMessageBox::Critical, caption, text);
     }

@@ -24,6 +24,10 @@ public:
     virtual void Information(const QString& text) = 0;
     // "Bestätigung", buttons "&Ja" and "&Nein"; true only for "&Ja".
     virtual bool Question(const QString& text) = 0;
+    // "Bestätigung" with one button per entry of `buttons`; the index of the one chosen, or -1 when the box
+    // went away without a choice. The last button is the cancel one: Escape and the window's close button
+    // choose it, and it is the default, so that a stray Enter does nothing.
+    virtual int Choose(const QString& text, const QStringList& buttons) = 0;
     // The general error display: error icon, the given caption (the application's title), one "OK".
     virtual void ErrorWithCaption(const QString& caption, const QString& text) = 0;
     // "Fehler", one button "OK", and a check box with `checkText` under the text; whether it was ticked.

@@ -139,6 +139,80 @@ TEST_F(GridTest, RecoveredSendsAreSavedOnceAndStayForAResumeToSkip) {
     for (const JournalRecord& record : journal.records) EXPECT_EQ(record.kind, 'K') << record.line;
 }
 
+// Line n of Lines(), with other fields where given.
+std::string Line(int n, const char* result = "not send", const char* topic = "Thema", const char* address = nullptr) {
+    const std::string i = std::to_string(n);
+    return "Name" + i + ";Vorname" + i + ";" + (address ? address : "a" + i + "@example.de") + ";" + topic +
+           ";default;" + result + ";;\r\n";
+}
+
+TEST_F(GridTest, SaveOverAListChangedByARunAsksFirst) {
+    const char* sent1 = "08.12.2026 10:00:00";
+    const char* sent3 = "08.12.2026 10:00:05";
+    const char* doubt = "unsicher: Verbindung nach dem Senden getrennt";
+    const std::string byRun = Line(1, sent1) + Line(2) + Line(3, sent3) + Line(4, doubt);
+    const std::string untouched = Line(4) + Line(3) + Line(2, "not send", "Neu") + Line(1);
+    // The list's lines afterwards, and rows 1 to 4 of the table where they differ from them.
+    struct Case {
+        int choice, row, column;
+        const char* edit;
+        std::string file, table = {};
+        bool warned = false;
+    };
+    const Case cases[] = {
+        {0, 3, 4, "Neu", byRun},  // "Neu laden": the list as the run left it, nothing written
+        // "Trotzdem speichern": the run's entries reach the rows of their recipients (sorted otherwise), the
+        // user's edit stays. A changed address is another recipient: the old one's entry has no row, and that is said.
+        {1, 3, 4, "Neu", Line(4, doubt) + Line(3, sent3) + Line(2, "not send", "Neu") + Line(1, sent1)},
+        {1, 4, 3, "neu@x.de", Line(4, doubt) + Line(3, sent3) + Line(2) + Line(1, "not send", "Thema", "neu@x.de"),
+         {}, true},
+        {2, 3, 4, "Neu", byRun, untouched},  // "Abbrechen"
+        {-1, 3, 4, "Neu", byRun, untouched},  // the box closed
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "choice " << c.choice << ", edit " << c.edit);
+        WriteList(Lines(4));
+        grid.FormShow();
+        grid.StringGrid1MouseDown(0, 1, true);
+        grid.StringGrid1MouseDown(0, 1, true);
+        grid.Table().EditCell(c.row, c.column, c.edit);
+        WriteList(byRun);
+        fakes.messages.shown.clear();
+        fakes.messages.choices.push_back(c.choice);
+        fakes.dialogs.results.push_back(QString::fromStdString(ListPath()));
+        Button(grid, "ToolButton4")->click();
+        EXPECT_EQ(home.Read("ptdata/sendlist.csv"), c.file);
+        std::string rows;
+        for (int r = 1; r <= 4; ++r) rows += RowText(r) + "||\r\n";
+        EXPECT_EQ(rows, QString::fromStdString(c.table.empty() ? c.file : c.table).replace(';', '|').toStdString());
+        ASSERT_EQ(fakes.messages.shown.size(), c.warned ? 2u : 1u);
+        const QString asked = "Die Empfängerliste \"" + QString::fromStdString(ListPath()) + "\" wurde geändert, seit";
+        EXPECT_TRUE(fakes.messages.shown[0].text.startsWith(asked));
+        EXPECT_EQ(fakes.messages.offered.back(), QStringList({"Neu laden", "Trotzdem speichern", "Abbrechen"}));
+        if (c.choice != 0 && c.choice != 1) continue;
+        // The table holds what the file holds now: saving again asks nothing and keeps the run's entries.
+        fakes.dialogs.results.push_back(QString::fromStdString(ListPath()));
+        Button(grid, "ToolButton4")->click();
+        EXPECT_EQ(home.Read("ptdata/sendlist.csv"), c.file);
+    }
+}
+
+TEST_F(GridTest, SavesOverAnUnchangedDeletedOrOtherFileAskNothing) {
+    WriteList(Lines(2));
+    home.Write("other.csv", "x\r\n");
+    grid.FormShow();
+    grid.Table().EditCell(1, 4, "Neu");
+    // Unchanged since the load, then since the editor's own save; deleted, with nothing in it to lose; another file.
+    for (int round = 0; round < 4; ++round) {
+        if (round == 2) std::remove(ListPath().c_str());
+        const std::string target = round < 3 ? "ptdata/sendlist.csv" : "other.csv";
+        fakes.dialogs.results.push_back(QString::fromStdString(home.File(target)));
+        Button(grid, "ToolButton4")->click();
+        EXPECT_EQ(home.Read(target), Line(1, "not send", "Neu") + Line(2)) << round;
+    }
+    EXPECT_TRUE(fakes.messages.shown.empty());
+}
+
 TEST_F(GridTest, MissingListOffersTheOpenDialog) {
     fakes.dialogs.results.push_back(std::nullopt);
     grid.FormShow();

@@ -20,6 +20,17 @@ bool FakeMessageBoxes::Question(const QString& text) {
     answers.pop_front();
     return answer;
 }
+int FakeMessageBoxes::Choose(const QString& text, const QStringList& buttons) {
+    shown.push_back({QStringLiteral("Bestätigung"), text});
+    offered.push_back(buttons);
+    if (choices.empty()) {
+        ADD_FAILURE() << "unexpected choice: " << text.toStdString();
+        return -1;
+    }
+    const int choice = choices.front();
+    choices.pop_front();
+    return choice;
+}
 void FakeMessageBoxes::ErrorWithCaption(const QString& caption, const QString& text) {
     shown.push_back({caption, text});
 }

@@ -27,6 +27,8 @@ public:
     void Error(const QString& text) override;
     void Information(const QString& text) override;
     bool Question(const QString& text) override;
+    // Recorded as "Bestätigung" with the buttons; answers from `choices`.
+    int Choose(const QString& text, const QStringList& buttons) override;
     void ErrorWithCaption(const QString& caption, const QString& text) override;
     // Recorded as "Fehler"; ticked when `tickReportLater`.
     bool ErrorWithCheckBox(const QString& text, const QString& checkText) override;
@@ -36,6 +38,8 @@ public:
 
     std::vector<ShownMessage> shown;
     std::deque<bool> answers;
+    std::deque<int> choices;           // answers of Choose: a button's index, or -1 for a closed box
+    std::vector<QStringList> offered;  // the buttons of every Choose
     bool tickReportLater = false;
     QStringList checkBoxes;  // the check box texts offered
 };
