@@ -386,7 +386,8 @@ void TFormGrid::SaveList() {
 }
 
 bool TFormGrid::ResolveOutsideChange(const std::string& path, std::string& text, SendTimeMerge& merge) {
-    if (path != known_.path) return true;
+    // The same list under another spelling (a link, "..") is the same list.
+    if (ResolvedPath(path) != ResolvedPath(known_.path)) return true;
     const FileIdentity now = IdentifyFile(path);
     // A file deleted since has nothing in it to lose.
     if (!now.exists || now == known_.identity) return true;
