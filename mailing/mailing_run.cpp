@@ -174,19 +174,17 @@ void MailingRun::EndRun(std::exception_ptr failure) {
     // marked as being in the list, so that the next start asks whether to resume, as after a crash. When
     // the list could not be written, the journal stays as it is: its records are not in the list yet.
     std::string journalError;
+    resumable_ = journal_ && !completed_ && !journal_->Records().empty();
     if (journal_ && listError.empty()) {
         try {
             if (completed_) {
                 journal_->Finish();
             } else {
                 journal_->KeepForResume();
-                resumable_ = !journal_->Records().empty();
             }
         } catch (const std::exception& error) {
             journalError = error.what();
         }
-    } else if (journal_) {
-        resumable_ = !journal_->Records().empty();
     }
     journal_.reset();
     Finish();
