@@ -263,35 +263,25 @@ void FillDiskUnderJournal(const std::string& listPath) {
     }
 }
 
-// However a run ends before the end of its list, what it sent is in the list and kept for the next start,
-// which asks, and "Ja" sends each recipient the mail once.
-TEST_F(MailingRunTest, EveryEndBeforeTheEndOfTheListIsResumedWithoutSendingTwice) {
+// A run whose journal or list cannot be written on the way still keeps each mail that went out from
+// going out again: the next start asks, and "Ja" sends each recipient the mail once.
+TEST_F(MailingRunTest, AJournalOrListThatCannotBeWrittenCostsNoMailTwice) {
     const std::string list = "A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\nC;c;c@x.de;S;;x;;\r\n";
     const std::string listPath = temp.File("sendlist.csv");
     const struct {
         const char* what;
         std::function<void()> whileSendingB;
-        const char* error;  // what the run's error says; nothing for a stop
-        std::function<void()> mend;
+        const char* error;
     } cases[] = {
-        {"Mailing stoppen", [&] { ui.stop = true; }, nullptr, [] {}},
-        {"the text of C cannot be read", [&] { std::remove(temp.File("defaultmail.txt").c_str()); },
-         "kann nicht geöffnet werden", [&] { temp.Write("defaultmail.txt", "Hallo $Prename\r\n"); }},
-        {"a port that is no number", [&] { ui.account.port = "25 "; }, "ist kein gültiger Integerwert",
-         [&] { ui.account.port = "25"; }},
         {"the journal's disk full", [&] { FillDiskUnderJournal(listPath); },
          "Die Mail an b@x.de (Zeile 2) ist hinausgegangen, ihr Eintrag im Journal fehlt. Ihre Sendezeit steht in "
-         "der Liste.",
-         [] {}},
+         "der Liste."},
         {"a stop, and the list cannot be written", [&] {
              ui.stop = true;
              std::remove(listPath.c_str());
              ::mkdir(listPath.c_str(), 0700);
          },
-         kListNotWritten, [&] {
-             ::rmdir(listPath.c_str());
-             WriteList(list);
-         }},
+         kListNotWritten},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.what);
@@ -301,33 +291,25 @@ TEST_F(MailingRunTest, EveryEndBeforeTheEndOfTheListIsResumedWithoutSendingTwice
         transport.beforeSend = [&](const OutgoingMail& mail) {
             if (mail.recipients == "b@x.de") c.whileSendingB();
         };
-        if (c.error) {
-            try {
-                Run();
-                ADD_FAILURE() << "no error";
-            } catch (const std::exception& error) {
-                EXPECT_NE(std::string(error.what()).find(c.error), std::string::npos) << error.what();
-            }
-        } else {
+        try {
             Run();
+            ADD_FAILURE() << "no error";
+        } catch (const std::exception& error) {
+            EXPECT_NE(std::string(error.what()).find(c.error), std::string::npos) << error.what();
         }
-        EXPECT_EQ(transport.sent.size(), 2u);
-        EXPECT_TRUE(ui.aborted);
         EXPECT_EQ(ui.status, std::string(kRunAborted) + " " + kRunResumable);
-        EXPECT_TRUE(ui.information.size() == 1 && ui.information[0].find("2 gesendet") != std::string::npos)
-            << "the summary is shown";
-        ui.information.clear();
+        EXPECT_TRUE(ui.information.size() == 1 && ui.information[0].starts_with("2 gesendet")) << "the summary";
 
-        c.mend();
+        if (!FileExists(listPath)) {  // the user puts the list back as it was before the run
+            ::rmdir(listPath.c_str());
+            WriteList(list);
+        }
         transport.beforeSend = nullptr;
         ui.answer = true;
         Run();
-        ASSERT_EQ(ui.questions.size(), 1u);
-        EXPECT_EQ(ui.questions[0], ResumeQuestionText(2, 0));
-        std::vector<std::string> recipients;
-        for (const OutgoingMail& mail : transport.sent) recipients.push_back(mail.recipients);
-        EXPECT_EQ(recipients, (std::vector<std::string>{"a@x.de", "b@x.de", "c@x.de"}));
-        EXPECT_EQ(ui.status, "Mailing komplett.");
+        EXPECT_EQ(ui.questions, std::vector<std::string>{ResumeQuestionText(2, 0)});
+        ASSERT_EQ(transport.sent.size(), 3u);
+        EXPECT_EQ(transport.sent[2].recipients, "c@x.de");
         for (const std::string& line : SplitTextLines(List()).lines)
             EXPECT_TRUE(ParseSendTime(SplitListLine(line).Result).has_value()) << line;
         EXPECT_FALSE(PathExists(JournalPathFor(listPath)));
