@@ -57,11 +57,11 @@ void WindowFrontEnd::ShowLineFields(const std::string& address, const std::strin
     window_.EditPatch->setText(FromLocal(attachment));
 }
 
-void WindowFrontEnd::ShowMessageText(const std::string& text) {
-    // The field keeps the charset of the text it shows, so that "Text speichern" writes it back alike.
-    const DecodedText decoded = FileTextToField(text);
-    window_.Memo2->setPlainText(decoded.text);
-    window_.SetCurrentTextLegacy(decoded.legacy);
+void WindowFrontEnd::ShowMessageText(const std::string& text, bool fileWasWindows1252) {
+    // The text as it goes out; the field keeps the charset of the file it came from, so that "Text
+    // speichern" writes it back alike.
+    window_.Memo2->setPlainText(FileTextToField(text).text);
+    window_.SetCurrentTextLegacy(fileWasWindows1252);
 }
 
 void WindowFrontEnd::ShowMailNumber(int number) { window_.Edit1->setText(QString::number(number)); }

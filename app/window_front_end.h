@@ -26,7 +26,7 @@ public:
     void SetStatus(const std::string& text, bool aborted) override;
     void ShowLineFields(const std::string& address, const std::string& subject,
                         const std::string& attachment) override;
-    void ShowMessageText(const std::string& text) override;
+    void ShowMessageText(const std::string& text, bool fileWasWindows1252) override;
     void ShowMailNumber(int number) override;
     void SetCurrentTextFile(const std::string& path) override;
     void ShowSendError() override;

@@ -108,7 +108,7 @@ public:
     void SetProgress(int) override {}
     void SetStatus(const std::string& text, bool) override { status_ = text; }
     void ShowLineFields(const std::string&, const std::string&, const std::string&) override {}
-    void ShowMessageText(const std::string&) override {}
+    void ShowMessageText(const std::string&, bool) override {}
     void ShowMailNumber(int) override {}
     void SetCurrentTextFile(const std::string&) override {}
     void ShowSendError() override {

@@ -1,5 +1,7 @@
 #include "mailing/mail_reading.h"
 
+#include "mailing/mail_text.h"
+
 #include "transport/byte_text.h"
 #include "transport/encoders.h"
 #include "transport/header_charset.h"
@@ -13,34 +15,6 @@
 namespace {
 
 constexpr std::string_view kReplacement = "\xEF\xBF\xBD";  // U+FFFD
-
-// The length of the valid UTF-8 character at the start of `bytes`, 0 when there is none (a stray
-// continuation byte, an overlong form, a surrogate, beyond U+10FFFF, or cut off).
-size_t Utf8CharLength(std::string_view bytes) {
-    const auto byte = [&](size_t i) { return static_cast<unsigned char>(bytes[i]); };
-    const unsigned char lead = byte(0);
-    if (lead < 0x80) return 1;
-    size_t length = 0;
-    unsigned char low = 0x80, high = 0xBF;  // the range of the second byte
-    if (lead >= 0xC2 && lead <= 0xDF) {
-        length = 2;
-    } else if (lead >= 0xE0 && lead <= 0xEF) {
-        length = 3;
-        if (lead == 0xE0) low = 0xA0;
-        if (lead == 0xED) high = 0x9F;
-    } else if (lead >= 0xF0 && lead <= 0xF4) {
-        length = 4;
-        if (lead == 0xF0) low = 0x90;
-        if (lead == 0xF4) high = 0x8F;
-    } else {
-        return 0;
-    }
-    if (bytes.size() < length || byte(1) < low || byte(1) > high) return 0;
-    for (size_t i = 2; i < length; ++i) {
-        if ((byte(i) & 0xC0) != 0x80) return 0;
-    }
-    return length;
-}
 
 std::string ValidUtf8(std::string_view bytes) {
     std::string out;

@@ -3,6 +3,7 @@
 #include "mailing/data_folder.h"
 #include "mailing/file_io.h"
 #include "mailing/mail_reading.h"
+#include "mailing/mail_text.h"
 #include "mailing/mailing_run.h"
 #include "mailing/send_one.h"
 #include "mailing/send_rate.h"
@@ -32,6 +33,8 @@ constexpr const char* kNotSent = "die Zeile wird nicht gesendet";
 constexpr const char* kNoMailAtAll = "es kann keine Mail gesendet werden";
 constexpr const char* kRunEndsHere = "der Versand bricht an dieser Zeile ab";
 constexpr const char* kNotDelivered = "die Mail kann nicht zugestellt werden";
+constexpr const char* kUndecodable =
+    "Bytes, die weder als UTF-8 noch als Windows-1252 lesbar sind: sie erscheinen beim Empfänger als \"\xEF\xBF\xBD\"";
 
 // The highest port number TCP has.
 constexpr int kHighestPort = 65535;
@@ -90,13 +93,28 @@ std::string FormatDuration(std::chrono::seconds duration) {
 
 // An address that a mail server can deliver to: a local part, "@" and a domain with a dot (or an
 // address literal in brackets). "mueller@firma" has none and bounces.
-bool HasDomain(const std::string& address) {
-    const size_t at = address.rfind('@');
-    if (at == std::string::npos || at == 0) return false;
-    const std::string domain = address.substr(at + 1);
-    if (domain.size() > 2 && domain.front() == '[' && domain.back() == ']') return true;
+// Why no server takes the address as it stands in "RCPT TO", as the part after "ungültig"; nothing when
+// one would. Outside quotes an address has exactly one "@" and no blank, something before the "@", and a
+// domain with a dot that neither starts nor ends it (or an address literal in brackets).
+std::optional<std::string> AddressFault(std::string_view address) {
+    size_t at = std::string_view::npos;
+    bool quoted = false;
+    for (size_t i = 0; i < address.size(); ++i) {
+        const char c = address[i];
+        if (c == '"') quoted = !quoted;
+        if (quoted) continue;
+        if (static_cast<unsigned char>(c) <= ' ') return std::string(" (Leerzeichen oder Steuerzeichen in der Adresse)");
+        if (c != '@') continue;
+        if (at != std::string_view::npos) return std::string(" (mehr als ein \"@\")");
+        at = i;
+    }
+    if (at == 0) return std::string(" (nichts vor dem \"@\")");
+    const std::string_view domain = at == std::string_view::npos ? std::string_view() : address.substr(at + 1);
+    if (domain.size() > 2 && domain.front() == '[' && domain.back() == ']') return std::nullopt;
     const size_t dot = domain.find('.');
-    return dot != std::string::npos && dot > 0 && domain.back() != '.' && domain.find("..") == std::string::npos;
+    if (dot == std::string_view::npos || dot == 0 || domain.back() == '.' || domain.find("..") != std::string_view::npos)
+        return std::string(" (kein \"@\" mit vollständiger Domain)");
+    return std::nullopt;
 }
 
 // What is wrong with an address text (recipients or copy list), in words that follow "Adresse":
@@ -114,10 +132,11 @@ std::optional<AddressProblem> CheckAddressText(const std::string& text, TIdEMail
     }
     if (list.Empty()) return AddressProblem{"ungültig, keine Adresse erkennbar", false};
     for (const TIdEMailAddressItem& item : list) {
-        if (HasDomain(item.Address)) continue;
+        const std::optional<std::string> fault = AddressFault(item.Address);
+        if (!fault) continue;
         // Only a field of several addresses needs to say which one.
         const std::string which = item.Address == text ? "" : Quoted(item.Address) + " ";
-        return AddressProblem{which + "ungültig (kein \"@\" mit vollständiger Domain)", false};
+        return AddressProblem{which + "ungültig" + *fault, false};
     }
     return std::nullopt;
 }
@@ -186,6 +205,7 @@ public:
         bool read = false;
         std::string content;
         std::string error;  // the file error when it could not be read
+        bool undecodable = false;  // neither UTF-8 nor Windows-1252 (see DecodeMailText)
         std::vector<Placeholder> unknown;
         // Some text stands outside the placeholders, so no names can make it empty.
         bool neverEmpty = false;
@@ -207,7 +227,10 @@ public:
         if (found != texts_.end()) return found->second;
         Text& text = texts_[path];
         try {
-            text.content = ReadWholeFile(path);
+            // The text as the run puts it into the mail.
+            const MailText decoded = DecodeMailText(ReadWholeFile(path));
+            text.content = decoded.utf8;
+            text.undecodable = decoded.undecodable;
             text.read = true;
             text.unknown = UnknownPlaceholders(text.content);
             text.neverEmpty = !IsBlankLine(Personalise(text.content, "", ""));
@@ -286,7 +309,7 @@ AccountCheck CheckAccount(const CheckInput& input) {
         bool fine = true;
         try {
             sender.SetText(user);
-            fine = HasDomain(sender.Address);
+            fine = !AddressFault(sender.Address);
         } catch (const EIdEmailParseError&) {
             fine = false;
         }
@@ -518,7 +541,7 @@ private:
 
     const CheckInput& input_;
     const std::string port_;
-    const THeaderCharset charset_ = ChooseHeaderCharset();
+    const THeaderCharset charset_ = ChooseHeaderCharsetForText("UTF-8");  // as FillMessage labels the mails
     TIdMessage message_;
     std::unordered_map<std::string, Shape> shapes_;
     std::unordered_map<std::string, long long> subjects_;
@@ -555,6 +578,7 @@ bool IsFailure(CheckFinding finding) {
         case CheckFinding::DuplicateAddress:
         case CheckFinding::EmptySubject:
         case CheckFinding::AttachmentTooLarge:
+        case CheckFinding::Undecodable:
             return false;
     }
     return false;
@@ -593,11 +617,14 @@ CheckReport CheckMailing(const CheckInput& input) {
         int mails = 0;
     };
     std::unordered_map<std::string, TextUse> textUses;
-    std::unordered_set<std::string> unreadableShown;
+    std::unordered_set<std::string> unreadableShown, undecodableShown;
     for (size_t i = 0; i < list.lines.size(); ++i) {
         if (IsBlankLine(list.lines[i])) continue;
         const int number = static_cast<int>(i) + 1;
-        const RecipientRecord record = SplitListLine(list.lines[i]);
+        // The line's texts as they go into the mail.
+        const MailRecord mail =
+            RecordForMail(SplitListLine(list.lines[i]), [&files](const std::string& path) { return files.Exists(path); });
+        const RecipientRecord& record = mail.fields;
         const std::string address = Trim(record.Address);
         const LineCheck line = CheckRecord(record, standardTextPath, files);
         const auto add = [&](CheckFinding kind, std::string text) {
@@ -607,6 +634,9 @@ CheckReport CheckMailing(const CheckInput& input) {
             if (finding.kind == CheckFinding::TextUnreadable && !unreadableShown.insert(line.textPath).second) continue;
             add(finding.kind, finding.text);
         }
+        if (mail.undecodable) add(CheckFinding::Undecodable, std::string("Felder mit ") + kUndecodable);
+        if (line.text && line.text->undecodable && undecodableShown.insert(line.textPath).second)
+            add(CheckFinding::Undecodable, "Text " + Quoted(line.textPath) + " mit " + kUndecodable);
         // Without a usable account the run ends before any line, so no line is where it stops.
         if (line.stops && account.canSend && report.stopLine == 0) report.stopLine = number;
         if (!line.sends) continue;
@@ -634,8 +664,9 @@ CheckReport CheckMailing(const CheckInput& input) {
     return report;
 }
 
-MailPreview PreviewRecord(const CheckInput& input, const RecipientRecord& record, int number) {
+MailPreview PreviewRecord(const CheckInput& input, const RecipientRecord& listRecord, int number) {
     CheckFiles files;
+    const RecipientRecord record = RecordForMail(listRecord).fields;
     const AccountCheck account = CheckAccount(input);
     const LineCheck line = CheckRecord(record, DataFilePath(input.dataFolder, kStandardTextName), files);
     MailPreview preview;
@@ -643,7 +674,7 @@ MailPreview PreviewRecord(const CheckInput& input, const RecipientRecord& record
     preview.problem = line.reason;
     if (preview.problem.empty() && !account.findings.empty()) preview.problem = account.findings.front().text;
     if (line.attached) {
-        preview.attachmentName = FileNameOfPath(line.attachment);
+        preview.attachmentName = MailTextOf(FileNameOfPath(line.attachment));
         preview.attachmentBytes = line.attachmentBytes;
     }
     try {
@@ -660,7 +691,7 @@ MailPreview PreviewRecord(const CheckInput& input, const RecipientRecord& record
         preview.body = read.body;
     } catch (const std::exception&) {
         // An address the parser rejects: no mail can be written, so the fields show what the line holds.
-        const std::string charset = ChooseHeaderCharset().CharSet;
+        const std::string charset = "UTF-8";  // every text of a mail is by now
         preview.from = ToUtf8(Trim(input.account.user), charset);
         preview.to = ToUtf8(Trim(record.Address), charset);
         preview.cc = ToUtf8(Trim(input.cc), charset);

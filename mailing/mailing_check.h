@@ -31,6 +31,8 @@ enum class CheckFinding {
     AccountIncomplete,  // host, mail address, port or password empty: the run does not start (line 0)
     TextUnreadable,     // the chosen text file cannot be read (a missing standard text): the run ends at
                         // this line with the file error; once per file
+    // Probably a mistake (added after the kinds above).
+    Undecodable,  // a field, or the text (once per file), is neither UTF-8 nor Windows-1252
 };
 
 // Would fail or be skipped (true), or probably a mistake (false).

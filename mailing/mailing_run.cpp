@@ -2,6 +2,7 @@
 
 #include "mailing/data_folder.h"
 #include "mailing/file_io.h"
+#include "mailing/mail_text.h"
 #include "mailing/run_journal.h"
 #include "mailing/send_time.h"
 
@@ -239,6 +240,7 @@ bool MailingRun::PrepareRun(ListLock& lock) {
         throw ListInUseError(listPath_);
     }
     lines_ = SplitTextLines(ReadWholeFile(listPath_));
+    windows1252List_ = IsWindows1252List(lines_);
     skip_.assign(lines_.lines.size(), false);
     carried_.clear();
     if (!RecoverInterruptedRun()) return false;
@@ -275,32 +277,41 @@ bool MailingRun::RecoverInterruptedRun() {
     return true;
 }
 
+MailText MailingRun::PersonalisedText(const RecipientRecord& mail, std::string& textFile) {
+    textFile = ChooseTextFile(mail.TextFile, DataFilePath(dataFolder_, kStandardTextName));
+    MailText text = DecodeMailText(texts_.Read(textFile));
+    text.utf8 = Personalise(text.utf8, mail.FirstName, mail.Surname);
+    return text;
+}
+
 LineOutcome MailingRun::ProcessLine(size_t index) {
     std::string& line = lines_.lines[index];
     if (IsBlankLine(line)) return LineOutcome::Blank;
     const int number = static_cast<int>(index) + 1;
+    // The line's own bytes, which it is written back with; its texts as they go into the mail.
     RecipientRecord record = SplitListLine(line);
+    const RecipientRecord mail = RecordForMail(record).fields;
 
-    frontEnd_.ShowLineFields(record.Address, record.Subject, Trim(record.Attachment));
-    const std::string textFile = ChooseTextFile(record.TextFile, DataFilePath(dataFolder_, kStandardTextName));
+    frontEnd_.ShowLineFields(mail.Address, mail.Subject, mail.Attachment);
+    std::string textFile;
+    const MailText text = PersonalisedText(mail, textFile);
     frontEnd_.SetCurrentTextFile(textFile);
-    const std::string text = Personalise(texts_.Read(textFile), record.FirstName, record.Surname);
-    frontEnd_.ShowMessageText(text);
+    frontEnd_.ShowMessageText(text.utf8, text.windows1252);
     frontEnd_.ShowMailNumber(number);
     ++mailsDone_;
     ShowProgressText();
 
     LineOutcome outcome;
-    if (IsBlankLine(text)) {
+    if (IsBlankLine(text.utf8)) {
         runErrorText_ += kEmptyMailNote;
         ++summary_.emptyMessage;
         outcome = LineOutcome::EmptyMessage;
-    } else if (IsBlankLine(record.FirstName)) {
+    } else if (IsBlankLine(mail.FirstName)) {
         record.Result = kNoFirstNameStatus;
         line = JoinFieldsUntrimmed(record);
         ++summary_.noFirstName;
         outcome = LineOutcome::NoFirstName;
-    } else if (IsBlankLine(record.Address)) {
+    } else if (IsBlankLine(mail.Address)) {
         ++summary_.noAddress;
         outcome = LineOutcome::NoAddress;
     } else {
@@ -308,34 +319,35 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
         fields.account = frontEnd_.Account();
         fields.options = frontEnd_.Options();
         fields.accessTokens = frontEnd_.AccessTokens();
-        fields.recipients = record.Address;
+        fields.recipients = mail.Address;
         fields.cc = frontEnd_.CopyList();
-        fields.subject = record.Subject;
-        fields.attachment = record.Attachment;
-        fields.body = text;
+        fields.subject = mail.Subject;
+        fields.attachment = mail.Attachment;
+        fields.body = text.utf8;
         fields.mailNumber = number;
         const std::optional<SendFailure> failure = SendLine(fields, NextMail(index, fields));
         if (!failure) return LineOutcome::Stopped;
         if (*failure == SendFailure::None) {
-            record.Result = FormatSendTime(QDateTime::currentDateTime());
+            // Only field 6 changes, in the list's own charset; the other fields keep their bytes.
+            record.Result = InListCharset(FormatSendTime(QDateTime::currentDateTime()), windows1252List_);
             line = JoinFieldsUntrimmed(record);
             ++summary_.sent;
-            RecordSent(index, number, record.Address);
+            RecordSent(index, number, mail.Address);
             outcome = LineOutcome::Sent;
         } else if (*failure == SendFailure::InDoubt) {
             // The mail may have arrived: the line says so, and the journal keeps a resumed run from
             // sending it again, as it does for the mails that went out.
             record.Result = kInDoubtStatus;
             line = JoinFieldsUntrimmed(record);
-            summary_.inDoubt.push_back({number, Trim(record.Address), transport_.LastErrorText()});
-            RecordSent(index, number, record.Address);
+            summary_.inDoubt.push_back({number, Trim(mail.Address), transport_.LastErrorText()});
+            RecordSent(index, number, mail.Address);
             outcome = LineOutcome::InDoubt;
         } else {
-            ReportFailure(number, record.Address, summary_.failed);
+            ReportFailure(number, mail.Address, summary_.failed);
             outcome = LineOutcome::SendFailed;
         }
     }
-    frontEnd_.LineDone(number, outcome, record);
+    frontEnd_.LineDone(number, outcome, mail);
     return outcome;
 }
 
@@ -358,10 +370,10 @@ std::optional<OutgoingMail> MailingRun::NextMail(size_t index, const MailFields&
         for (size_t i = index + 1; i < lines_.lines.size(); ++i) {
             if (skip_[i] || IsBlankLine(lines_.lines[i])) continue;
             // The lines that the run passes over without sending, as ProcessLine tells them.
-            const RecipientRecord record = SplitListLine(lines_.lines[i]);
-            const std::string textFile = ChooseTextFile(record.TextFile, DataFilePath(dataFolder_, kStandardTextName));
-            if (IsBlankLine(Personalise(texts_.Read(textFile), record.FirstName, record.Surname)) ||
-                IsBlankLine(record.FirstName) || IsBlankLine(record.Address))
+            const RecipientRecord record = RecordForMail(SplitListLine(lines_.lines[i])).fields;
+            std::string textFile;
+            if (IsBlankLine(PersonalisedText(record, textFile).utf8) || IsBlankLine(record.FirstName) ||
+                IsBlankLine(record.Address))
                 continue;
             // Only its envelope is sent ahead: no text, no attachment needed.
             MailFields fields = current;

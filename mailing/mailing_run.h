@@ -6,6 +6,7 @@
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
 #include "mailing/list_lock.h"
+#include "mailing/mail_text.h"
 #include "mailing/retry_rule.h"
 #include "mailing/run_journal.h"
 #include "mailing/run_summary.h"
@@ -68,11 +69,14 @@ public:
     // The line's data in the window's fields.
     virtual void ShowLineFields(const std::string& address, const std::string& subject,
                                 const std::string& attachment) = 0;
-    virtual void ShowMessageText(const std::string& text) = 0;
+    // The personalised text as it goes out (UTF-8); whether its file was Windows-1252, which the window
+    // keeps for saving the text back.
+    virtual void ShowMessageText(const std::string& text, bool fileWasWindows1252) = 0;
     virtual void ShowMailNumber(int number) = 0;
     virtual void SetCurrentTextFile(const std::string& path) = 0;
 
-    // After each line: its position (from 1) and outcome. The terminal prints it; the window need not.
+    // After each line: its position (from 1), outcome and fields as they went into the mail. The terminal
+    // prints it; the window need not.
     virtual void LineDone(int /*number*/, LineOutcome /*outcome*/, const RecipientRecord& /*record*/) {}
 
     // A mail of the run did not go out. Shows the send error, offering to report the run's further
@@ -168,6 +172,9 @@ public:
 
 private:
     LineOutcome ProcessLine(size_t index);
+    // The message text of a line (its fields as RecordForMail gives them) as it goes into the mail, and
+    // the file it came from.
+    MailText PersonalisedText(const RecipientRecord& mail, std::string& textFile);
     // Sends one line's mail, waiting for the sending rate and trying again after temporary errors.
     // Nothing when "Mailing stoppen" ended a wait before the first try.
     std::optional<SendFailure> SendLine(const MailFields& fields, const std::optional<OutgoingMail>& next);
@@ -207,6 +214,7 @@ private:
     bool stopped_ = false;
     bool completed_ = false;
     bool resumable_ = false;
+    bool windows1252List_ = false;  // the send time goes into the list in Windows-1252
     std::string unrecorded_;  // the mail whose journal record could not be written: "address (Zeile n)"
     RunSummary summary_;
     RetryRule retryRule_;

@@ -1,5 +1,7 @@
 #include "mailing/smtp_transport.h"
 
+#include "mailing/mail_text.h"
+
 #include "mailing/file_io.h"
 #include "mailing/server_text.h"
 #include "transport/byte_text.h"
@@ -233,8 +235,12 @@ void FillMessage(const OutgoingMail& mail, TIdMessage& message) {
     message.CCList.SetFromText(mail.cc);
     message.Subject = mail.subject;
     message.Body = mail.bodyLines;
+    // Every text of a mail is UTF-8 by now (the decoding rule of mail_text.h), whatever the locale.
+    message.TextCharSet = "UTF-8";
     if (!mail.attachmentPath.empty()) {
-        message.PartList.Add<TIdAttachment>(mail.attachmentPath);
+        TIdAttachment& attachment = message.PartList.Add<TIdAttachment>(mail.attachmentPath);
+        // The path is the file system's bytes; the name the recipient sees follows the same rule.
+        attachment.AttachedName = MailTextOf(FileNameOfPath(mail.attachmentPath));
         message.ContentType = "multipart/mixed";
     }
 }

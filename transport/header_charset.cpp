@@ -103,3 +103,9 @@ THeaderCharset ChooseHeaderCharset() {
     }();
     return choice;
 }
+
+THeaderCharset ChooseHeaderCharsetForText(std::string_view textCharset) {
+    if (textCharset.empty()) return ChooseHeaderCharset();
+    static const std::string localeName = UserLocaleName();
+    return ChooseHeaderCharsetFor(localeName, textCharset);
+}

@@ -26,5 +26,9 @@ THeaderCharset ChooseHeaderCharsetFor(std::string_view localeName, std::string_v
 // The choice for the user's locale (LC_ALL, LC_CTYPE, LANG as the C library resolves them), read once.
 THeaderCharset ChooseHeaderCharset();
 
+// The choice for text in `textCharset` ("UTF-8", whatever the locale): labelled as what it is, with the
+// locale's letter. An empty name means the locale's charset, as ChooseHeaderCharset.
+THeaderCharset ChooseHeaderCharsetForText(std::string_view textCharset);
+
 // True when the charset name means UTF-8 ("UTF-8", "utf8", ...).
 bool IsUtf8CharsetName(std::string_view charset);

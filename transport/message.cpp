@@ -71,8 +71,11 @@ void TIdMessage::Clear() {
     RawHeaders.Clear();
     ExtraHeaders.Clear();
     NoEncode = false;
+    TextCharSet.clear();
     SetEncoding(meMIME);
 }
+
+THeaderCharset TIdMessage::TextHeaderCharset() const { return ChooseHeaderCharsetForText(TextCharSet); }
 
 bool TIdMessage::HasPlainLayout() const {
     for (std::size_t i = 0; i < PartList.Count(); ++i) {
@@ -139,7 +142,7 @@ TIdHeaderList TIdMessage::BuildHeaderList() {
                                               : ContentType + ";\r\n\tcharset=\"" + CharSet + "\"";
         }
     }
-    THeaderCharset charset = ChooseHeaderCharset();
+    THeaderCharset charset = TextHeaderCharset();
     if (OnInitializeISO) OnInitializeISO(charset.Transfer, charset.HeaderEncoding, charset.CharSet);
 
     // An 8-bit body, or one with too long a line, in the plain layout is labelled with its charset and

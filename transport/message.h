@@ -139,6 +139,9 @@ public:
     TIdHeaderList RawHeaders;
     TIdHeaderList ExtraHeaders;
     bool NoEncode = false;
+    // The charset that the texts (subject, names, body, file names) are in, when the owner knows it
+    // ("UTF-8"); empty: they are in the locale's charset. The writer labels and encodes the text by it.
+    std::string TextCharSet;
     TIdInitializeIsoEvent OnInitializeISO;
 
     bool UseNowForDate() const { return Date == 0; }
@@ -163,6 +166,8 @@ public:
     // a line on the wire may be (998 octets before CR LF, the "." that stuffing adds included). Such a body
     // is labelled with its charset and sent quoted-printable, whose lines are short.
     bool NeedsQuotedPrintableBody() const;
+    // The charset choice for this message's texts: by TextCharSet when set, else by the locale.
+    THeaderCharset TextHeaderCharset() const;
 
 private:
     TIdMessageEncoding encoding_ = meMIME;

@@ -223,7 +223,7 @@ void TIdMessageClient::WriteBody(TIdMessage& message) {
         }
     } endOfWork{*this};
 
-    const THeaderCharset charset = ChooseHeaderCharset();
+    const THeaderCharset charset = message.TextHeaderCharset();
     message.PartList.CountParts();
     const TIdMessagePartCounts counts = message.PartList.Counts();
     std::vector<TIdText*> texts;

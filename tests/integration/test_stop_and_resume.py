@@ -52,10 +52,10 @@ def finish(process):
 
 
 def arrived(mails):
-    """How often each recipient's mail arrived."""
+    """How often each recipient's mail arrived (the peer's .eml appears last, after its .json)."""
     counts = {}
-    for name in (n for n in os.listdir(mails) if n.endswith(".json")):
-        with open(os.path.join(mails, name), encoding="utf-8") as f:
+    for name in (n for n in os.listdir(mails) if n.endswith(".eml")):
+        with open(os.path.join(mails, name[:-4] + ".json"), encoding="utf-8") as f:
             for address in json.load(f)["rcpt_tos"]:
                 counts[address] = counts.get(address, 0) + 1
     return counts

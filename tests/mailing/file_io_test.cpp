@@ -4,6 +4,9 @@
 
 #include <gtest/gtest.h>
 
+#include <cerrno>
+#include <cstring>
+
 #include <ctime>
 #include <fcntl.h>
 #include <filesystem>
@@ -50,7 +53,8 @@ TEST(WriteFileAtomic, UnwritableFolderGivesCreateError) {
         WriteFileAtomic(path, "x");
         FAIL();
     } catch (const EFileError& error) {
-        EXPECT_EQ(std::string(error.what()), "Datei \"" + path + "\" kann nicht erstellt werden. No such file or directory");
+        // The system's reason in the locale's language.
+        EXPECT_EQ(std::string(error.what()), "Datei \"" + path + "\" kann nicht erstellt werden. " + std::strerror(ENOENT));
     }
 }
 

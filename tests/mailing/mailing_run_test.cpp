@@ -44,7 +44,7 @@ public:
         subject = s;
         attachment = att;
     }
-    void ShowMessageText(const std::string& text) override { message = text; }
+    void ShowMessageText(const std::string& text, bool) override { message = text; }
     void ShowMailNumber(int number) override { mailNumbers.push_back(number); }
     void SetCurrentTextFile(const std::string& path) override { currentTextFile = path; }
     void ShowSendError() override { ++sendErrors; }
