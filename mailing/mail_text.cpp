@@ -111,5 +111,8 @@ bool IsWindows1252List(const TextLines& lines) {
 
 std::string InListCharset(const std::string& utf8, bool windows1252List) {
     if (!windows1252List || IsAscii(utf8)) return utf8;
-    return EncodeLocalText(QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size())), true);
+    const QString text = QString::fromUtf8(utf8.data(), static_cast<qsizetype>(utf8.size()));
+    // A text Windows-1252 cannot hold (a Korean time of day) stays UTF-8: the editor reads each field by
+    // itself, and "?" in place of its letters would make it no time at all.
+    return Windows1252Holds(text) ? EncodeLocalText(text, true) : utf8;
 }

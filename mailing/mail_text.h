@@ -42,5 +42,5 @@ MailRecord RecordForMail(const RecipientRecord& line,
 // A list with a text field (any but the two paths) that is not UTF-8 is a Windows-1252 list: what the
 // run writes into it (the send time) is written in Windows-1252 too.
 bool IsWindows1252List(const TextLines& lines);
-// The UTF-8 text in the list's charset (characters Windows-1252 lacks become "?").
+// The UTF-8 text in the list's charset; a text that Windows-1252 cannot hold stays UTF-8.
 std::string InListCharset(const std::string& utf8, bool windows1252List);

@@ -131,6 +131,20 @@ std::optional<AddressProblem> CheckAddressText(const std::string& text, TIdEMail
         return AddressProblem{"ungültig, sie wird nicht erkannt", true};
     }
     if (list.Empty()) return AddressProblem{"ungültig, keine Adresse erkennbar", false};
+    // An address written without angle brackets is the whole item: a blank in it does not belong to a
+    // name, the parser would take the part before it for one and send to the rest.
+    bool quoted = false;
+    size_t itemStart = 0;
+    for (size_t i = 0; i <= text.size(); ++i) {
+        if (i < text.size() && text[i] == '"') quoted = !quoted;
+        if (i < text.size() && (quoted || text[i] != ',')) continue;
+        const std::string item = Trim(std::string_view(text).substr(itemStart, i - itemStart));
+        itemStart = i + 1;
+        if (item.find_first_of("<(\"") == std::string::npos && item.find_first_of(" \t") != std::string::npos) {
+            const std::string which = item == Trim(text) ? "" : Quoted(item) + " ";
+            return AddressProblem{which + "ungültig (Leerzeichen oder Steuerzeichen in der Adresse)", false};
+        }
+    }
     for (const TIdEMailAddressItem& item : list) {
         const std::optional<std::string> fault = AddressFault(item.Address);
         if (!fault) continue;

@@ -1,7 +1,6 @@
 #include "mailing/mailing_check.h"
 #include "tests/support/check_list.h"
 #include "tests/support/temp_dir.h"
-#include "transport/header_charset.h"
 
 #include <gtest/gtest.h>
 
@@ -90,35 +89,38 @@ TEST(ClosestPlaceholder, NamesWhatTheTextMeant) {
     EXPECT_NE(report.SummaryText().find("; ohne Versandgrenze geht sie so schnell hinaus"), std::string::npos);
 }
 
+// The text in Windows-1252 (for the characters used here, the same as Latin-1).
+std::string Cp1252(const std::string& utf8) { return QString::fromStdString(utf8).toLatin1().toStdString(); }
+
 // The preview decodes what the writer encoded: umlauts in the subject (encoded words) and in the body
-// (quoted-printable, in the charset the writer names), the attachment beside the text.
+// (quoted-printable, labelled UTF-8), the attachment beside the text, from a list and a text in either
+// charset.
 TEST_F(MailingCheckTest, PreviewShowsTheMailAsItsRecipientReadsIt) {
-    const std::string charset = ChooseHeaderCharset().CharSet;
-    const bool utf8 = IsUtf8CharsetName(charset);
-    if (!utf8 && charset != "ISO-8859-1") GTEST_SKIP() << "a locale whose charset has no umlauts: " << charset;
-    const auto local = [&](const std::string& text) {  // the text in the bytes the writer labels it with
-        return utf8 ? text : std::string(QString::fromStdString(text).toLatin1().constData());
-    };
-    temp.Write("defaultmail.txt", local("Grüß Gott $Prename $Name,\r\n.ein Punkt vorn\r\n"));
     temp.Write("preise.pdf", std::string(100, 'p'));
-    temp.Write("sendlist.csv", local("Müller;Jürgen;Jürgen Müller <j@x.de>;Größe für Jürgen, wie gewünscht;default;;") +
-                                   temp.File("preise.pdf") + ";\r\n\r\n");
     input.cc = "chef@x.de";
-    MailPreview preview = PreviewLine(input, 1);
-    EXPECT_EQ(preview.problem, "");
-    EXPECT_EQ(preview.from, "ich@example.de");
-    EXPECT_NE(preview.to.find("Jürgen Müller"), std::string::npos) << preview.to;
-    EXPECT_NE(preview.to.find("<j@x.de>"), std::string::npos) << preview.to;
-    EXPECT_EQ(preview.cc, "chef@x.de");
-    EXPECT_EQ(preview.subject, "Größe für Jürgen, wie gewünscht");
-    EXPECT_EQ(preview.body, "Grüß Gott Jürgen Müller,\n.ein Punkt vorn");
-    EXPECT_EQ(preview.attachmentName, "preise.pdf");
-    EXPECT_EQ(preview.attachmentBytes, 100);
-    EXPECT_EQ(preview.wireBytes, CheckMailing(input).wireBytes);
+    for (const bool listIs1252 : {false, true}) {
+        for (const bool textIs1252 : {false, true}) {
+            SCOPED_TRACE(std::string(listIs1252 ? "list 1252" : "list UTF-8") + (textIs1252 ? ", text 1252" : ""));
+            const auto text = [](bool cp1252, const std::string& utf8) { return cp1252 ? Cp1252(utf8) : utf8; };
+            temp.Write("defaultmail.txt", text(textIs1252, "Grüß Gott $Prename $Name,\r\n.ein Punkt vorn\r\n"));
+            temp.Write("sendlist.csv", text(listIs1252, "Müller;Jürgen;Jürgen Müller <j@x.de>;Größe für Jürgen;default;;") +
+                                           temp.File("preise.pdf") + ";\r\n\r\n");
+            const MailPreview preview = PreviewLine(input, 1);
+            EXPECT_EQ(preview.problem, "");
+            EXPECT_EQ(preview.from, "ich@example.de");
+            EXPECT_EQ(preview.to, "Jürgen Müller <j@x.de>");
+            EXPECT_EQ(preview.cc, "chef@x.de");
+            EXPECT_EQ(preview.subject, "Größe für Jürgen");
+            EXPECT_EQ(preview.body, "Grüß Gott Jürgen Müller,\n.ein Punkt vorn");
+            EXPECT_EQ(preview.attachmentName, "preise.pdf");
+            EXPECT_EQ(preview.attachmentBytes, 100);
+            EXPECT_EQ(preview.wireBytes, CheckMailing(input).wireBytes);
+        }
+    }
 
     EXPECT_EQ(PreviewLine(input, 2).problem, "Zeile 2 ist leer: sie wird übersprungen");
     RecipientRecord record = SplitListLine("Kurz;;k@x.de;S;;;;");
-    preview = PreviewRecord(input, record, 5);
+    MailPreview preview = PreviewRecord(input, record, 5);
     EXPECT_EQ(preview.problem, "kein Vorname: die Zeile wird nicht gesendet");
     EXPECT_EQ(preview.to, "k@x.de");
     record = SplitListLine("Zu;Zoe;<a@b.example>@c.example;S;;;;");
@@ -126,6 +128,37 @@ TEST_F(MailingCheckTest, PreviewShowsTheMailAsItsRecipientReadsIt) {
     EXPECT_EQ(preview.problem, "Adresse ungültig, sie wird nicht erkannt: der Versand bricht an dieser Zeile ab");
     EXPECT_EQ(preview.to, "<a@b.example>@c.example");
     EXPECT_EQ(preview.body, "Grüß Gott Zoe Zu,\n.ein Punkt vorn");
+}
+
+// Addresses that the parser takes but no server does, and bytes that neither charset reads.
+TEST_F(MailingCheckTest, AddressesNoServerTakesAndUndecodableBytesAreFound) {
+    temp.Write("defaultmail.txt", "Hallo $Prename\r\n");
+    temp.Write("kaputt.txt", "Gr\x81\xFC\xDF\r\n");  // 0x81 has no character in Windows-1252
+    const std::string broken = temp.File("kaputt.txt");
+    temp.Write("sendlist.csv", "A;a;kaputt@@example.test;S;;;;\r\n"
+                               "B;b;a b@example.test;S;;;;\r\n"
+                               "C;c;@example.test;S;;;;\r\n"
+                               "D\x81;d;d@x.de;S;;;;\r\n"
+                               "M\xFCller;J\xFCrgen;j@x.de;Gr\xFC\xDF\x65;" + broken + ";;;\r\n"
+                               "E;e;e@x.de;S;" + broken + ";;;\r\n");
+    const char* const undecodable =
+        "Bytes, die weder als UTF-8 noch als Windows-1252 lesbar sind: sie erscheinen beim Empfänger als \"\xEF\xBF\xBD\"";
+    const std::vector<std::pair<CheckFinding, std::string>> expected = {
+        {CheckFinding::BadAddress, "Adresse ungültig (mehr als ein \"@\"): die Mail kann nicht zugestellt werden"},
+        {CheckFinding::BadAddress,
+         "Adresse ungültig (Leerzeichen oder Steuerzeichen in der Adresse): die Mail kann nicht zugestellt werden"},
+        {CheckFinding::BadAddress, "Adresse ungültig (nichts vor dem \"@\"): die Mail kann nicht zugestellt werden"},
+        {CheckFinding::Undecodable, std::string("Felder mit ") + undecodable},
+        {CheckFinding::Undecodable, "Text \"" + broken + "\" mit " + undecodable},  // once for the file
+    };
+    const CheckReport report = CheckMailing(input);
+    ASSERT_EQ(report.findings.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(report.findings[i].number, static_cast<int>(i) + 1);
+        EXPECT_EQ(report.findings[i].finding, expected[i].first);
+        EXPECT_EQ(report.findings[i].text, expected[i].second);
+    }
+    EXPECT_EQ(report.mails, 3);
 }
 
 }  // namespace
