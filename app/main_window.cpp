@@ -164,6 +164,13 @@ bool TFormNewMail::SendOneMessage() {
     sendFailed_ = true;
     MailFields fields = CurrentFields();
     fields.accessTokens = AccessTokens();
+    const std::optional<std::string> refusal =
+        fields.accessTokens ? fields.accessTokens->Refusal(Trim(fields.account.host), PortOrZero(fields.account.port))
+                            : std::nullopt;
+    if (refusal) {
+        services::Messages().Error(FromLocal(*refusal));
+        return false;
+    }
     sendFailed_ = !::SendOneMessage(fields, Transport(), frontEnd_);
     return !sendFailed_;
 }

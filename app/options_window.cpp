@@ -1,5 +1,7 @@
 #include "app/options_window.h"
 
+#include "mailing/send_one.h"
+
 #include "mailing/list_file.h"
 #include "mailing/text_codec.h"
 #include "signin/account_secrets.h"
@@ -25,7 +27,9 @@ const char* const kCaption = "Versandoptionen";
 const char* const kPlainLogin = "Anmeldung ohne Verschlüsselung erlauben";
 const char* const kPlainLoginHint =
     "Ohne diese Erlaubnis sendet Postira das Passwort nur über eine verschlüsselte Verbindung (TLS); "
-    "bietet der Server keine an, geht keine Mail hinaus. Erlauben Sie es nur für einen Server, dem Sie "
+    "bietet der Server keine an, geht keine Mail hinaus, auch keine ohne Anmeldung. Die Erlaubnis gilt "
+    "auch für das unverschlüsselte Senden eines Mailings an einen Server, der weder Verschlüsselung noch "
+    "Anmeldung anbietet (etwa ein alter Server im Büronetz). Erlauben Sie es nur für einen Server, dem Sie "
     "auf dem ganzen Weg vertrauen, etwa im eigenen Firmennetz. Ein Server auf diesem Rechner braucht "
     "keine Erlaubnis, und wo der Server Verschlüsselung anbietet, wird sie immer genutzt.";
 const char* const kRateBefore = "Höchstens";
@@ -233,7 +237,7 @@ std::optional<TFormOptions::Choice> TFormOptions::Edit(const SendOptions& option
     const std::string secret = EditClientSecret->text().trimmed().toStdString();
     if (secrets_ && clientSecretShown_ && secret != *clientSecretShown_) {
         try {
-            secrets_->SetClientSecret(account_, secret);
+            secrets_->SetClientSecret(Options(), account_, secret);
         } catch (const std::exception& error) {
             services::Messages().Error(Text(error.what()));
         }
@@ -254,7 +258,7 @@ void TFormOptions::MethodChosen(bool byUser) {
     if (secret && !clientSecretShown_ && secrets_) {
         clientSecretShown_.emplace();
         try {
-            *clientSecretShown_ = secrets_->ClientSecret(account_);
+            *clientSecretShown_ = secrets_->ClientSecret(options, account_);
         } catch (const std::exception& error) {
             services::Messages().Error(Text(error.what()));
         }
@@ -297,7 +301,7 @@ void TFormOptions::ShowSignInState() {
     const std::string provider = EffectiveEndpoints(OAuthSettingsFrom(options, user)).providerName;
     QString state = QString::fromUtf8("Nicht angemeldet.");
     try {
-        if (ready && !user.empty() && secrets_->SignedIn(account_)) {
+        if (ready && !user.empty() && secrets_->SignedIn(options, account_)) {
             state = QString::fromUtf8("Angemeldet bei %1 als %2.").arg(Text(provider), FromLocal(user));
             ButtonSignOut->setEnabled(true);
         }
@@ -327,6 +331,9 @@ void TFormOptions::SignInClicked() {
     try {
         OAuthSettings settings = OAuthSettingsFrom(Options(), user);
         settings.clientSecret = EditClientSecret->text().trimmed().toStdString();
+        // Another provider's tokens will go to the account's server of this moment only.
+        settings.smtpHost = Trim(account_.host);
+        settings.smtpPort = PortOrZero(account_.port);
         BrowserSignIn signIn(settings, secrets_->Store(),
                              [](const QUrl& url) { return services::Starter().OpenUrl(url); });
         signIn.Run([this] { return stopSignIn_; });

@@ -45,6 +45,7 @@ public:
             throw;
         }
     }
+    std::optional<std::string> Refusal(const std::string& host, int port) override { return source_->Refusal(host, port); }
     bool SignInAgain() const { return signInAgain_.load(std::memory_order_acquire); }
 
 private:
@@ -214,7 +215,7 @@ int SignInOrOut(const CliOptions& options, const AccountSettings& account, const
     }
     try {
         if (options.signOut) {
-            const bool wasSignedIn = secrets.SignedIn(account);
+            const bool wasSignedIn = secrets.SignInStored(account);
             secrets.SignOut(account);
             fileNote.ShowIfNeeded();
             out << (wasSignedIn ? "Die Anmeldung von " + user + " wurde entfernt."
@@ -398,7 +399,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     const bool signInCommand = options.signInNow || options.signOut;
     if (options.clientSecret) {
         try {
-            secrets.SetClientSecret(account, *options.clientSecret);
+            secrets.SetClientSecret(sendOptions, account, *options.clientSecret);
         } catch (const std::exception& error) {
             err << "Fehler: " << error.what() << '\n';
             return kExitProblem;
@@ -416,7 +417,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         if (auto source = secrets.TokenSource(sendOptions, account)) tokens = std::make_shared<TerminalTokens>(source);
         // Without a sign-in every line would fail alike; a dry run logs in nowhere.
         const std::string user = Trim(account.user);
-        if (tokens && options.dryRunDir.empty() && !user.empty() && !secrets.SignedIn(account)) {
+        if (tokens && options.dryRunDir.empty() && !user.empty() && !secrets.SignInStored(account)) {
             fileNote.ShowIfNeeded();
             err << "Fehler: Für " << user << " besteht keine Anmeldung bei "
                 << EffectiveEndpoints(OAuthSettingsFrom(sendOptions, user)).providerName

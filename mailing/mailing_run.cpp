@@ -95,6 +95,14 @@ bool MailingRun::StartMailing() {
             return false;
         }
     }
+    // An OAuth2 sign-in made for another provider, client or server sends nothing anywhere. A dry run logs
+    // in nowhere.
+    if (const std::shared_ptr<TIdAccessTokenSource> tokens = frontEnd_.AccessTokens(); tokens && writeBack_) {
+        if (const std::optional<std::string> refusal = tokens->Refusal(Trim(account.host), PortOrZero(account.port))) {
+            frontEnd_.ShowError(*refusal);
+            return false;
+        }
+    }
     frontEnd_.ClearStopRequest();
     frontEnd_.SetProgress(0);
     frontEnd_.SetStatus(kRunStarted, false);

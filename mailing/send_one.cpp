@@ -43,6 +43,14 @@ int ConvertPort(const std::string& text) {
     return static_cast<int>(value);
 }
 
+int PortOrZero(const std::string& text) {
+    try {
+        return ConvertPort(text);
+    } catch (const EConvertError&) {
+        return 0;
+    }
+}
+
 OutgoingMail TransmitMessageFields(const MailFields& fields, const std::string& recipients, const std::string& cc,
                                    const std::string& subject) {
     OutgoingMail mail;

@@ -22,6 +22,8 @@ public:
 // Converts a port text like the classic StrToInt: leading blanks skipped, an optional sign, decimal digits
 // or hexadecimal after "$" or "0x"; anything else (a trailing blank too) throws EConvertError.
 int ConvertPort(const std::string& text);
+// The same, 0 for a text that is no whole number (for checks before the send, which reports the port).
+int PortOrZero(const std::string& text);
 
 // One mail as the transport receives it: the account and the message, all texts trimmed already.
 struct OutgoingMail {

@@ -1,6 +1,7 @@
 #include "signin/account_secrets.h"
 
 #include "mailing/list_file.h"
+#include "mailing/send_one.h"
 
 AccountSecrets::AccountSecrets(std::shared_ptr<SecretStore> store) : store_(std::move(store)) {}
 
@@ -36,23 +37,34 @@ AccountSettings AccountSecrets::ForSettingsFile(AccountSettings account, const S
 OAuthSettings AccountSecrets::Settings(const SendOptions& options, const AccountSettings& account) {
     const std::string user = Trim(account.user);
     OAuthSettings settings = OAuthSettingsFrom(options, user);
-    if (options.UsesOAuth2()) settings.clientSecret = ClientSecret(account);
+    settings.smtpHost = Trim(account.host);
+    settings.smtpPort = PortOrZero(account.port);
+    if (options.UsesOAuth2()) settings.clientSecret = ClientSecret(options, account);
     return settings;
 }
 
-std::string AccountSecrets::ClientSecret(const AccountSettings& account) {
+std::string AccountSecrets::ClientSecret(const SendOptions& options, const AccountSettings& account) {
     const std::string user = Trim(account.user);
-    return user.empty() ? std::string() : store_->Read(ClientSecretKey(user)).value_or("");
+    if (user.empty()) return {};
+    const std::optional<std::string> stored = store_->Read(ClientSecretKey(user));
+    if (!stored) return {};
+    const std::optional<BoundSecret> bound = DecodeBoundSecret(*stored);
+    const SignInBinding now = BindingFor(OAuthSettingsFrom(options, user));
+    // A secret kept for another token endpoint or client is not sent to this one.
+    if (!bound || bound->binding.tokenUrl != now.tokenUrl || bound->binding.clientId != now.clientId) return {};
+    return bound->secret;
 }
 
-void AccountSecrets::SetClientSecret(const AccountSettings& account, const std::string& secret) {
+void AccountSecrets::SetClientSecret(const SendOptions& options, const AccountSettings& account,
+                                     const std::string& secret) {
     const std::string user = Trim(account.user);
     if (user.empty()) return;
     if (secret.empty()) {
         store_->Remove(ClientSecretKey(user));
-    } else {
-        store_->Write(ClientSecretKey(user), secret);
+        return;
     }
+    const SignInBinding now = BindingFor(OAuthSettingsFrom(options, user));
+    store_->Write(ClientSecretKey(user), EncodeBoundSecret({now.tokenUrl, now.clientId, "", 0}, secret));
 }
 
 std::shared_ptr<OAuthTokenSource> AccountSecrets::TokenSource(const SendOptions& options,
@@ -61,7 +73,14 @@ std::shared_ptr<OAuthTokenSource> AccountSecrets::TokenSource(const SendOptions&
     return std::make_shared<OAuthTokenSource>(Settings(options, account), store_);
 }
 
-bool AccountSecrets::SignedIn(const AccountSettings& account) {
+bool AccountSecrets::SignedIn(const SendOptions& options, const AccountSettings& account) {
+    const std::string user = Trim(account.user);
+    const std::optional<std::string> token = store_->Read(RefreshTokenKey(user));
+    if (!token || token->empty()) return false;
+    return !SignInMismatch(DecodeBoundSecret(*token), OAuthSettingsFrom(options, user));
+}
+
+bool AccountSecrets::SignInStored(const AccountSettings& account) {
     const std::optional<std::string> token = store_->Read(RefreshTokenKey(Trim(account.user)));
     return token && !token->empty();
 }

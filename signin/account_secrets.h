@@ -23,17 +23,22 @@ public:
     // ESecretStoreError, EFileError.
     AccountSettings ForSettingsFile(AccountSettings account, const SendOptions& options, bool wasInKeyring);
 
-    // The OAuth2 settings of the options for the account, with the client secret kept for it.
+    // The OAuth2 settings of the options for the account and its server, with the client secret kept
+    // for them.
     OAuthSettings Settings(const SendOptions& options, const AccountSettings& account);
-    // The client secret kept for the account; empty when there is none.
-    std::string ClientSecret(const AccountSettings& account);
-    // Keeps the client secret for the account (Google's desktop clients have one); empty forgets it.
-    void SetClientSecret(const AccountSettings& account, const std::string& secret);
+    // The client secret kept for the account, for the token endpoint and client of the options; empty
+    // when there is none, or when it was kept for another endpoint or client.
+    std::string ClientSecret(const SendOptions& options, const AccountSettings& account);
+    // Keeps the client secret for the account (Google's desktop clients have one), bound to the options'
+    // token endpoint and client; empty forgets it.
+    void SetClientSecret(const SendOptions& options, const AccountSettings& account, const std::string& secret);
 
     // The access tokens of a run for the OAuth2 methods; nothing for the password.
     std::shared_ptr<OAuthTokenSource> TokenSource(const SendOptions& options, const AccountSettings& account);
-    // A refresh token is stored for the account.
-    bool SignedIn(const AccountSettings& account);
+    // A refresh token is stored for the account, issued for the options' token endpoint and client.
+    bool SignedIn(const SendOptions& options, const AccountSettings& account);
+    // A refresh token is stored for the account, whatever it was issued for (what signing out removes).
+    bool SignInStored(const AccountSettings& account);
     // Forgets the account's refresh token.
     void SignOut(const AccountSettings& account);
 

@@ -153,5 +153,6 @@ void KeepRefreshToken(const OAuthSettings& settings, SecretStore& store, const T
                               " hat kein Refresh-Token ausgegeben; ohne eines kann Postira sich nicht "
                               "dauerhaft anmelden. Bitte den Bereich (Scope) in den Versandoptionen prüfen.",
                           false);
-    store.Write(RefreshTokenKey(settings.account), grant.refreshToken);
+    // Kept with what it was issued for: the token endpoint, the client and the mail server.
+    store.Write(RefreshTokenKey(settings.account), EncodeBoundSecret(BindingFor(settings), grant.refreshToken));
 }

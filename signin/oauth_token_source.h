@@ -30,12 +30,16 @@ public:
     // TIdAccessTokenSource. Throws ETokenError (no sign-in, refused refresh, provider unreachable) and
     // the store's errors.
     std::string AccessToken(bool renew) override;
+    // A stored sign-in that does not fit the settings, or a server other than the sign-in's.
+    std::optional<std::string> Refusal(const std::string& host, int port) override;
 
     // Starts with the tokens a sign-in just brought, so that the first mail needs no refresh.
     void Seed(const TokenGrant& grant);
 
 private:
     void Take(const TokenGrant& grant);
+    // The stored refresh token with what it was issued for; nothing when there is none.
+    std::optional<std::optional<BoundSecret>> StoredSignIn();
 
     OAuthSettings settings_;
     OAuthEndpoints endpoints_;

@@ -28,6 +28,14 @@ EIdSMTPPlainLoginRefused::EIdSMTPPlainLoginRefused()
                    "Versandoptionen \"Anmeldung ohne Verschlüsselung erlauben\" einschalten "
                    "(postira-run: --allow-plain-login).") {}
 
+EIdSMTPUnprotectedServer::EIdSMTPUnprotectedServer()
+    : EIdException("Der Server bietet weder eine verschlüsselte Verbindung (STARTTLS) noch eine Anmeldung an, "
+                   "obwohl eine Anmeldung eingestellt ist. So sieht auch ein Server aus, dem jemand auf dem Weg "
+                   "beides gestrichen hat: es geht keine Mail unverschlüsselt und ohne Anmeldung hinaus. Nur wenn "
+                   "Sie dem Netz bis zum Server vertrauen (etwa ein alter Server im Büronetz): in den "
+                   "Versandoptionen \"Anmeldung ohne Verschlüsselung erlauben\" einschalten "
+                   "(postira-run: --allow-plain-login).") {}
+
 EIdSMTPNotSignedIn::EIdSMTPNotSignedIn()
     : EIdException("Nicht mit OAuth2 angemeldet. Bitte in den Versandoptionen \"Anmelden\" wählen "
                    "(postira-run: --sign-in).") {}
@@ -216,6 +224,8 @@ bool TIdSMTP::Login() {
     if (authenticationType_ == atXOAuth2) {
         if (PlainLoginRefused()) throw EIdSMTPPlainLoginRefused();
         if (AccessTokens == nullptr) throw EIdSMTPNotSignedIn();
+        // A bearer token lets whoever runs the server act as the user: it goes only where it belongs.
+        if (const std::optional<std::string> refusal = AccessTokens->Refusal(Host, Port)) throw EIdException(*refusal);
         std::string serverSays;
         // A token the server refuses is renewed once: it may have been revoked or have run out early.
         if (!LoginWithToken(AccessTokens->AccessToken(false), serverSays) &&
@@ -309,6 +319,11 @@ void TIdSMTP::SendMail(TIdMessage& message) { SendMail(message, nullptr); }
 
 void TIdSMTP::SendMail(TIdMessage& message, const TIdMessage* next) {
     dataEndSent_ = false;
+    // With a login configured, a server elsewhere that offers neither TLS nor a login is what an attacker
+    // on the path makes of a real one by striking both from its reply. A TLS session without a login (a
+    // relay that trusts by address) and a server on this machine go ahead as before.
+    if (authenticationType_ != atNone && !loggedIn_ && !SupportsAuthType(authenticationType_) && PlainLoginRefused())
+        throw EIdSMTPUnprotectedServer();
     const bool loginNeeded = LoginNeeded();
     const std::vector<EnvelopeCommand> envelope = Envelope(message);
     if (!groupSentAhead_.empty()) {

@@ -43,6 +43,13 @@ public:
     EIdSMTPPlainLoginRefused();
 };
 
+// A login is configured, but a server elsewhere offers neither TLS nor a login: no mail goes to it in
+// clear, unless AllowPlainLogin.
+class EIdSMTPUnprotectedServer : public EIdException {
+public:
+    EIdSMTPUnprotectedServer();
+};
+
 // Whether a numeric address is one of this machine's loopback addresses (127.0.0.0/8, ::1).
 bool IsLoopbackAddress(const std::string& ip);
 

@@ -92,7 +92,8 @@ TEST_F(OptionsSignInTest, ProviderChosenSignedInUsedForTheTestMailAndSignedOut) 
     EXPECT_EQ(window.EditHost->text(), "smtp.office365.com");
     const std::optional<std::string> refreshToken = store->Read(RefreshTokenKey("absender@example.org"));
     ASSERT_TRUE(refreshToken);
-    EXPECT_EQ(store->Read(ClientSecretKey("absender@example.org")), "nicht-so-geheim");
+    EXPECT_EQ(DecodeBoundSecret(store->Read(ClientSecretKey("absender@example.org")).value_or(""))->secret,
+              "nicht-so-geheim");
     EXPECT_FALSE(FileExists(window.DataFolder() + "postira-optionen.ini"));  // saved only on request
 
     // The test mail logs in with a token of that sign-in, not with a password.

@@ -112,7 +112,14 @@ TEST_F(CliTest, UsageAndAccountErrorsGiveExitCodeTwo) {
               std::string::npos)
         << err.str();
     EXPECT_TRUE(transport.sent.empty());
-    store->Write(RefreshTokenKey("ich@example.de"), "erneuern-1");
+    const SignInBinding google{"https://oauth2.googleapis.com/token", "app-1", "smtp.gmail.com", 0};
+    store->Write(RefreshTokenKey("ich@example.de"), EncodeBoundSecret(google, "erneuern-1"));
+    EXPECT_EQ(Run({"--auth", "google", "--client-id", "app-1"}), 2) << "the account's server is not Google's";
+    EXPECT_NE(err.str().find("Fehler: Die Anmeldung bei Google gilt nur für den Server smtp.gmail.com, eingestellt ist "
+                             "smtp.example.de:25."),
+              std::string::npos)
+        << err.str();
+    SettingsFile(Folder()).SaveSettings({"smtp.gmail.com", "ich@example.de", "", "587"});
     EXPECT_EQ(Run({"--auth", "google", "--client-id", "app-1"}), 0);
     ASSERT_EQ(transport.sent.size(), 1u);
     EXPECT_EQ(transport.sent[0].signIn, SignInMethod::Google);

@@ -50,7 +50,7 @@ TEST(SignIn, BrowserSignInKeepsTheRefreshTokenAndTheRunRefreshesBeforeExpiryAndO
     EXPECT_EQ(asked.queryItemValue("code_challenge_method"), "S256");
     EXPECT_TRUE(asked.queryItemValue("redirect_uri").startsWith("http://127.0.0.1:"));
     const std::string key = RefreshTokenKey("absender@example.org");
-    EXPECT_EQ(store->Read(key), grant->refreshToken);
+    EXPECT_EQ(DecodeBoundSecret(store->Read(key).value_or(""))->secret, grant->refreshToken);
     EXPECT_EQ(dir.Read(SecretStore::kFileName).find(grant->accessToken), std::string::npos);
 
     std::string first, again, renewed, later;
@@ -69,7 +69,7 @@ TEST(SignIn, BrowserSignInKeepsTheRefreshTokenAndTheRunRefreshesBeforeExpiryAndO
     EXPECT_EQ(again, first);
     EXPECT_NE(renewed, first);
     EXPECT_NE(later, renewed);
-    EXPECT_NE(rotated, grant->refreshToken);
+    EXPECT_NE(DecodeBoundSecret(rotated.value_or(""))->secret, grant->refreshToken);
     // The old refresh token is void at the provider, so only the stored rotation kept the sign-in alive.
     EXPECT_EQ(GrantTypes(provider.Log()),
               QStringList({"authorization_code", "refresh_token", "refresh_token", "refresh_token"}));
@@ -109,6 +109,7 @@ TEST(SignIn, AFailedTokenRequestNamesTheCauseInGerman) {
         std::optional<std::string> storedRefreshToken;
         std::string expectedStart;
         bool signInAgain;
+        std::string storedFor = {};  // the token endpoint it was issued for; empty: the settings' own
     } cases[] = {
         {"refused refresh", refusing.Settings(), "erneuern-alt",
          "Die Anmeldung bei 127.0.0.1 ist abgelaufen oder wurde widerrufen. Bitte in den Versandoptionen neu "
@@ -117,6 +118,10 @@ TEST(SignIn, AFailedTokenRequestNamesTheCauseInGerman) {
         {"never signed in", refusing.Settings(), std::nullopt,
          "Für absender@example.org besteht keine Anmeldung bei 127.0.0.1. Bitte in den Versandoptionen anmelden.",
          true},
+        // Issued for another token endpoint: neither it nor anything else is sent anywhere.
+        {"signed in at another provider", refusing.Settings(), "erneuern-alt",
+         "Bitte neu anmelden: Die gespeicherte Anmeldung gilt für login.example.org mit der Client-ID", true,
+         "https://login.example.org/token"},
         {"token address without TLS", [] {
              OAuthSettings settings{SignInMethod::OtherOAuth2, "id", "", "", "http://login.example.org/token",
                                     "", "mail", "absender@example.org"};
@@ -131,7 +136,10 @@ TEST(SignIn, AFailedTokenRequestNamesTheCauseInGerman) {
         SCOPED_TRACE(c.name);
         TempDir dir;
         auto store = FileStore(dir);
-        if (c.storedRefreshToken) store->Write(RefreshTokenKey(c.settings.account), *c.storedRefreshToken);
+        SignInBinding binding = BindingFor(c.settings);
+        if (!c.storedFor.empty()) binding.tokenUrl = c.storedFor;
+        if (c.storedRefreshToken)
+            store->Write(RefreshTokenKey(c.settings.account), EncodeBoundSecret(binding, *c.storedRefreshToken));
         OAuthTokenSource source(c.settings, store);
         try {
             source.AccessToken(false);
