@@ -8,6 +8,7 @@
 #include "listedit/form_grid.h"
 #include "listedit/form_import.h"
 #include "listedit/form_loeschen.h"
+#include "mailing/core_dumps.h"
 #include "mailing/smtp_transport.h"
 #include "ui/icons.h"
 #include "ui/services.h"
@@ -22,6 +23,7 @@
 #include <memory>
 
 int main(int argc, char** argv) {
+    TurnOffCoreDumps();
     // A server that closes the connection while we write must give an error, not end the program.
     std::signal(SIGPIPE, SIG_IGN);
 

@@ -50,6 +50,9 @@ const char* const kSignInGroup = "Anmeldung am Server";
 const char* const kMethodTexts[] = {"Passwort", "Microsoft 365 (OAuth2)", "Google (OAuth2)",
                                     "Anderer OAuth2-Anbieter"};
 const char* const kPasswordInKeyring = "Passwort im Schlüsselbund speichern";
+const char* const kPasswordFileHint =
+    "Ohne Schlüsselbund liegt das Passwort in postira.ini im Datenordner, verschleiert, nicht verschlüsselt: "
+    "wer die Datei lesen kann, kann es zurückgewinnen.";
 const char* const kOAuthHint =
     "Postira meldet sich einmal im Browser an und behält danach nur ein Refresh-Token im Schlüsselbund; "
     "das Passwortfeld bleibt leer. Die Client-ID ist die der App-Registrierung Ihrer Organisation "
@@ -114,6 +117,7 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
     LabelSignInState->setWordWrap(true);
     CheckPasswordInKeyring = new QCheckBox(QString::fromUtf8(kPasswordInKeyring), group);
     CheckPasswordInKeyring->setObjectName(QStringLiteral("CheckPasswordInKeyring"));
+    LabelPasswordFile = Explanation(kPasswordFileHint, "LabelPasswordFile", group);
     LabelSecretFile = Explanation("", "LabelSecretFile", group);
     LabelSecretFile->setVisible(false);
 
@@ -139,11 +143,15 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
     groupLayout->addLayout(signInForm_);
     groupLayout->addWidget(Explanation(kOAuthHint, "LabelOAuth", group));
     groupLayout->addWidget(CheckPasswordInKeyring);
+    groupLayout->addWidget(LabelPasswordFile);
     groupLayout->addWidget(LabelSecretFile);
 
     connect(ComboSignIn, &QComboBox::activated, this, [this] { MethodChosen(true); });
     connect(ButtonSignIn, &QPushButton::clicked, this, [this] { SignInClicked(); });
     connect(ButtonSignOut, &QPushButton::clicked, this, [this] { SignOutClicked(); });
+    // A sign-in holds only for the token address and client it was made with.
+    for (QLineEdit* field : {EditClientId, EditTenant, EditTokenUrl})
+        connect(field, &QLineEdit::textEdited, this, [this] { ShowSignInState(); });
 
     ButtonOK = new QPushButton(QStringLiteral("OK"), this);
     ButtonOK->setObjectName(QStringLiteral("ButtonOK"));
@@ -270,6 +278,7 @@ void TFormOptions::MethodChosen(bool byUser) {
     signInForm_->setRowVisible(findChild<QWidget*>(QStringLiteral("SignInRow")), oauth);
     findChild<QLabel*>(QStringLiteral("LabelOAuth"))->setVisible(oauth);
     CheckPasswordInKeyring->setVisible(!oauth);
+    LabelPasswordFile->setVisible(!oauth);
 
     // A known provider brings its server; the account fields get it when the user confirms.
     const OAuthEndpoints endpoints = EffectiveEndpoints(OAuthSettingsFrom(options, ""));

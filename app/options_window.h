@@ -58,6 +58,7 @@ public:
     QPushButton* ButtonSignOut = nullptr;
     QLabel* LabelSignInState = nullptr;
     QCheckBox* CheckPasswordInKeyring = nullptr;
+    QLabel* LabelPasswordFile = nullptr;  // the settings file's cipher only veils the password
     QLabel* LabelSecretFile = nullptr;
     QPushButton* ButtonOK = nullptr;
     QPushButton* ButtonCancel = nullptr;

@@ -10,6 +10,7 @@
 
 #include <atomic>
 #include <exception>
+#include <iostream>
 #include <ostream>
 #include <stdexcept>
 
@@ -277,6 +278,23 @@ int CheckOnly(const CliOptions& options, const std::string& folder, const Accoun
     return report.Clean() ? kExitCompleted : kExitProblem;
 }
 
+// The client secret from a file or, for "-", standard input: its first line, without blanks around it.
+std::string ReadClientSecret(const std::string& path, std::istream& in) {
+    std::string text;
+    if (path == "-") {
+        std::getline(in, text);
+    } else {
+        text = ReadWholeFile(path);
+        text = text.substr(0, text.find_first_of("\r\n"));
+    }
+    text = Trim(text);
+    if (text.empty()) {
+        throw std::invalid_argument("In " + std::string(path == "-" ? "der Standardeingabe" : "\"" + path + "\"") +
+                                    " steht kein Client-Geheimnis.");
+    }
+    return text;
+}
+
 }  // namespace
 
 std::string CliUsage() {
@@ -299,7 +317,9 @@ std::string CliUsage() {
            "  --auth VERFAHREN   Anmeldung: password, microsoft, google oder oauth2 (sonst aus den Versandoptionen)\n"
            "  --client-id ID, --tenant T, --authorize-url URL, --token-url URL, --device-url URL, --scope TEXT\n"
            "                     Angaben der OAuth2-Anmeldung für diesen Durchlauf\n"
-           "  --client-secret TEXT  das Client-Geheimnis (Google), wird im Schlüsselbund gespeichert\n"
+           "  --client-secret-file DATEI  das Client-Geheimnis (Google) aus der Datei (- : Standardeingabe),\n"
+           "                     wird im Schlüsselbund gespeichert\n"
+           "  --client-secret TEXT  dasselbe auf der Befehlszeile (für andere Benutzer sichtbar)\n"
            "  --sign-in          beim OAuth2-Anbieter anmelden und die Anmeldung speichern, nichts senden\n"
            "  --sign-out         die gespeicherte Anmeldung entfernen, nichts senden\n"
            "  --check            das Mailing prüfen: Befunde je Zeile und die Summe ausgeben, nichts senden\n"
@@ -335,6 +355,7 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         }
         else if (arg == "--client-id") options.clientId = value();
         else if (arg == "--client-secret") options.clientSecret = value();
+        else if (arg == "--client-secret-file") options.clientSecretFile = value();
         else if (arg == "--tenant") options.tenant = value();
         else if (arg == "--authorize-url") options.authorizeUrl = value();
         else if (arg == "--token-url") options.tokenUrl = value();
@@ -349,6 +370,8 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
         else throw std::invalid_argument("Unbekannte Angabe: " + arg);
     }
     if (options.resume && options.noResume) throw std::invalid_argument("--resume und --no-resume schließen sich aus.");
+    if (options.clientSecret && options.clientSecretFile)
+        throw std::invalid_argument("--client-secret und --client-secret-file schließen sich aus.");
     if (options.signInNow && options.signOut)
         throw std::invalid_argument("--sign-in und --sign-out schließen sich aus.");
     if (options.check && (options.signInNow || options.signOut || !options.dryRunDir.empty()))
@@ -397,6 +420,19 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     AccountSecrets secrets(transports.secretStore ? transports.secretStore(folder)
                                                   : std::make_shared<SecretStore>(folder));
     const bool signInCommand = options.signInNow || options.signOut;
+    if (options.clientSecretFile) {
+        try {
+            options.clientSecret =
+                ReadClientSecret(*options.clientSecretFile, transports.input != nullptr ? *transports.input : std::cin);
+        } catch (const std::exception& error) {
+            err << "Fehler: " << error.what() << '\n';
+            return kExitProblem;
+        }
+    } else if (options.clientSecret) {
+        err << "Hinweis: Ein Client-Geheimnis auf der Befehlszeile sehen andere Benutzer dieses Rechners in der "
+               "Prozessliste, und es bleibt im Verlauf der Shell. Besser: --client-secret-file DATEI (oder - für "
+               "die Standardeingabe).\n";
+    }
     if (options.clientSecret) {
         try {
             secrets.SetClientSecret(sendOptions, account, *options.clientSecret);
@@ -405,8 +441,10 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
             return kExitProblem;
         }
     }
+    // A password in the settings file is not looked for in the keyring: no note for it.
     FileStoreNote fileNote(secrets.Store(), err,
-                           signInCommand || sendOptions.UsesOAuth2() || sendOptions.passwordInKeyring);
+                           signInCommand || sendOptions.UsesOAuth2() ||
+                               (sendOptions.passwordInKeyring && Trim(account.password).empty()));
     if (signInCommand)
         return SignInOrOut(options, account, sendOptions, secrets, fileNote, out, err, stop);
 

@@ -8,6 +8,7 @@
 #include "mailing/send_one.h"
 
 #include <functional>
+#include <istream>
 #include <iosfwd>
 #include <memory>
 #include <optional>
@@ -32,6 +33,7 @@ struct CliOptions {
     std::optional<std::string> clientId, tenant, authorizeUrl, tokenUrl, deviceUrl, scope;
     // Kept in the keyring for the account when given, as the window keeps what is typed into it.
     std::optional<std::string> clientSecret;
+    std::optional<std::string> clientSecretFile;  // "-": standard input
     // Instead of a run: sign the account in with its OAuth2 provider and keep the refresh token, or
     // forget the stored one.
     bool signInNow = false;
@@ -60,6 +62,8 @@ struct CliTransports {
     // Where the account's secrets are kept, for the data folder; not set: the desktop's keyring, or the
     // file in the data folder where no keyring answers. Tests keep theirs away from the user's keyring.
     std::function<std::shared_ptr<SecretStore>(const std::string& folder)> secretStore;
+    // Standard input (--client-secret-file -); not set: std::cin.
+    std::istream* input = nullptr;
 };
 
 // Runs postira-run; `stop` is polled between lines and while a sign-in waits (set by SIGINT and SIGTERM

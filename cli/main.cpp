@@ -2,6 +2,7 @@
 // like "Mailing stoppen" in the window.
 
 #include "cli/cli_run.h"
+#include "mailing/core_dumps.h"
 #include "mailing/smtp_transport.h"
 
 #include <QCoreApplication>
@@ -19,6 +20,7 @@ void RequestStop(int) { g_stop.store(true); }
 }  // namespace
 
 int main(int argc, char** argv) {
+    TurnOffCoreDumps();
     QCoreApplication app(argc, argv);
     std::signal(SIGPIPE, SIG_IGN);
     struct sigaction action {};

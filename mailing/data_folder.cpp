@@ -6,6 +6,7 @@
 
 #include <dirent.h>
 #include <filesystem>
+#include <sys/stat.h>
 #include <strings.h>
 
 std::string ComputeDataFolder() {
@@ -34,7 +35,12 @@ std::string DataFilePath(const std::string& dataFolder, const std::string& canon
 
 void CreateDataFolder(const std::string& dataFolder) {
     // Unlike a plain one-level mkdir, the parents are created too: on a fresh account the user's data
-    // folder itself may not exist yet, and the settings could then never be saved.
+    // folder itself may not exist yet, and the settings could then never be saved. The folder itself is
+    // the user's alone (it holds the settings and the list of customers); one that exists keeps its
+    // permissions, which a folder shared on purpose needs.
+    const std::filesystem::path folder = std::filesystem::path(dataFolder).lexically_normal();
+    const std::filesystem::path own = folder.has_filename() ? folder : folder.parent_path();
     std::error_code ignored;
-    std::filesystem::create_directories(dataFolder, ignored);
+    std::filesystem::create_directories(own.parent_path(), ignored);
+    ::mkdir(own.c_str(), 0700);
 }

@@ -32,8 +32,10 @@ struct SendOptions {
     std::string tokenUrl;
     std::string deviceUrl;
     std::string scope;
-    // The password lives in the desktop's keyring; the settings file keeps an empty password line.
-    bool passwordInKeyring = false;
+    // The password lives in the desktop's keyring; the settings file keeps an empty password line. The
+    // default: the settings file's cipher only veils the password. Where no keyring answers, the password
+    // stays in the settings file all the same.
+    bool passwordInKeyring = true;
     // "Mailing starten" checks the whole mailing first and shows what it found before anything goes.
     bool checkBeforeRun = true;
 

@@ -161,7 +161,7 @@ async def serve(args):
     # Bind the port ourselves: port 0 gives a free one without any race with other programs.
     sock = socket.socket(socket.AF_INET, socket.SOCK_STREAM)
     sock.setsockopt(socket.SOL_SOCKET, socket.SO_REUSEADDR, 1)
-    sock.bind((LOOPBACK, 0))
+    sock.bind((args.host, 0))
     port = sock.getsockname()[1]
     handler = StoringHandler(args.folder, args.accept_delay)
     authenticator = Authenticator(args.user or "", args.password or "")
@@ -210,6 +210,7 @@ def main():
     parser.add_argument("--mails-per-connection", type=int, default=0)
     parser.add_argument("--accept-delay", type=float, default=0.0)
     parser.add_argument("--record", action="store_true")
+    parser.add_argument("--host", default=LOOPBACK, help="a loopback address to listen on (127.0.0.2 for another host)")
     tls = parser.add_mutually_exclusive_group()
     tls.add_argument("--starttls", nargs=2, metavar=("CERT", "KEY"))
     tls.add_argument("--implicit-tls", nargs=2, metavar=("CERT", "KEY"))

@@ -19,8 +19,14 @@ AccountSettings AccountSecrets::ForSettingsFile(AccountSettings account, const S
     if (options.passwordInKeyring) {
         if (account.password.empty()) {
             store_->Remove(PasswordKey(user));
-        } else {
-            store_->Write(PasswordKey(user), account.password);
+            return account;
+        }
+        store_->Write(PasswordKey(user), account.password);
+        // No keyring answered: the secrets file would be no better than the settings file, which the
+        // password then stays in, as without the option.
+        if (store_->UsesFile()) {
+            store_->Remove(PasswordKey(user));
+            return account;
         }
         account.password.clear();
     } else if (wasInKeyring) {

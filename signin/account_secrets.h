@@ -18,9 +18,9 @@ public:
     // keep it there and the file's password line is empty. Throws ESecretStoreError, EFileError.
     AccountSettings WithStoredPassword(AccountSettings account, const SendOptions& options);
     // The account as the settings file is to hold it: with the password kept in the keyring, the file
-    // gets an empty password line and the keyring the password; without, a copy left in the keyring is
-    // removed when `wasInKeyring` (the options before the change kept it there). Throws
-    // ESecretStoreError, EFileError.
+    // gets an empty password line and the keyring the password (where no keyring answers, the file keeps
+    // it); without, a copy left in the keyring is removed when `wasInKeyring` (the options before the
+    // change kept it there). Throws ESecretStoreError, EFileError.
     AccountSettings ForSettingsFile(AccountSettings account, const SendOptions& options, bool wasInKeyring);
 
     // The OAuth2 settings of the options for the account and its server, with the client secret kept

@@ -29,12 +29,10 @@ EIdSMTPPlainLoginRefused::EIdSMTPPlainLoginRefused()
                    "(postira-run: --allow-plain-login).") {}
 
 EIdSMTPUnprotectedServer::EIdSMTPUnprotectedServer()
-    : EIdException("Der Server bietet weder eine verschlüsselte Verbindung (STARTTLS) noch eine Anmeldung an, "
-                   "obwohl eine Anmeldung eingestellt ist. So sieht auch ein Server aus, dem jemand auf dem Weg "
-                   "beides gestrichen hat: es geht keine Mail unverschlüsselt und ohne Anmeldung hinaus. Nur wenn "
-                   "Sie dem Netz bis zum Server vertrauen (etwa ein alter Server im Büronetz): in den "
-                   "Versandoptionen \"Anmeldung ohne Verschlüsselung erlauben\" einschalten "
-                   "(postira-run: --allow-plain-login).") {}
+    : EIdException("Der Server bietet weder Verschlüsselung (STARTTLS) noch Anmeldung an: so sieht auch ein Server "
+                   "aus, dem jemand auf dem Weg beides gestrichen hat. Ohne die Versandoption \"Anmeldung ohne "
+                   "Verschlüsselung erlauben\" (postira-run: --allow-plain-login) geht keine Mail unverschlüsselt "
+                   "hinaus; nur einschalten, wenn Sie dem Netz bis zum Server vertrauen.") {}
 
 EIdSMTPNotSignedIn::EIdSMTPNotSignedIn()
     : EIdException("Nicht mit OAuth2 angemeldet. Bitte in den Versandoptionen \"Anmelden\" wählen "

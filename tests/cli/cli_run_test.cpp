@@ -214,8 +214,15 @@ TEST_F(CliTest, PasswordWithoutTlsOnlyWhenAllowedAndServerTextCleaned) {
     using namespace smtp_script;
     temp.Write("sendlist.csv", "A;a;a@x.de;S;;x;;\r\n");
     // The server offers no STARTTLS, as when someone on the path has cut it from the reply.
+    auto with = [](Script script, const Script& more) {
+        script.insert(script.end(), more.begin(), more.end());
+        return script;
+    };
     const Script greeting = {Reply("220 ready"), ExpectAny(), Reply("250-host\n250 AUTH LOGIN"), Expect("RSET"),
                              Reply("250 ok")};
+    // ... or neither STARTTLS nor AUTH.
+    const Script strippedHello = {Reply("220 ready"), ExpectAny(), Reply("250 host")};
+    const Script stripped = with(strippedHello, {Expect("RSET"), Reply("250 ok")});
     const Script login = {Expect("AUTH LOGIN"), Reply("334 x"), ExpectAny(), Reply("334 y"), ExpectAny(),
                           Reply("235 ok")};
     const Script accepted = {ExpectAny(), Reply("250 ok"), ExpectAny(), Reply("250 ok"), Expect("DATA"),
@@ -224,10 +231,6 @@ TEST_F(CliTest, PasswordWithoutTlsOnlyWhenAllowedAndServerTextCleaned) {
     std::string hostile;
     for (int i = 0; i < 900; ++i) hostile += std::string("550-\x1b[2J\x1b]0;pwned\x07\0", 17) + std::string(1000, 'x') + "\n";
     const Script refusedBadly = {ExpectAny(), Reply(hostile + "550 Ende"), Expect("QUIT")};
-    auto with = [](Script script, const Script& more) {
-        script.insert(script.end(), more.begin(), more.end());
-        return script;
-    };
     struct Case {
         std::string name;
         std::vector<std::string> args;
@@ -235,12 +238,16 @@ TEST_F(CliTest, PasswordWithoutTlsOnlyWhenAllowedAndServerTextCleaned) {
         bool remote;              // the server counts as another machine
         Script script;
         int exitCode;
+        bool offersLogin = true;
     };
     const std::vector<Case> cases = {
         {"another machine", {}, "", true, with(greeting, {Expect("QUIT")}), 1},
         {"allowed by the flag", {"--allow-plain-login"}, "", true, with(with(greeting, login), accepted), 0},
         {"allowed by the options file", {}, "allow-plain-login = ja\r\n", true, with(with(greeting, login), accepted), 0},
         {"hostile reply", {}, "", false, with(with(greeting, login), refusedBadly), 1},
+        {"stripped, another machine", {}, "", true, with(strippedHello, {Expect("QUIT")}), 1, false},
+        {"stripped, allowed by the flag", {"--allow-plain-login"}, "", true, with(stripped, accepted), 0, false},
+        {"stripped, this machine", {}, "", false, with(stripped, accepted), 0, false},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -255,7 +262,9 @@ TEST_F(CliTest, PasswordWithoutTlsOnlyWhenAllowedAndServerTextCleaned) {
         };
         EXPECT_EQ(Run(c.args), c.exitCode);
         EXPECT_TRUE(server.Finish());
-        EXPECT_EQ(server.Received().find("AUTH") != std::string::npos, c.exitCode == 0 || !c.remote);
+        const bool goesAhead = c.exitCode == 0 || !c.remote;
+        EXPECT_EQ(server.Received().find("AUTH") != std::string::npos, goesAhead && c.offersLogin);
+        EXPECT_EQ(server.Received().find("MAIL FROM") != std::string::npos, goesAhead);
         const std::string log = err.str();
         const size_t cause = log.find("Ursache: ");
         if (c.exitCode == 0) {

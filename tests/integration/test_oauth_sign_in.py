@@ -142,9 +142,14 @@ def make_data(folder, user, port, provider, count, device=True):
                    for i in range(1, count + 1)))
 
 
-def start(data, *options, env=None):
-    return subprocess.Popen([RUN, "--data-dir", data, *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                            text=True, env=env)
+def start(data, *options, env=None, stdin_text=None):
+    process = subprocess.Popen([RUN, "--data-dir", data, *options], stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               stdin=subprocess.PIPE if stdin_text is not None else None, text=True, env=env)
+    if stdin_text is not None:
+        process.stdin.write(stdin_text)
+        process.stdin.close()
+        process.stdin = None  # nothing more for communicate() to send
+    return process
 
 
 def finish(process):
@@ -177,7 +182,10 @@ def check_secret_files(data, provider, user, what):
                 content = f.read()
             for token in tokens:
                 check(token.encode() not in content, "%s: refresh token %s not in %s" % (what, token, name))
-    check(tokens and keyring_secret(user) == tokens[-1], "%s: the keyring holds the newest refresh token" % what)
+    kept = (keyring_secret(user) or "").split("\n")
+    # Kept with what it was issued for: the token address, the client and the mail server.
+    check(tokens and kept[0] == "postira-bound-1" and kept[-1] == tokens[-1] and kept[1] == provider.url("/token"),
+          "%s: the keyring holds the newest refresh token, bound to its provider: %r" % (what, kept[:-1]))
 
 
 # ---- The scenarios ----
@@ -238,11 +246,13 @@ def device_sign_in_and_long_run(tmp):
               "after sign-out a run is refused: %d %r" % (code, err))
 
 
-def browser_sign_in(data, env=None):
+def browser_sign_in(data, *options, env=None, stdin_text=None):
     """--sign-in without a device address: this script plays the browser. Returns (exit code, stdout,
     stderr, the page the browser ended on)."""
-    signing_in = start(data, "--sign-in", env=env)
+    signing_in = start(data, "--sign-in", *options, env=env, stdin_text=stdin_text)
     shown = [signing_in.stdout.readline(), signing_in.stdout.readline()]
+    with open("/proc/%d/limits" % signing_in.pid, encoding="ascii") as f:
+        browser_sign_in.core_limit = next(line.split()[4:6] for line in f if line.startswith("Max core file size"))
     page = ""
     if shown[1].startswith("http://127.0.0.1:"):
         with urllib.request.urlopen(shown[1].strip(), timeout=30) as reply:
@@ -319,7 +329,7 @@ def without_session_bus(tmp):
         make_data(data, user, peer.port, provider, 2, device=False)
         note = "Hinweis: Kein Schlüsselbund erreichbar: Die Anmeldedaten werden in %s/postira-geheim.ini " \
                "gespeichert, nur für Sie lesbar.\n" % data
-        code, out, err, _page = browser_sign_in(data, env)
+        code, out, err, _page = browser_sign_in(data, env=env)
         check(code == 0 and err == note, "sign-in without a bus says once where the token is (%d): %r" % (code, err))
         secrets = os.path.join(data, "postira-geheim.ini")
         check(os.path.exists(secrets) and stat.S_IMODE(os.stat(secrets).st_mode) == 0o600, "the secrets file is 0600")
@@ -342,13 +352,54 @@ def without_session_bus(tmp):
               "Ctrl-C ends the waiting sign-in at once (%d): %r" % (code, err))
 
 
+def secrets_stay_where_they_belong(tmp):
+    """The client secret from a file or standard input; the sign-in bound to its token address, client and
+    mail server: another token address gets no request, another server no login; no core file."""
+    user, secret = "gebunden@example.org", "Geheimnis-4kq9"
+    mails, elsewhere_mails, data = (os.path.join(tmp, name) for name in ("bound-mails", "elsewhere-mails", "bound-data"))
+    with open(os.path.join(tmp, "secret.txt"), "w", encoding="utf-8") as f:
+        f.write(secret + "\n")
+    with Provider(os.path.join(tmp, "bound-provider"), "--client-secret", secret) as provider, \
+            Provider(os.path.join(tmp, "other-provider")) as other, \
+            peer_for(mails, user, provider) as peer, \
+            peer_for(elsewhere_mails, user, provider, "--host", "127.0.0.2") as elsewhere:
+        make_data(data, user, peer.port, provider, 2, device=False)
+        for how, options, stdin_text in (("file", ["--client-secret-file", os.path.join(tmp, "secret.txt")], None),
+                                         ("standard input", ["--client-secret-file", "-"], secret + "\n")):
+            code, _out, err, _page = browser_sign_in(data, *options, stdin_text=stdin_text)
+            check(code == 0 and err == "", "sign-in with the client secret from %s (%d): %r" % (how, code, err))
+        check(browser_sign_in.core_limit == ["0", "0"], "no core file: %r" % browser_sign_in.core_limit)
+        code, _out, err = run(data)
+        check(code == 0 and len(stored(mails)) == 2, "run with the secret kept from the file: %s" % err)
+        check_secret_files(data, provider, user, "client secret from a file")
+
+        # Another token address (another method chosen, a copied options file): no request carries the token.
+        refreshes = len(provider.log())
+        code, _out, err = run(data, "--token-url", other.url("/token"))
+        check(code == 2 and "Bitte neu anmelden: Die gespeicherte Anmeldung gilt für 127.0.0.1" in err,
+              "another token address is refused (%d): %r" % (code, err))
+        check(other.log() == [] and len(provider.log()) == refreshes, "neither provider got a request")
+
+        # Another mail server: it gets no AUTH XOAUTH2, nor anything else.
+        with open(os.path.join(data, "postira.ini"), "wb") as f:
+            f.write(b"127.0.0.2\r\n%s\r\n\r\n%d\r\n" % (user.encode(), elsewhere.port))
+        code, _out, err = run(data)
+        check(code == 2 and "gilt nur für den Server 127.0.0.1:%d, eingestellt ist 127.0.0.2:%d" % (peer.port, elsewhere.port)
+              in err, "another server is refused, naming both (%d): %r" % (code, err))
+        check(not os.path.exists(os.path.join(elsewhere_mails, "plaintext.log")) and not stored(elsewhere_mails),
+              "the other server got nothing")
+    fresh = os.path.join(tmp, "fresh-data")
+    run(fresh, "--sign-out")
+    check(stat.S_IMODE(os.stat(fresh).st_mode) == 0o700, "a new data folder is the user's alone")
+
+
 def main():
     if not os.environ.get("POSTIRA_TEST_OWN_KEYRING"):
         return on_private_keyring()
     start_keyring()
     with tempfile.TemporaryDirectory(prefix="postira-oauth-") as tmp:
         for scenario in (device_sign_in_and_long_run, browser_sign_in_and_early_refusal, refused_refresh,
-                         without_session_bus):
+                         without_session_bus, secrets_stay_where_they_belong):
             began = time.monotonic()
             scenario(tmp)
             print("note: %s took %.1f s" % (scenario.__name__, time.monotonic() - began))

@@ -189,7 +189,7 @@ TEST_F(SettingsFileTest, OptionsFileMissingDamagedUnreadableAndSaved) {
     // Written under the name found, owner only, with the newer program's line kept.
     EXPECT_EQ(temp.Read("ptdata/Postira-Optionen.ini"),
               "# Versandoptionen von Postira (kein Passwort in dieser Datei)\r\nallow-plain-login=nein\r\n"
-              "mails-per-minute=0\r\nsign-in=password\r\npassword-in-keyring=nein\r\ncheck-before-run=ja\r\n"
+              "mails-per-minute=0\r\nsign-in=password\r\npassword-in-keyring=ja\r\ncheck-before-run=ja\r\n"
               "neuere-option=1\r\n");
     struct stat info {};
     ASSERT_EQ(stat((folder + "Postira-Optionen.ini").c_str(), &info), 0);
