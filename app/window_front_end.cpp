@@ -68,11 +68,21 @@ void WindowFrontEnd::ShowMailNumber(int number) { window_.Edit1->setText(QString
 
 void WindowFrontEnd::SetCurrentTextFile(const std::string& path) { window_.SetCurrentTextFile(FromLocal(path)); }
 
-void WindowFrontEnd::ShowSendError() { services::Messages().Error(QString::fromUtf8(kSendErrorText)); }
+namespace {
 
-bool WindowFrontEnd::ShowRunSendError() {
-    return services::Messages().ErrorWithCheckBox(QString::fromUtf8(kSendErrorText),
-                                                  QString::fromUtf8(kReportLaterCheck));
+// The fixed sentence first, as ever; what the user can act on below it.
+QString SendErrorText(const std::string& details) {
+    QString text = QString::fromUtf8(kSendErrorText);
+    if (!details.empty()) text += QStringLiteral("\n\n") + FromLocal(details);
+    return text;
+}
+
+}  // namespace
+
+void WindowFrontEnd::ShowSendError(const std::string& details) { services::Messages().Error(SendErrorText(details)); }
+
+bool WindowFrontEnd::ShowRunSendError(const std::string& details) {
+    return services::Messages().ErrorWithCheckBox(SendErrorText(details), QString::fromUtf8(kReportLaterCheck));
 }
 
 void WindowFrontEnd::ShowProgressText(const std::string& text) {

@@ -29,8 +29,8 @@ public:
     void ShowMessageText(const std::string& text, bool fileWasWindows1252) override;
     void ShowMailNumber(int number) override;
     void SetCurrentTextFile(const std::string& path) override;
-    void ShowSendError() override;
-    bool ShowRunSendError() override;
+    void ShowSendError(const std::string& details) override;
+    bool ShowRunSendError(const std::string& details) override;
     void ShowProgressText(const std::string& text) override;
     void Pause(std::chrono::milliseconds duration) override;
     void ShowConnected() override;

@@ -113,9 +113,9 @@ public:
     void ShowMessageText(const std::string&, bool) override {}
     void ShowMailNumber(int) override {}
     void SetCurrentTextFile(const std::string&) override {}
-    void ShowSendError() override {
+    void ShowSendError(const std::string&) override {
         err_ << "Fehler: " << kSendErrorText << '\n';
-        // The window has room for the one message only; the log of the command line also tells why.
+        // The log names the line already; it adds why, in the words of the failure.
         const std::string reason = transport_ != nullptr ? transport_->LastErrorText() : std::string();
         if (!reason.empty()) err_ << "Ursache: " << reason << '\n';
     }

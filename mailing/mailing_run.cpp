@@ -114,6 +114,7 @@ void MailingRun::RunMailing() {
     RunningFlag running(running_);
     runErrorText_.clear();
     stopped_ = completed_ = refused_ = reportLater_ = resumable_ = false;
+    reached_ = 0;
     unrecorded_.clear();
     summary_ = {};
     rate_.emplace(frontEnd_.Options().mailsPerMinute);
@@ -145,6 +146,7 @@ void MailingRun::RunMailing() {
     std::exception_ptr failure;
     try {
         for (size_t i = 0; i < lines_.lines.size(); ++i) {
+            reached_ = i;
             frontEnd_.SetProgress(static_cast<int>(i) + 1);
             frontEnd_.ProcessPendingInput();
             if (frontEnd_.StopRequested()) {
@@ -156,10 +158,12 @@ void MailingRun::RunMailing() {
                 frontEnd_.LineDone(static_cast<int>(i) + 1, LineOutcome::AlreadySent, SplitListLine(lines_.lines[i]));
                 continue;
             }
+            // A stop that ended the line's wait leaves it untried, as the lines after it.
             if (ProcessLine(i) == LineOutcome::Stopped) {
                 stopped_ = true;
                 break;
             }
+            reached_ = i + 1;
         }
         if (transport_.IsConnected()) transport_.CloseSession();
     } catch (...) {
@@ -196,6 +200,7 @@ void MailingRun::EndRun(std::exception_ptr failure) {
         }
     }
     journal_.reset();
+    for (size_t i = reached_; i < lines_.lines.size(); ++i) summary_.notTried += !skip_[i] && !IsBlankLine(lines_.lines[i]);
     Finish();
     if (!failure && listError.empty() && journalError.empty()) return;
 
@@ -351,6 +356,10 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
             RecordSent(index, number, mail.Address);
             outcome = LineOutcome::InDoubt;
         } else {
+            // The line tells of the failure too: an older send time standing there would report success.
+            record.Result = InListCharset(
+                FailedStatus(FormatSendTime(QDateTime::currentDateTime()), transport_.LastErrorText()), windows1252List_);
+            line = JoinFieldsUntrimmed(record);
             ReportFailure(number, mail.Address, summary_.failed);
             outcome = LineOutcome::SendFailed;
         }
@@ -445,7 +454,7 @@ bool MailingRun::WaitStoppable(std::chrono::milliseconds duration, const std::st
 
 void MailingRun::ReportFailure(int number, const std::string& address, std::vector<RunSummary::Line>& into) {
     into.push_back({number, Trim(address), transport_.LastErrorText()});
-    if (!reportLater_) reportLater_ = frontEnd_.ShowRunSendError();
+    if (!reportLater_) reportLater_ = frontEnd_.ShowRunSendError(SendErrorDetails(number, address, into.back().reason));
 }
 
 void MailingRun::ShowProgressText() {
@@ -474,10 +483,12 @@ void MailingRun::WriteList() {
 }
 
 void MailingRun::Finish() {
+    // The status keeps its own words first; the counts of a run that sent anything follow.
+    const std::string counts = summary_.AnySend() ? " " + summary_.Counts() : "";
     if (completed_) {
-        frontEnd_.SetStatus(kRunCompleted, false);
+        frontEnd_.SetStatus(kRunCompleted + counts, false);
     } else {
-        frontEnd_.SetStatus(resumable_ ? std::string(kRunAborted) + " " + kRunResumable : kRunAborted, true);
+        frontEnd_.SetStatus((resumable_ ? std::string(kRunAborted) + " " + kRunResumable : kRunAborted) + counts, true);
     }
     // The summary also counts the empty texts; without one, the note of the empty texts stands alone.
     if (summary_.AnySend()) {

@@ -79,10 +79,11 @@ public:
     // prints it; the window need not.
     virtual void LineDone(int /*number*/, LineOutcome /*outcome*/, const RecipientRecord& /*record*/) {}
 
-    // A mail of the run did not go out. Shows the send error, offering to report the run's further
-    // failures only in the summary; true when the user chose that. By default the plain send error.
-    virtual bool ShowRunSendError() {
-        ShowSendError();
+    // A mail of the run did not go out. Shows the send error with `details` (the line, the address, the
+    // server's reply) below it, offering to report the run's further failures only in the summary; true
+    // when the user chose that. By default the plain send error.
+    virtual bool ShowRunSendError(const std::string& details) {
+        ShowSendError(details);
         return false;
     }
     // The summary at the end of a run that sent anything.
@@ -214,6 +215,7 @@ private:
     bool stopped_ = false;
     bool completed_ = false;
     bool resumable_ = false;
+    size_t reached_ = 0;  // the first line the run did not finish with
     bool windows1252List_ = false;  // the send time goes into the list in Windows-1252
     std::string unrecorded_;  // the mail whose journal record could not be written: "address (Zeile n)"
     RunSummary summary_;

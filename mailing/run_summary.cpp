@@ -27,9 +27,26 @@ void AppendPart(std::string& text, int count, const char* what) {
 
 }  // namespace
 
-std::string RunSummary::Text() const {
+std::string RunSummary::Counts() const {
     std::string text = std::to_string(sent) + " gesendet, " + std::to_string(failed.size()) + " fehlgeschlagen, " +
-                       std::to_string(inDoubt.size()) + " unsicher, " + std::to_string(Skipped()) + " übersprungen.";
+                       std::to_string(inDoubt.size()) + " unsicher, " + std::to_string(Skipped()) + " übersprungen";
+    if (notTried > 0) text += ", " + std::to_string(notTried) + " nicht versucht";
+    return text + ".";
+}
+
+std::string FailedStatus(const std::string& sendTime, const std::string& reason) {
+    std::string text = kFailedStatusStart + sendTime + (reason.empty() ? "" : ": " + reason);
+    for (char& c : text) {
+        if (c == ';') c = ',';  // a field can hold no ";"
+    }
+    if (text.size() <= kFailedStatusLimit) return text;
+    size_t cut = kFailedStatusLimit;
+    while (cut > 0 && (static_cast<unsigned char>(text[cut]) & 0xC0) == 0x80) --cut;  // not inside a character
+    return text.substr(0, cut);
+}
+
+std::string RunSummary::Text() const {
+    std::string text = Counts();
     if (Skipped() > 0) {
         std::string parts = "\nÜbersprungen:";
         AppendPart(parts, noFirstName, "ohne Vorname");

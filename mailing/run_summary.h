@@ -17,6 +17,7 @@ struct RunSummary {
     int noAddress = 0;
     int emptyMessage = 0;
     int alreadySent = 0;  // sent before an interruption
+    int notTried = 0;     // lines with a recipient that a stop or an error left before they were reached
     std::vector<Line> failed;
     std::vector<Line> inDoubt;
 
@@ -25,7 +26,16 @@ struct RunSummary {
     int Skipped() const { return noFirstName + noAddress + emptyMessage + alreadySent; }
     // The text of the information box and of postira-run's last lines.
     std::string Text() const;
+    // Its first sentence, the counts alone: what the status panel adds to the run's final status.
+    std::string Counts() const;
 };
+
+// Field 6 of a line whose mail failed: "fehlgeschlagen <send time>: <reason>", at most
+// kFailedStatusLimit bytes (cut at a character), without ";", so that the list, which is the log, tells
+// the truth about the last try.
+inline constexpr const char* kFailedStatusStart = "fehlgeschlagen ";
+inline constexpr size_t kFailedStatusLimit = 200;
+std::string FailedStatus(const std::string& sendTime, const std::string& reason);
 
 // The field 6 of a line whose mail may have arrived: the line is not sent again by itself.
 inline constexpr const char* kInDoubtStatus = "unsicher: Verbindung nach dem Senden getrennt";

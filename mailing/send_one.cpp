@@ -79,10 +79,17 @@ bool TrySendMessage(const MailFields& fields, MailTransport& transport) {
     return transport.Transmit(TransmitMessageFields(fields, recipients, Trim(fields.cc), Trim(fields.subject)));
 }
 
+std::string SendErrorDetails(int lineNumber, const std::string& address, const std::string& reply) {
+    std::string details = lineNumber > 0 ? "Zeile " + std::to_string(lineNumber) + ": " + Trim(address)
+                                         : "An: " + Trim(address);
+    if (!reply.empty()) details += "\nAntwort: " + reply;
+    return details;
+}
+
 bool SendOneMessage(const MailFields& fields, MailTransport& transport, SendFrontEnd& frontEnd) {
     if (Trim(fields.recipients).empty()) return false;
     if (!TrySendMessage(fields, transport)) {
-        frontEnd.ShowSendError();
+        frontEnd.ShowSendError(SendErrorDetails(0, fields.recipients, transport.LastErrorText()));
         return false;
     }
     frontEnd.ShowConnected();

@@ -92,14 +92,18 @@ struct MailFields {
 class SendFrontEnd {
 public:
     virtual ~SendFrontEnd() = default;
-    // "Fehler beim Mailversand. Bitte prüfen Sie Ihre Firewalleinstellungen und die Internetverbindung!"
-    virtual void ShowSendError() = 0;
+    // "Fehler beim Mailversand. Bitte prüfen Sie Ihre Firewalleinstellungen und die Internetverbindung!",
+    // and below it `details`: whom the mail was for and what the server said (empty: nothing known).
+    virtual void ShowSendError(const std::string& details) = 0;
     // The online picture instead of the offline one.
     virtual void ShowConnected() = 0;
 };
 
 inline constexpr const char* kSendErrorText =
     "Fehler beim Mailversand. Bitte prüfen Sie Ihre Firewalleinstellungen und die Internetverbindung!";
+
+// What the error box adds below its sentence: the line (0: none), the address and the server's reply.
+std::string SendErrorDetails(int lineNumber, const std::string& address, const std::string& reply);
 
 // Sends the mail the fields describe without showing anything: what the mailing run uses, which reports
 // failures itself. False for an empty recipient (nothing sent) or a failed send. Errors in the port text

@@ -64,7 +64,7 @@ TEST(RunToTheRealPeer, ThreeLinesTwoMailsPersonalised) {
                         "Schulz;Erika;erika@example.de;Info;;x;;\r\n");
         window.findChild<QToolButton*>("ToolButton3")->click();
 
-        EXPECT_EQ(window.StatusText(), "Mailing komplett.");
+        EXPECT_TRUE(window.StatusText().startsWith("Mailing komplett. ")) << window.StatusText().toStdString();
         ASSERT_EQ(fakes.messages.shown.size(), 1u);
         EXPECT_EQ(fakes.messages.shown[0].text,
                   "2 gesendet, 0 fehlgeschlagen, 0 unsicher, 1 übersprungen.\nÜbersprungen: 1 ohne Vorname.");

@@ -94,7 +94,7 @@ public:
     void ShowMessageText(const std::string&, bool) override {}
     void ShowMailNumber(int) override {}
     void SetCurrentTextFile(const std::string&) override {}
-    void ShowSendError() override {}
+    void ShowSendError(const std::string&) override {}
     void ShowConnected() override {}
     bool answer = true;
     std::vector<std::string> questions;
