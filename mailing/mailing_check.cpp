@@ -33,6 +33,7 @@ constexpr const char* kNotSent = "die Zeile wird nicht gesendet";
 constexpr const char* kNoMailAtAll = "es kann keine Mail gesendet werden";
 constexpr const char* kRunEndsHere = "der Versand bricht an dieser Zeile ab";
 constexpr const char* kNotDelivered = "die Mail kann nicht zugestellt werden";
+constexpr const char* kProbablyRefused = "die Mail geht hinaus, der Server weist sie aber wahrscheinlich ab";
 constexpr const char* kUndecodable =
     "Bytes, die weder als UTF-8 noch als Windows-1252 lesbar sind: sie erscheinen beim Empfänger als \"\xEF\xBF\xBD\"";
 
@@ -336,12 +337,16 @@ AccountCheck CheckAccount(const CheckInput& input) {
     if (!cc.empty()) {
         TIdEMailAddressList list;
         if (const std::optional<AddressProblem> problem = CheckAddressText(cc, list)) {
-            check.findings.push_back({CheckFinding::BadAddress,
+            check.findings.push_back({problem->rejected ? CheckFinding::BadAddress : CheckFinding::DoubtfulAddress,
                                       "Kopie-Adresse " + Quoted(cc) + " " + problem->what + ": " +
-                                          (problem->rejected ? kNoMailAtAll : "der Server weist jede Mail ab")});
+                                          (problem->rejected ? kNoMailAtAll
+                                                             : "die Mails gehen hinaus, der Server weist sie aber "
+                                                               "wahrscheinlich ab")});
         }
     }
-    check.canSend = check.findings.empty();
+    // Only what keeps the run from sending keeps the check from counting the mails.
+    check.canSend = std::none_of(check.findings.begin(), check.findings.end(),
+                                 [](const Finding& finding) { return IsFailure(finding.kind); });
     return check;
 }
 
@@ -390,9 +395,15 @@ LineCheck CheckRecord(const RecipientRecord& record, const std::string& standard
         return line;
     }
     line.sends = true;
+    // What the parser rejects ends the run here; what it takes goes to the server, which will probably
+    // refuse it: the check counts what the run sends.
     if (const std::optional<AddressProblem> problem = CheckAddressText(Trim(record.Address), line.recipients)) {
-        fail(CheckFinding::BadAddress, "Adresse " + problem->what + ": " + (problem->rejected ? kRunEndsHere : kNotDelivered));
-        line.stops = problem->rejected;
+        if (problem->rejected) {
+            fail(CheckFinding::BadAddress, "Adresse " + problem->what + ": " + kRunEndsHere);
+            line.stops = true;
+        } else {
+            add(CheckFinding::DoubtfulAddress, "Adresse " + problem->what + ": " + kProbablyRefused);
+        }
     }
     if (NamesOwnTextFile(record.TextFile) && line.textPath != record.TextFile) {
         add(CheckFinding::TextFileMissing, "Textdatei " + Quoted(record.TextFile) + " fehlt: es geht der Standardtext hinaus");
@@ -593,6 +604,7 @@ bool IsFailure(CheckFinding finding) {
         case CheckFinding::EmptySubject:
         case CheckFinding::AttachmentTooLarge:
         case CheckFinding::Undecodable:
+        case CheckFinding::DoubtfulAddress:
             return false;
     }
     return false;

@@ -33,6 +33,9 @@ enum class CheckFinding {
                         // this line with the file error; once per file
     // Probably a mistake (added after the kinds above).
     Undecodable,  // a field, or the text (once per file), is neither UTF-8 nor Windows-1252
+    // The run sends to it, but the server will probably refuse it (no "@" and domain, two "@", a blank):
+    // the mail counts as sent, as the run would try it.
+    DoubtfulAddress,
 };
 
 // Would fail or be skipped (true), or probably a mistake (false).
