@@ -52,7 +52,11 @@ TFormCheck::TFormCheck(QWidget* parent) : QDialog(parent) {
     ButtonSend->setObjectName(QStringLiteral("ButtonSend"));
     ButtonClose = new QPushButton(QStringLiteral("Abbrechen"), this);
     ButtonClose->setObjectName(QStringLiteral("ButtonClose"));
+    // Enter cancels, however often the window was opened and whichever button was pressed last: a
+    // pressed button would otherwise become the default for Enter.
     ButtonClose->setDefault(true);
+    ButtonSend->setAutoDefault(false);
+    ButtonPreview->setAutoDefault(false);
     connect(ButtonSend, &QPushButton::clicked, this, &QDialog::accept);
     connect(ButtonClose, &QPushButton::clicked, this, &QDialog::reject);
     connect(ButtonPreview, &QPushButton::clicked, this, [this] {
@@ -109,6 +113,8 @@ void TFormCheck::SetReport(const CheckReport& report, Purpose purpose) {
     const bool beforeRun = purpose == Purpose::BeforeRun;
     ButtonSend->setVisible(beforeRun);
     ButtonClose->setText(beforeRun ? QStringLiteral("Abbrechen") : QString::fromUtf8("Schließen"));
+    ButtonClose->setDefault(true);
+    TableFindings->setFocus();
     UpdateButtons();
 }
 

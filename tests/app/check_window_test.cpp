@@ -112,6 +112,14 @@ TEST_F(CheckWindowTest, FindingsStopTheRunUntilTheUserSendsAnywayAndLeadToPrevie
     WhenShown<TFormCheck>([](TFormCheck& check) { QTest::mouseClick(check.ButtonSend, Qt::LeftButton); });
     Click("ToolButton3");
     EXPECT_EQ(transport.sent.size(), 2u);
+    // Opened again after "Trotzdem senden", with the focus where the window system puts it back (on the
+    // button pressed last), Enter still cancels.
+    WhenShown<TFormCheck>([](TFormCheck& check) {
+        check.ButtonSend->setFocus(Qt::ActiveWindowFocusReason);
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Return);
+    });
+    Click("ToolButton3");
+    EXPECT_EQ(transport.sent.size(), 2u);
 
     // A clean list starts at once; so does any list with the option off.
     WriteFileAtomic(window.DataFolder() + "sendlist.csv", "Meier;Hans;hans@x.de;Angebot;;;;\r\n");
