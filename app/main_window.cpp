@@ -196,6 +196,12 @@ void TFormNewMail::BtnMailClick() {
     if (busy_) return;  // one run at a time
     if (!CheckBeforeRun()) return;
     BusyScope busy(*this);
+    // The run shows each line in the fields; what the user had there comes back when it ends.
+    struct PutBack {
+        TFormNewMail& window;
+        const UserFields fields;
+        ~PutBack() { window.PutBackUserFields(fields); }
+    } putBack{*this, TakeUserFields()};
     MailingRun run(frontEnd_, Transport(), dataFolder_);
     run.StartMailing();
 }
@@ -213,6 +219,7 @@ void TFormNewMail::BitBtnTestmailClick() {
         services::Messages().Warning(QString::fromUtf8(kNoRecipient));
         return;
     }
+    if (!ConfirmTestRecipient()) return;
     if (services::Messages().Question(QString::fromUtf8(kAttachQuestion))) BitBtnOpenClick();
     QCoreApplication::processEvents();
     PanelMessage->clear();
@@ -222,6 +229,7 @@ void TFormNewMail::BitBtnTestmailClick() {
     if (!HasVisibleText(EditSubject->text())) EditSubject->setText(QString::fromUtf8(kTestSubject));
     if (!HasVisibleText(Memo2->toPlainText())) {
         Memo2->setPlainText(QString::fromUtf8(kTestText));
+        Memo2->document()->setModified(false);
         Memo2->repaint();
     }
     if (SendOneMessage()) PanelMessage->setText(QString::fromUtf8(kMailSent));
@@ -422,6 +430,7 @@ void TFormNewMail::ToolButton13Click() {
 
 void TFormNewMail::BitBtn1Click() {
     // Any name is accepted, also one of a file that does not exist: the load then reports it.
+    if (!MayReplaceMessageText()) return;
     const auto chosen = services::Dialogs().OpenFile(this, QString::fromLatin1(kAllFiles), FromLocal(dataFolder_));
     if (!chosen || chosen->isEmpty()) return;
     currentTextFile_ = *chosen;
@@ -437,6 +446,7 @@ void TFormNewMail::BitBtn2Click() {
     if (!chosen || chosen->isEmpty()) return;
     currentTextFile_ = *chosen;
     WriteFileAtomic(ToLocal(*chosen), FieldTextToFile(text, currentTextLegacy_));
+    Memo2->document()->setModified(false);
 }
 
 void TFormNewMail::BitBtn5Click() {
@@ -451,7 +461,9 @@ void TFormNewMail::BitBtn4Click() {
     currentTextLegacy_ = false;
 }
 
-void TFormNewMail::BitBtnDefaultClick() { LoadStandardText(); }
+void TFormNewMail::BitBtnDefaultClick() {
+    if (MayReplaceMessageText()) LoadStandardText();
+}
 
 void TFormNewMail::LoadStandardText() {
     const std::string path = DataFilePath(dataFolder_, kStandardTextName);
@@ -466,6 +478,7 @@ void TFormNewMail::LoadStandardText() {
     Memo2->setPlainText(lines.join(QLatin1Char('\n')));
     currentTextLegacy_ = false;
     WriteFileAtomic(path, FieldTextToFile(Memo2->toPlainText()));
+    Memo2->document()->setModified(false);
     currentTextFile_ = FromLocal(path);
 }
 
@@ -499,6 +512,10 @@ void TFormNewMail::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    if (!MayCloseWithAccount()) {
+        event->ignore();
+        return;
+    }
     QMainWindow::closeEvent(event);
 }
 
@@ -512,6 +529,7 @@ void TFormNewMail::WMDropFiles(const QStringList& paths) {
 void TFormNewMail::LoadMessageFile(const QString& path) {
     const DecodedText decoded = FileTextToField(ReadWholeFile(ToLocal(path)));
     Memo2->setPlainText(decoded.text);
+    Memo2->document()->setModified(false);
     currentTextFile_ = path;
     currentTextLegacy_ = decoded.legacy;
 }

@@ -158,6 +158,21 @@ private:
     // whether to send anyway. True when the run may start.
     bool CheckBeforeRun();
 
+    // The recipient, subject, attachment and text the user had, put back after a run (main_window_guards).
+    struct UserFields {
+        QString mail, subject, attachment, message, textFile;
+        bool legacy = false, modified = false;
+    };
+    UserFields TakeUserFields() const;
+    void PutBackUserFields(const UserFields& fields);
+    // A test mail to one of the list's recipients asks first; true to send.
+    bool ConfirmTestRecipient();
+    // The account fields and options as last loaded or saved; closing with others asks first.
+    void RememberSavedAccount();
+    bool MayCloseWithAccount();
+    // An unsaved text in the message field asks first before it is replaced; true to go on.
+    bool MayReplaceMessageText();
+
     OtherWindows windows_;
     WindowFrontEnd frontEnd_{*this};
     std::unique_ptr<ThreadedTransport> transport_;
@@ -171,6 +186,8 @@ private:
     bool settingsLegacy_ = false;  // the settings file held Windows-1252 text
     std::unique_ptr<OptionsFile> optionsFile_;
     SendOptions sendOptions_;
+    AccountSettings savedAccount_;
+    SendOptions savedOptions_;
     TFormOptions* optionsWindow_ = nullptr;
     TFormCheck* checkWindow_ = nullptr;
     bool passwordInKeyringSaved_ = false;  // the settings file as last read or written left the password out

@@ -35,6 +35,7 @@ void TFormNewMail::LoadAccount() {
     EditUser->setText(DecodeLocalText(values.user).text);
     MaskEdit->setText(DecodeLocalText(values.password).text);
     EditPort->setText(DecodeLocalText(values.port).text);
+    RememberSavedAccount();
 }
 
 AccountSettings TFormNewMail::AccountFields() const {
@@ -49,6 +50,7 @@ void TFormNewMail::SaveAccount() {
     passwordInKeyringSaved_ = sendOptions_.passwordInKeyring;
     if (!optionsFile_) optionsFile_ = std::make_unique<OptionsFile>(dataFolder_);
     optionsFile_->Save(sendOptions_);
+    RememberSavedAccount();
 }
 
 void TFormNewMail::SetSecretStore(std::shared_ptr<SecretStore> store) {

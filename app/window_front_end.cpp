@@ -61,6 +61,7 @@ void WindowFrontEnd::ShowMessageText(const std::string& text, bool fileWasWindow
     // The text as it goes out; the field keeps the charset of the file it came from, so that "Text
     // speichern" writes it back alike.
     window_.Memo2->setPlainText(FileTextToField(text).text);
+    window_.Memo2->document()->setModified(false);
     window_.SetCurrentTextLegacy(fileWasWindows1252);
 }
 

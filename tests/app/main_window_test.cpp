@@ -132,8 +132,18 @@ TEST_F(MainWindowTest, BeendenSavesButCloseButtonDoesNot) {
     window.show();
     window.EditHost->setText("smtp.neu.de");
     window.EditPort->setText("25");
-    window.close();  // the close button: nothing saved
+    // The window system's close button with changed fields asks: "Abbrechen" keeps the window open,
+    // "Nein" closes it without saving.
+    fakes.messages.choices = {2, 1};
+    for (const bool stays : {true, false}) {
+        QCloseEvent close;
+        QApplication::sendEvent(window.windowHandle(), &close);
+        EXPECT_EQ(window.isVisible(), stays);
+    }
     EXPECT_FALSE(FileExists(Folder() + "postira.ini"));
+    ASSERT_EQ(fakes.messages.shown.size(), 2u);
+    EXPECT_TRUE(fakes.messages.shown[0].text.startsWith("Änderungen speichern?"));
+    fakes.messages.shown.clear();
 
     window.show();
     Button("ToolButton18")->click();

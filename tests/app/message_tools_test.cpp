@@ -13,6 +13,8 @@
 #include <QTimer>
 #include <QToolButton>
 
+#include <QTest>
+
 #include <gtest/gtest.h>
 
 namespace {
@@ -126,6 +128,19 @@ TEST_F(MessageToolsTest, StandardTextIsCreatedOnYesOnly) {
     Click("ToolButton11");
     EXPECT_EQ(fakes.messages.shown.size(), 2u);
     EXPECT_TRUE(window.Memo2->toPlainText().endsWith("M. Mustermann"));
+
+    // A text typed and never saved is not replaced without a question: "Abbrechen" keeps it, "Nein"
+    // lets the standard text in.
+    window.Memo2->clear();
+    QTest::keyClicks(window.Memo2, "Entwurf");
+    fakes.messages.choices = {2, 1};
+    Click("ToolButton11");
+    EXPECT_EQ(window.Memo2->toPlainText(), "Entwurf");
+    Click("ToolButton11");
+    EXPECT_TRUE(window.Memo2->toPlainText().endsWith("M. Mustermann"));
+    ASSERT_EQ(fakes.messages.shown.size(), 4u);
+    EXPECT_EQ(fakes.messages.shown[2].text,
+              "Änderungen speichern?\n\nDer Text im Messagefeld ist noch nicht gespeichert.");
 }
 
 TEST_F(MessageToolsTest, WindowsTextIsShownAndSavedBackInItsCharset) {

@@ -66,12 +66,20 @@ protected:
 TEST_F(RunWindowTest, RunShowsLinesProgressAndFinalStatus) {
     WriteList("Meier;Hans;hans@x.de;Angebot;default;x;;\r\n\r\nSchulz;Erika;erika@x.de;Info;;x;;\r\n");
     window.EditCC->setText("chef@x.de, buero@x.de");
+    window.EditMail->setText("ich-selbst@example.de");
+    window.Memo2->setPlainText("Mein Entwurf");
+    std::vector<QString> shown;
+    transport.beforeSend = [&](const OutgoingMail&) {
+        shown.push_back(window.EditMail->text() + "|" + window.EditSubject->text() + "|" + window.Memo2->toPlainText());
+    };
     Click("ToolButton3");
     ASSERT_EQ(transport.sent.size(), 2u);
     EXPECT_EQ(transport.sent[1].cc, "chef@x.de, buero@x.de");
-    EXPECT_EQ(window.EditMail->text(), "erika@x.de");
-    EXPECT_EQ(window.EditSubject->text(), "Info");
-    EXPECT_EQ(window.Memo2->toPlainText(), "Hallo Erika Schulz");
+    // Each line shows while it is sent; the user's own fields come back at the end.
+    EXPECT_EQ(shown, (std::vector<QString>{"hans@x.de|Angebot|Hallo Hans Meier", "erika@x.de|Info|Hallo Erika Schulz"}));
+    EXPECT_EQ(window.EditMail->text(), "ich-selbst@example.de");
+    EXPECT_EQ(window.EditSubject->text(), "");
+    EXPECT_EQ(window.Memo2->toPlainText(), "Mein Entwurf");
     EXPECT_EQ(window.Edit1->text(), "3");
     EXPECT_EQ(window.Progressbar1->maximum(), 3);
     EXPECT_EQ(window.Progressbar1->value(), 3);
@@ -79,8 +87,17 @@ TEST_F(RunWindowTest, RunShowsLinesProgressAndFinalStatus) {
     EXPECT_EQ(window.PanelMessage->palette().color(QPalette::WindowText), QColor(0, 0, 128));
     EXPECT_TRUE(window.ImageConnect->isVisibleTo(&window));
     EXPECT_FALSE(window.Busy());
-    EXPECT_EQ(window.CurrentTextFile().toStdString(), window.DataFolder() + "defaultmail.txt");
     EXPECT_EQ(transport.closes, 1);
+    // A test mail now goes to the user's own address; one to a customer of the list asks first.
+    fakes.messages.AnswerQuestions({false});  // no attachment
+    Click("ToolButton8");
+    EXPECT_EQ(transport.sent.back().recipients, "ich-selbst@example.de");
+    window.EditMail->setText("Erika <ERIKA@x.de>");
+    fakes.messages.AnswerQuestions({false});
+    Click("ToolButton8");
+    EXPECT_EQ(fakes.messages.shown.back().text, "Erika <ERIKA@x.de> ist ein Empfänger der Liste (Zeile 3). Testmail "
+                                                "trotzdem senden?");
+    EXPECT_EQ(transport.sent.size(), 3u);
 }
 
 TEST_F(RunWindowTest, StopButtonReachesTheRunBetweenLines) {
@@ -149,6 +166,7 @@ TEST_F(RunWindowTest, CommandsAreDisabledWhileARunIsInProgress) {
 TEST_F(RunWindowTest, CloseDuringARunStopsItAndClosesTheWindowAfterwards) {
     WriteList("A;a;a@x.de;S;;x;;\r\nB;b;b@x.de;S;;x;;\r\nC;c;c@x.de;S;;x;;\r\n");
     window.show();
+    fakes.messages.choices = {1};  // the account fields typed in for the test: "Nein", not saved
     bool visibleAfterClose = false;
     transport.beforeSend = [&](const OutgoingMail& mail) {
         if (mail.recipients == "b@x.de") QMetaObject::invokeMethod(&window, [&] {
@@ -178,9 +196,14 @@ TEST_F(RunWindowTest, TextSavedAfterARunKeepsTheCharsetTheRunReadItIn) {
     home.Write("vorlage.txt", utf8);
     WriteList("A;a;a@x.de;S;" + home.File("vorlage.txt") + ";x;;\r\n");
     Click("ToolButton3");
-    fakes.dialogs.results.push_back(QString::fromStdString(home.File("vorlage.txt")));
+    // After the run the field holds the user's own text again, with its file and charset: saving it asks
+    // about the charset as before and never writes the run's template.
+    EXPECT_EQ(window.Memo2->toPlainText(), QString::fromUtf8("Grüße\n\u0142"));
+    EXPECT_EQ(window.CurrentTextFile().toStdString(), home.File("hand.txt"));
+    fakes.messages.AnswerQuestions({false});
     Click("ToolButton12");
     EXPECT_EQ(home.Read("vorlage.txt"), utf8);
+    EXPECT_EQ(home.Read("hand.txt"), "Gr\xFC\xDF" "e\r\n");
 }
 
 TEST_F(RunWindowTest, RunErrorIsShownAfterTheListIsWritten) {
