@@ -61,6 +61,7 @@ const char* const kSignIn = "Anmelden";
 const char* const kStopSignIn = "Anmeldung abbrechen";
 const char* const kSignOut = "Abmelden";
 const char* const kInBrowser = "Bitte im Browser anmelden...";
+const char* const kFieldsMissing = "Für die Anmeldung fehlt: %1. Bitte in den Versandoptionen eintragen.";
 const char* const kNoUser =
     "Bitte zuerst im Hauptfenster den Benutzernamen eintragen: die Mailadresse des Kontos, für das die "
     "Anmeldung gilt.";
@@ -209,6 +210,10 @@ void TFormOptions::SetOptions(const SendOptions& options) {
     CheckBeforeRun->setChecked(options.checkBeforeRun);
     ComboSignIn->setCurrentIndex(static_cast<int>(options.signIn));
     EditClientId->setText(Text(options.clientId));
+    fieldsMethod_ = options.signIn;
+    otherIds_.clear();
+    otherSecrets_.clear();
+    for (const auto& [method, id] : options.otherClientIds) otherIds_[method] = Text(id);
     EditTenant->setText(Text(options.tenant));
     EditAuthorizeUrl->setText(Text(options.authorizeUrl));
     EditTokenUrl->setText(Text(options.tokenUrl));
@@ -226,6 +231,10 @@ SendOptions TFormOptions::Options() const {
     options.checkBeforeRun = CheckBeforeRun->isChecked();
     options.signIn = static_cast<SignInMethod>(ComboSignIn->currentIndex());
     options.clientId = EditClientId->text().trimmed().toStdString();
+    options.otherClientIds.clear();
+    for (const auto& [method, id] : otherIds_) {
+        if (method != options.signIn && !id.trimmed().isEmpty()) options.otherClientIds[method] = id.trimmed().toStdString();
+    }
     options.tenant = EditTenant->text().trimmed().toStdString();
     options.authorizeUrl = EditAuthorizeUrl->text().trimmed().toStdString();
     options.tokenUrl = EditTokenUrl->text().trimmed().toStdString();
@@ -242,18 +251,55 @@ std::optional<TFormOptions::Choice> TFormOptions::Edit(const SendOptions& option
     EditClientSecret->clear();
     SetOptions(options);
     if (exec() != QDialog::Accepted) return std::nullopt;
-    const std::string secret = EditClientSecret->text().trimmed().toStdString();
-    if (secrets_ && clientSecretShown_ && secret != *clientSecretShown_) {
+    const SendOptions chosen = Options();
+    // The secrets typed for each method, the chosen one's and those of methods left on the way.
+    otherSecrets_[chosen.signIn] = {clientSecretShown_.value_or(""), EditClientSecret->text()};
+    for (const auto& [method, kept] : otherSecrets_) {
+        const std::string secret = kept.typed.trimmed().toStdString();
+        if (!secrets_ || secret == kept.shown || (method == chosen.signIn && !clientSecretShown_)) continue;
+        SendOptions forMethod = chosen;
+        forMethod.signIn = method;
+        if (method != chosen.signIn) forMethod.clientId = otherIds_[method].trimmed().toStdString();
         try {
-            secrets_->SetClientSecret(Options(), account_, secret);
+            secrets_->SetClientSecret(forMethod, account_, secret);
         } catch (const std::exception& error) {
             services::Messages().Error(Text(error.what()));
         }
     }
-    return Choice{Options(), server_};
+    return Choice{chosen, server_};
+}
+
+void TFormOptions::SwitchMethodFields() {
+    const SignInMethod method = static_cast<SignInMethod>(ComboSignIn->currentIndex());
+    if (method == fieldsMethod_) return;
+    otherIds_[fieldsMethod_] = EditClientId->text();
+    if (clientSecretShown_) otherSecrets_[fieldsMethod_] = {*clientSecretShown_, EditClientSecret->text()};
+    EditClientId->setText(otherIds_[method]);
+    otherIds_.erase(method);
+    clientSecretShown_.reset();
+    EditClientSecret->clear();
+    const auto kept = otherSecrets_.find(method);
+    if (kept != otherSecrets_.end()) {
+        clientSecretShown_ = kept->second.shown;
+        EditClientSecret->setText(kept->second.typed);
+        otherSecrets_.erase(kept);
+    }
+    fieldsMethod_ = method;
+}
+
+QStringList TFormOptions::MissingSignInFields() const {
+    QStringList missing;
+    const SendOptions options = Options();
+    if (options.clientId.empty()) missing << QStringLiteral("Client-ID");
+    if (options.signIn == SignInMethod::OtherOAuth2) {
+        if (options.authorizeUrl.empty() && options.deviceUrl.empty()) missing << QStringLiteral("Autorisierungs-URL");
+        if (options.tokenUrl.empty()) missing << QStringLiteral("Token-URL");
+    }
+    return missing;
 }
 
 void TFormOptions::MethodChosen(bool byUser) {
+    if (byUser) SwitchMethodFields();
     const SendOptions options = Options();
     const SignInMethod method = options.signIn;
     const bool oauth = options.UsesOAuth2();
@@ -332,6 +378,10 @@ void TFormOptions::SignInClicked() {
     const std::string user = Trim(account_.user);
     if (user.empty()) {
         services::Messages().Error(QString::fromUtf8(kNoUser));
+        return;
+    }
+    if (const QStringList missing = MissingSignInFields(); !missing.isEmpty()) {
+        services::Messages().Error(QString::fromUtf8(kFieldsMissing).arg(missing.join(QStringLiteral(", "))));
         return;
     }
     signingIn_ = true;

@@ -13,6 +13,7 @@
 #include <QDialog>
 
 #include <memory>
+#include <map>
 #include <optional>
 
 class AccountSecrets;
@@ -70,9 +71,21 @@ private:
     void SignInClicked();
     void SignOutClicked();
     void FitHeight();
+    // Each method keeps its own client ID and secret: the fields of the method left are kept aside, the
+    // chosen method's come back.
+    void SwitchMethodFields();
+    // The sign-in fields that are needed and empty, by their labels.
+    QStringList MissingSignInFields() const;
 
     SendOptions shown_;
     std::optional<std::string> clientSecretShown_;  // as read from the keyring; nothing before it is shown
+    SignInMethod fieldsMethod_ = SignInMethod::Password;  // the method whose ID and secret the fields hold
+    std::map<SignInMethod, QString> otherIds_;             // the other methods' client IDs
+    struct KeptSecret {
+        std::string shown;  // as read from the keyring
+        QString typed;
+    };
+    std::map<SignInMethod, KeptSecret> otherSecrets_;  // secrets shown for a method, then left
     AccountSettings account_;
     std::shared_ptr<AccountSecrets> secrets_;
     std::optional<std::pair<QString, QString>> server_;

@@ -7,6 +7,10 @@
 namespace {
 
 const char* const kUpdateFailed = "Online Update konnte nicht gestartet werden oder vom Benutzer abgebrochen!";
+// Without an updater beside the program, the program came as a package: updates come with the system's.
+const char* const kUpdateByPackage =
+    "Postira wird über die Paketverwaltung des Systems aktualisiert, mit den anderen Programmen: das Paket heißt "
+    "\"postira\" (zum Beispiel: sudo apt install --only-upgrade postira).";
 
 }  // namespace
 
@@ -27,6 +31,10 @@ QString UpdaterParameterText(const UpdaterLaunch& launch) { return launch.argume
 
 void StartUpdater(const QString& programFolder, const QString& version, const QString& fileName) {
     const UpdaterLaunch launch = BuildUpdaterLaunch(programFolder, version, fileName);
+    if (!QFileInfo(launch.program).isFile()) {
+        services::Messages().Information(QString::fromUtf8(kUpdateByPackage));
+        return;
+    }
     if (!services::Starter().StartDetached(launch.program, launch.arguments)) {
         services::Messages().Error(QString::fromUtf8(kUpdateFailed));
     }

@@ -1,5 +1,7 @@
 #include "help/desktop_help_engine.h"
 
+#include "help/guide_window.h"
+
 #include "ui/services.h"
 
 #include <QCoreApplication>
@@ -12,6 +14,7 @@ namespace {
 const char* const kNoHelp =
     "Die Hilfe ist nicht vorhanden: weder die Hilfedatei noch die Anleitung im Ordner \"help\" neben dem "
     "Programm wurde gefunden.";
+const char* const kGuideLooked = "Gesucht wurde die Anleitung in \"%1\".";
 
 }  // namespace
 
@@ -31,7 +34,7 @@ QString DesktopHelpEngine::GuidePage(int command, const QVariant& data, const QS
     return QStringLiteral("index.html");
 }
 
-void DesktopHelpEngine::HtmlHelp(QWidget*, const QString& file, int command, const QVariant& data) {
+void DesktopHelpEngine::HtmlHelp(QWidget* owner, const QString& file, int command, const QVariant& data) {
     // Help windows of the desktop are programs of their own; there is nothing of ours to close.
     if (command == HH_CLOSE_ALL || command == HH_GET_LAST_ERROR) return;
 
@@ -43,7 +46,12 @@ void DesktopHelpEngine::HtmlHelp(QWidget*, const QString& file, int command, con
 
     QString page = guideFolder_ + QLatin1Char('/') + GuidePage(command, data, topic);
     if (!QFileInfo(page).isFile()) page = guideFolder_ + QStringLiteral("/index.html");
-    if (QFileInfo(page).isFile() && services::Starter().OpenUrl(QUrl::fromLocalFile(page))) return;
-
-    services::Messages().Warning(QString::fromUtf8(kNoHelp));
+    if (QFileInfo(page).isFile()) {
+        if (services::Starter().OpenUrl(QUrl::fromLocalFile(page))) return;
+        // No browser could be started: the guide in the program's own window.
+        GuideWindow(owner).ShowPage(page);
+        return;
+    }
+    services::Messages().Warning(QString::fromUtf8(kNoHelp) + QLatin1Char(' ') +
+                                 QString::fromUtf8(kGuideLooked).arg(QDir::toNativeSeparators(guideFolder_)));
 }

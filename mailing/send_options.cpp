@@ -16,6 +16,8 @@ constexpr std::string_view kMailsPerMinute = "mails-per-minute";
 constexpr std::string_view kSignIn = "sign-in";
 constexpr std::string_view kPasswordInKeyring = "password-in-keyring";
 constexpr std::string_view kCheckBeforeRun = "check-before-run";
+// "client-id.microsoft=...": the client ID of a method that is not the chosen one.
+constexpr std::string_view kOtherClientId = "client-id.";
 
 // The free texts of the sign-in, each with its name in the file.
 struct TextOption {
@@ -125,6 +127,10 @@ ParsedOptions ParseOptionsText(std::string_view text) {
             const std::optional<SignInMethod> method = ParseSignInMethod(value);
             if (!method) return damaged(number);
             parsed.options.signIn = *method;
+        } else if (name.starts_with(kOtherClientId)) {
+            const std::optional<SignInMethod> method = ParseSignInMethod(name.substr(kOtherClientId.size()));
+            if (!method) return damaged(number);
+            parsed.options.otherClientIds[*method] = std::string(value);
         } else if (const TextOption* text = FindTextOption(name)) {
             parsed.options.*(text->field) = std::string(value);
         } else if (name.empty()) {
@@ -132,6 +138,12 @@ ParsedOptions ParseOptionsText(std::string_view text) {
         } else {
             parsed.unknownLines.emplace_back(line);
         }
+    }
+    // The chosen method's own ID, when the file keeps it under the method's name only.
+    const auto own = parsed.options.otherClientIds.find(parsed.options.signIn);
+    if (own != parsed.options.otherClientIds.end()) {
+        if (parsed.options.clientId.empty()) parsed.options.clientId = own->second;
+        parsed.options.otherClientIds.erase(own);
     }
     return parsed;
 }
@@ -147,6 +159,10 @@ std::string FormatOptionsText(const SendOptions& options, const std::vector<std:
     for (const TextOption& option : kTextOptions) {
         const std::string& value = options.*(option.field);
         if (!value.empty()) text += std::string(option.name) + "=" + value + "\r\n";
+    }
+    for (const auto& [method, id] : options.otherClientIds) {
+        if (method != options.signIn && !id.empty())
+            text += std::string(kOtherClientId) + SignInMethodName(method) + "=" + id + "\r\n";
     }
     for (const std::string& line : unknownLines) text += line + "\r\n";
     return text;

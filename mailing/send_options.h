@@ -3,6 +3,7 @@
 // options file: plain text, one "name=value" per line, so that a user can read it; never a secret.
 
 #include <optional>
+#include <map>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -27,6 +28,9 @@ struct SendOptions {
     // For the OAuth2 methods: the organisation's app registration, the Microsoft tenant, and for another
     // provider its endpoints and scope. Empty values take the provider's defaults.
     std::string clientId;
+    // The client IDs of the other OAuth2 methods, kept for when the user chooses one of them again: each
+    // method keeps its own (an ID of Microsoft's is no use at Google).
+    std::map<SignInMethod, std::string> otherClientIds;
     std::string tenant;
     std::string authorizeUrl;
     std::string tokenUrl;

@@ -52,7 +52,7 @@ OAuthSettings AccountSecrets::Settings(const SendOptions& options, const Account
 std::string AccountSecrets::ClientSecret(const SendOptions& options, const AccountSettings& account) {
     const std::string user = Trim(account.user);
     if (user.empty()) return {};
-    const std::optional<std::string> stored = store_->Read(ClientSecretKey(user));
+    const std::optional<std::string> stored = store_->Read(ClientSecretKey(user, options.signIn));
     if (!stored) return {};
     const std::optional<BoundSecret> bound = DecodeBoundSecret(*stored);
     const SignInBinding now = BindingFor(OAuthSettingsFrom(options, user));
@@ -66,11 +66,11 @@ void AccountSecrets::SetClientSecret(const SendOptions& options, const AccountSe
     const std::string user = Trim(account.user);
     if (user.empty()) return;
     if (secret.empty()) {
-        store_->Remove(ClientSecretKey(user));
+        store_->Remove(ClientSecretKey(user, options.signIn));
         return;
     }
     const SignInBinding now = BindingFor(OAuthSettingsFrom(options, user));
-    store_->Write(ClientSecretKey(user), EncodeBoundSecret({now.tokenUrl, now.clientId, "", 0}, secret));
+    store_->Write(ClientSecretKey(user, options.signIn), EncodeBoundSecret({now.tokenUrl, now.clientId, "", 0}, secret));
 }
 
 std::shared_ptr<OAuthTokenSource> AccountSecrets::TokenSource(const SendOptions& options,

@@ -145,4 +145,6 @@ std::optional<std::string> ServerMismatch(const SignInBinding& binding, const st
 
 std::string RefreshTokenKey(const std::string& account) { return "refresh-token:" + account; }
 std::string PasswordKey(const std::string& account) { return "password:" + account; }
-std::string ClientSecretKey(const std::string& account) { return "client-secret:" + account; }
+std::string ClientSecretKey(const std::string& account, SignInMethod method) {
+    return "client-secret:" + std::string(SignInMethodName(method)) + ":" + account;
+}

@@ -80,4 +80,5 @@ std::optional<std::string> ServerMismatch(const SignInBinding& binding, const st
 // The names of the account's secrets in the SecretStore.
 std::string RefreshTokenKey(const std::string& account);
 std::string PasswordKey(const std::string& account);
-std::string ClientSecretKey(const std::string& account);
+// Each method keeps its own client secret.
+std::string ClientSecretKey(const std::string& account, SignInMethod method);

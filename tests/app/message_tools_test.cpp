@@ -174,6 +174,13 @@ TEST(Updater, FallsBackToUpdaterAndReportsAFailedStart) {
     FakeServices fakes;
     const QString path = QString::fromStdString(folder.Path());
     EXPECT_EQ(BuildUpdaterLaunch(path, "1.2.3.4", "postira").program, path + "/Updater.exe");
+    // No updater beside the program (an installed package): the package manager updates it.
+    StartUpdater(path, "1.2.3.4", "postira");
+    EXPECT_TRUE(fakes.launcher.started.empty());
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].kind, "Informationen");
+    EXPECT_NE(fakes.messages.shown[0].text.indexOf("das Paket heißt \"postira\""), -1);
+    fakes.messages.shown.clear();
     folder.Write("Install", "");  // the Linux name without ".exe"
     const UpdaterLaunch launch = BuildUpdaterLaunch(path, "1.2.3.4", "postira");
     EXPECT_EQ(launch.program, path + "/Install");

@@ -78,6 +78,11 @@ TEST_F(OptionsSignInTest, ProviderChosenSignedInUsedForTheTestMailAndSignedOut) 
     InOptions([&](TFormOptions& options) {
         Choose(options, 2);
         EXPECT_TRUE(options.EditTokenUrl->isVisible());
+        // A sign-in with empty fields names them.
+        QTest::mouseClick(options.ButtonSignIn, Qt::LeftButton);
+        ASSERT_FALSE(fakes.messages.shown.empty());
+        EXPECT_EQ(fakes.messages.shown.back().text, "Für die Anmeldung fehlt: Client-ID, Autorisierungs-URL, Token-URL. "
+                                                    "Bitte in den Versandoptionen eintragen.");
         QTest::keyClicks(options.EditClientId, QString::fromStdString(stand.clientId));
         QTest::keyClicks(options.EditAuthorizeUrl, QString::fromStdString(stand.authorizeUrl));
         QTest::keyClicks(options.EditTokenUrl, QString::fromStdString(stand.tokenUrl));
@@ -86,13 +91,24 @@ TEST_F(OptionsSignInTest, ProviderChosenSignedInUsedForTheTestMailAndSignedOut) 
         QTest::mouseClick(options.ButtonSignIn, Qt::LeftButton);
         EXPECT_EQ(options.LabelSignInState->text(), "Angemeldet bei 127.0.0.1 als absender@example.org.");
         EXPECT_TRUE(options.ButtonSignOut->isEnabled());
+        // Each method keeps its own client ID and secret: Google's are its own, and back at this
+        // provider, its own come back.
+        QTest::keyClick(options.ComboSignIn, Qt::Key_Up);
+        EXPECT_EQ(options.EditClientId->text(), "");
+        EXPECT_EQ(options.EditClientSecret->text(), "");
+        QTest::keyClicks(options.EditClientId, "google-app");
+        QTest::keyClick(options.ComboSignIn, Qt::Key_Down);
+        EXPECT_EQ(options.EditClientId->text(), QString::fromStdString(stand.clientId));
+        EXPECT_EQ(options.EditClientSecret->text(), "nicht-so-geheim");
         QTest::mouseClick(options.ButtonOK, Qt::LeftButton);
     });
+    EXPECT_EQ(window.Options().otherClientIds.at(SignInMethod::Google), "google-app");
+    EXPECT_EQ(ParseOptionsText(FormatOptionsText(window.Options(), {})).options, window.Options());
     // The host the user had stays: another provider brings no server.
     EXPECT_EQ(window.EditHost->text(), "smtp.office365.com");
     const std::optional<std::string> refreshToken = store->Read(RefreshTokenKey("absender@example.org"));
     ASSERT_TRUE(refreshToken);
-    EXPECT_EQ(DecodeBoundSecret(store->Read(ClientSecretKey("absender@example.org")).value_or(""))->secret,
+    EXPECT_EQ(DecodeBoundSecret(store->Read(ClientSecretKey("absender@example.org", SignInMethod::OtherOAuth2)).value_or(""))->secret,
               "nicht-so-geheim");
     EXPECT_FALSE(FileExists(window.DataFolder() + "postira-optionen.ini"));  // saved only on request
 

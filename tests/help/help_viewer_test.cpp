@@ -1,4 +1,6 @@
 #include "help/desktop_help_engine.h"
+#include "help/guide_window.h"
+#include <QTextBrowser>
 #include "help/help_viewer.h"
 #include "tests/support/qt/fake_services.h"
 #include "tests/support/qt/qt_printers.h"
@@ -188,6 +190,19 @@ TEST_F(DesktopEngineTest, TellsTheUserWhenThereIsNoHelp) {
     EXPECT_TRUE(fakes.launcher.opened.empty());
     ASSERT_EQ(fakes.messages.shown.size(), 1u);
     EXPECT_EQ(fakes.messages.shown[0].kind, "Warnung");
+    EXPECT_TRUE(fakes.messages.shown[0].text.endsWith("Gesucht wurde die Anleitung in \"" + Guide() + "\".")) 
+        << fakes.messages.shown[0].text.toStdString();
+
+    // The guide is there but no browser starts: it opens in the program's own window, at the page asked for.
+    std::filesystem::create_directory(temp.Path() + "/help");
+    temp.Write("help/index.html", "<html><body><h1>Inhalt</h1></body></html>");
+    temp.Write("help/empfaengerliste.html", "<html><body><h1>Liste</h1></body></html>");
+    fakes.launcher.openSucceeds = false;
+    engine.HtmlHelp(nullptr, {}, HH_HELP_CONTEXT, 100);
+    EXPECT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_TRUE(GuideWindow(nullptr).isVisible());
+    EXPECT_EQ(GuideWindow(nullptr).Browser->toPlainText(), "Liste");
+    GuideWindow(nullptr).close();
 }
 
 TEST(HelpGuide, ShipsBesideTheProgramInTheBuildWithEveryLinkLeadingSomewhere) {
