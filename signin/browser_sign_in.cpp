@@ -1,12 +1,12 @@
 #include "signin/browser_sign_in.h"
 
 #include "mailing/server_text.h"
+#include "signin/loopback_listener.h"
 
 #include <QCryptographicHash>
 #include <QEventLoop>
-#include <QHostAddress>
 #include <QOAuth2AuthorizationCodeFlow>
-#include <QOAuthHttpServerReplyHandler>
+#include <QPointer>
 #include <QRandomGenerator>
 #include <QTimer>
 
@@ -15,6 +15,8 @@ namespace {
 constexpr auto kBase64Url = QByteArray::Base64UrlEncoding | QByteArray::OmitTrailingEquals;
 // How often the wait for the browser asks the stop callback.
 constexpr std::chrono::milliseconds kStopCheck{100};
+// Why the sign-in ends after kMaxStrayRequests requests without its state ("dreimal": change both together).
+constexpr const char* kTooManyStrays = "dreimal kam eine Anfrage an, die nicht zu dieser Anmeldung gehört";
 
 // What came back through the loopback redirect.
 struct Callback {
@@ -24,20 +26,24 @@ struct Callback {
     QString errorDescription;
 };
 
-// A value of the redirect's query. The listener hands them over still partly escaped ("c%2F..." for a
-// code "c/..."; a '%' of the value itself stays "%25"), so the escapes are undone here: the provider
-// wants the code back exactly as it issued it.
-QString CallbackValue(const QVariantMap& values, const char* name) {
-    return QUrl::fromPercentEncoding(values.value(name).toString().toUtf8());
-}
-
-}  // namespace
-
-std::string MakeCodeVerifier() {
+// 32 bytes from the system's generator as unpadded base64url, 43 characters: nothing another program
+// could guess.
+std::string RandomText() {
     QByteArray bytes(32, Qt::Uninitialized);
     QRandomGenerator::system()->generate(bytes.begin(), bytes.end());
     return bytes.toBase64(kBase64Url).toStdString();
 }
+
+// The browser's page for a sign-in that brought no tokens; `cause` is one of the program's error texts.
+QString FailurePage(std::string cause) {
+    while (!cause.empty() && cause.back() == '.') cause.pop_back();
+    return QString::fromStdString("Die Anmeldung ist nicht gelungen: " + cause +
+                                  ". Sie können dieses Fenster schließen.");
+}
+
+}  // namespace
+
+std::string MakeCodeVerifier() { return RandomText(); }
 
 std::string CodeChallenge(const std::string& verifier) {
     return QCryptographicHash::hash(QByteArray::fromStdString(verifier), QCryptographicHash::Sha256)
@@ -57,16 +63,40 @@ std::optional<TokenGrant> BrowserSignIn::Run(const std::function<bool()>& stop) 
         throw ETokenError("Die Anmeldeadresse \"" + ShownServerText(endpoints.authorizeUrl) + "\" von " + provider +
                               " ist ungültig. Bitte in den Versandoptionen prüfen.",
                           false);
+    // The user types the password into that page.
+    RequireEncryptedAddress(endpoints.authorizeUrl,
+                            "Die Anmeldeadresse \"" + ShownServerText(endpoints.authorizeUrl) + "\" von " + provider);
 
     TokenClient client(settings_);
+    // Before the browser opens: a sign-in whose code could not be exchanged would be in vain.
+    client.RequireEncryptedTokenAddress();
 
-    // The listener takes a free port on the loopback address only: the code must not be reachable from
-    // elsewhere on the network.
-    QOAuthHttpServerReplyHandler handler(QHostAddress(QHostAddress::LocalHost), 0);
-    if (!handler.isListening())
+    // The state ties the redirect to this sign-in (RFC 6749 section 10.12). The flow's own is short and
+    // comes from a generator seeded with the clock, so it is replaced in the request below.
+    const QString state = QString::fromStdString(RandomText());
+    Callback callback;
+    QPointer<QTcpSocket> waiting;  // the redirect's connection: answered once the sign-in has ended
+    int strays = 0;
+    QEventLoop loop;
+    LoopbackListener listener([&](const QMap<QString, QString>& values, QTcpSocket* connection) {
+        if (callback.arrived || values.value("state") != state) {
+            // An old tab or a forged link; a few are waited out, more end the sign-in.
+            if (!callback.arrived && ++strays == kMaxStrayRequests) {
+                LoopbackListener::Answer(connection, 400, FailurePage(kTooManyStrays));
+                loop.quit();
+            } else {
+                LoopbackListener::Answer(connection, 400, QString::fromUtf8(kStrayPage));
+            }
+            return;
+        }
+        callback = {true, values.value("code"), values.value("error"), values.value("error_description")};
+        waiting = connection;
+        listener.Close();
+        loop.quit();
+    });
+    if (!listener.Listen())
         throw ETokenError("Für die Anmeldung im Browser kann Postira keinen Anschluss auf diesem Rechner öffnen.",
                           false);
-    handler.setCallbackText(QString::fromUtf8(kDonePage));
 
     QOAuth2AuthorizationCodeFlow flow;
     flow.setAuthorizationUrl(authorizeUrl);
@@ -74,17 +104,17 @@ std::optional<TokenGrant> BrowserSignIn::Run(const std::function<bool()>& stop) 
     flow.setAccessTokenUrl(QUrl(QString::fromStdString(endpoints.tokenUrl)));
     flow.setClientIdentifier(QString::fromStdString(settings_.clientId));
     flow.setScope(QString::fromStdString(endpoints.scope));
-    flow.setReplyHandler(&handler);
+    flow.setReplyHandler(&listener);
 
     // PKCE: the challenge goes with the authorization request; the verifier stays here until the code
-    // is exchanged. The state and the redirect address are taken from the request as it is sent.
+    // is exchanged. The redirect address is taken from the request as it is sent.
     const std::string verifier = MakeCodeVerifier();
-    QString state, redirectUri;
+    QString redirectUri;
     flow.setModifyParametersFunction([&](QAbstractOAuth::Stage stage, QMultiMap<QString, QVariant>* parameters) {
         if (stage != QAbstractOAuth::Stage::RequestingAuthorization) return;
+        parameters->replace("state", state);
         parameters->replace("code_challenge", QString::fromStdString(CodeChallenge(verifier)));
         parameters->replace("code_challenge_method", "S256");
-        state = parameters->value("state").toString();
         redirectUri = parameters->value("redirect_uri").toString();
     });
 
@@ -92,26 +122,10 @@ std::optional<TokenGrant> BrowserSignIn::Run(const std::function<bool()>& stop) 
     QObject::connect(&flow, &QAbstractOAuth::authorizeWithBrowser, [&](const QUrl& url) {
         opened = openBrowser_ && openBrowser_(url);
     });
-
-    Callback callback;
-    QEventLoop loop;
-    QObject::connect(&handler, &QAbstractOAuthReplyHandler::callbackReceived, &loop,
-                     [&](const QVariantMap& values) {
-                         // A stray request (a favicon, an old tab) carries not our state: keep waiting.
-                         if (state.isEmpty() || CallbackValue(values, "state") != state) return;
-                         callback = {true, CallbackValue(values, "code"), CallbackValue(values, "error"),
-                                     CallbackValue(values, "error_description")};
-                         loop.quit();
-                     });
-
     flow.grant();
-    // The code is exchanged below, with the verifier and the program's own error texts; the flow's own
-    // exchange is cut off.
-    QObject::disconnect(&handler, &QAbstractOAuthReplyHandler::callbackReceived, &flow, nullptr);
     if (!opened)
         throw ETokenError("Der Browser für die Anmeldung bei " + provider + " konnte nicht geöffnet werden.", false);
-    if (state.isEmpty() || redirectUri.isEmpty())
-        throw ETokenError("Die Anmeldung im Browser konnte nicht vorbereitet werden.", false);
+    if (redirectUri.isEmpty()) throw ETokenError("Die Anmeldung im Browser konnte nicht vorbereitet werden.", false);
 
     bool stopped = false;
     QTimer stopCheck;
@@ -124,27 +138,36 @@ std::optional<TokenGrant> BrowserSignIn::Run(const std::function<bool()>& stop) 
     stopCheck.start(kStopCheck);
     QTimer::singleShot(browserWait_, &loop, &QEventLoop::quit);
     loop.exec();
-    handler.close();
+    stopCheck.stop();
+    listener.Close();
 
     if (stopped) return std::nullopt;
+    if (strays >= kMaxStrayRequests)
+        throw ETokenError("Die Anmeldung wurde beendet: " + std::string(kTooManyStrays) + ".", true);
     if (!callback.arrived)
         throw ETokenError("Die Anmeldung bei " + provider + " wurde nicht rechtzeitig im Browser abgeschlossen. "
                           "Bitte neu anmelden.",
                           true);
-    if (!callback.error.isEmpty()) {
-        const std::string said = (callback.error + ": " + callback.errorDescription).toStdString();
-        const bool denied = callback.error == "access_denied";
-        throw ETokenError((denied ? "Die Anmeldung bei " + provider + " wurde im Browser abgelehnt."
-                                  : "Die Anmeldung bei " + provider + " ist im Browser gescheitert.") +
-                              " Antwort von " + provider + ": " + ShownServerText(said),
-                          true, ShownServerText(callback.error.toStdString()));
+    // The browser waits for the page until the refresh token is stored: only then is the sign-in done.
+    try {
+        if (!callback.error.isEmpty()) {
+            const std::string said = (callback.error + ": " + callback.errorDescription).toStdString();
+            const bool denied = callback.error == "access_denied";
+            throw ETokenError((denied ? "Die Anmeldung bei " + provider + " wurde im Browser abgelehnt."
+                                      : "Die Anmeldung bei " + provider + " ist im Browser gescheitert.") +
+                                  " Antwort von " + provider + ": " + ShownServerText(said),
+                              true, ShownServerText(callback.error.toStdString()));
+        }
+        if (callback.code.isEmpty())
+            throw ETokenError("Die Antwort von " + provider + " im Browser enthielt keinen Anmeldecode.", false);
+        TokenGrant grant = client.ExchangeCode(callback.code.toStdString(), verifier, redirectUri.toStdString());
+        KeepRefreshToken(settings_, store_, grant);
+        LoopbackListener::Answer(waiting, 200, QString::fromUtf8(kDonePage));
+        return grant;
+    } catch (const std::exception& error) {
+        LoopbackListener::Answer(waiting, 400, FailurePage(error.what()));
+        throw;
     }
-
-    if (callback.code.isEmpty())
-        throw ETokenError("Die Antwort von " + provider + " im Browser enthielt keinen Anmeldecode.", false);
-    TokenGrant grant = client.ExchangeCode(callback.code.toStdString(), verifier, redirectUri.toStdString());
-    KeepRefreshToken(settings_, store_, grant);
-    return grant;
 }
 
 void KeepRefreshToken(const OAuthSettings& settings, SecretStore& store, const TokenGrant& grant) {

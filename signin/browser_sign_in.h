@@ -20,17 +20,22 @@ public:
     // The user may take a while in the browser (a second factor, a forgotten password); after this the
     // sign-in gives up and the loopback listener is closed.
     static constexpr std::chrono::minutes kBrowserWait{10};
-    // The page the browser shows after the redirect.
-    static constexpr const char* kDonePage =
-        "Die Anmeldung ist abgeschlossen. Sie können dieses Fenster schließen und zu Postira zurückkehren.";
+    // The page the browser shows after the redirect, once the refresh token is stored.
+    static constexpr const char* kDonePage = "Die Anmeldung ist abgeschlossen. Sie können dieses Fenster schließen.";
+    // A request to the listener without the state of this sign-in (an old tab, a stray or forged link)
+    // gets this page; the sign-in goes on waiting, but ends after this many.
+    static constexpr const char* kStrayPage =
+        "Diese Anfrage gehört nicht zu der Anmeldung, auf die Postira wartet. Sie können dieses Fenster schließen.";
+    static constexpr int kMaxStrayRequests = 3;
 
     BrowserSignIn(OAuthSettings settings, SecretStore& store, OpenBrowser openBrowser,
                   std::chrono::milliseconds browserWait = kBrowserWait);
 
     // Runs the sign-in: opens the browser, waits with a local event loop for the redirect, exchanges the
-    // code and stores the refresh token under RefreshTokenKey(account). Must run on a thread with Qt
-    // events (the main thread). Returns the first tokens (the access token may be used at once); nothing
-    // when `stop` returned true. Throws ETokenError with the German cause, and the store's errors.
+    // code and stores the refresh token under RefreshTokenKey(account); then the browser shows whether
+    // that worked. Must run on a thread with Qt events (the main thread). Returns the first tokens (the
+    // access token may be used at once); nothing when `stop` returned true. Throws ETokenError with the
+    // German cause, and the store's errors.
     std::optional<TokenGrant> Run(const std::function<bool()>& stop = {});
 
 private:

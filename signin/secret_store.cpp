@@ -2,8 +2,11 @@
 
 #include "mailing/data_folder.h"
 #include "mailing/file_io.h"
+#include "mailing/server_text.h"
 
 #include <QCoreApplication>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
 #include <QMetaObject>
 #include <QThread>
 #include <qt6keychain/keychain.h>
@@ -85,14 +88,46 @@ private:
 
 QString Key(const std::string& key) { return QString::fromStdString(key); }
 
-// No keyring that can keep secrets: no session bus, no Secret Service, or one without a collection to
-// write to. QtKeychain reports all of these as "no backend" or "other error".
-bool KeyringAbsent(QKeychain::Error error) {
-    return error == QKeychain::NoBackendAvailable || error == QKeychain::OtherError;
+// The keyring services QtKeychain talks to on Linux: the Secret Service (GNOME Keyring, KeePassXC, ...)
+// and KDE's wallet.
+const char* const kKeyringServices[] = {"org.freedesktop.secrets", "org.kde.kwalletd5", "org.kde.kwalletd6"};
+
+// The session bus has a keyring service, running or to be started on demand.
+bool KeyringServiceOnBus() {
+    const QDBusConnection bus = QDBusConnection::sessionBus();
+    if (!bus.isConnected() || bus.interface() == nullptr) return false;
+    const QStringList startable = bus.interface()->activatableServiceNames().value();
+    for (const char* name : kKeyringServices)
+        if (bus.interface()->isServiceRegistered(name).value() || startable.contains(name)) return true;
+    return false;
 }
 
-[[noreturn]] void ThrowKeyringError(const JobOutcome& outcome, const char* what) {
-    throw ESecretStoreError(std::string("Der Schlüsselbund hat ") + what + " verweigert: " + outcome.errorText);
+// What a keyring job's outcome means for the store; any failure other than a missing keyring is thrown.
+enum class Answer { Done, NotFound, NoKeyring };
+
+// `action` says when it happened: "beim Speichern der Anmeldedaten".
+Answer Judge(const JobOutcome& outcome, const char* action) {
+    switch (outcome.error) {
+    case QKeychain::NoError:
+        return Answer::Done;
+    case QKeychain::EntryNotFound:
+        return Answer::NotFound;
+    case QKeychain::NoBackendAvailable:
+    case QKeychain::NotImplemented:
+        return Answer::NoKeyring;
+    case QKeychain::AccessDenied:
+    case QKeychain::AccessDeniedByUser:
+        throw ESecretStoreError(std::string("Der Schlüsselbund hat ") + action + " den Zugriff verweigert: " +
+                                ShownServerText(outcome.errorText));
+    default:
+        // QtKeychain reports no session bus and no keyring service on it as "other error", just like
+        // a keyring that failed, crashed or did not answer; only the bus can tell them apart. A keyring
+        // that is there but fails must not send the secrets to the file behind the user's back.
+        if (outcome.error == QKeychain::OtherError && !KeyringServiceOnBus()) return Answer::NoKeyring;
+        throw ESecretStoreError(std::string("Der Schlüsselbund hat ") + action +
+                                " nicht rechtzeitig geantwortet oder einen Fehler gemeldet: " +
+                                ShownServerText(outcome.errorText));
+    }
 }
 
 // ---- The fallback file ----
@@ -207,10 +242,10 @@ std::optional<std::string> SecretStore::Read(const std::string& key) {
             job->setKey(Key(key));
             return job;
         });
-        if (outcome.error == QKeychain::NoError) return outcome.data;
-        if (outcome.error == QKeychain::AccessDenied) ThrowKeyringError(outcome, "den Zugriff auf die Anmeldedaten");
-        if (KeyringAbsent(outcome.error)) MarkKeyringMissing();
-        // Not in the keyring: perhaps stored in the file while no keyring answered.
+        const Answer answer = Judge(outcome, "beim Lesen der Anmeldedaten");
+        if (answer == Answer::Done) return outcome.data;
+        if (answer == Answer::NoKeyring) MarkKeyringMissing();
+        // Not in the keyring: perhaps stored in the file while there was no keyring.
     }
     return ReadFromFile(key);
 }
@@ -224,7 +259,11 @@ void SecretStore::Write(const std::string& key, const std::string& value) {
             job->setBinaryData(QByteArray::fromStdString(value));
             return job;
         });
-        if (outcome.error == QKeychain::NoError) {
+        const Answer answer = Judge(outcome, "beim Speichern der Anmeldedaten");
+        if (answer == Answer::NotFound)
+            throw ESecretStoreError("Der Schlüsselbund hat beim Speichern der Anmeldedaten einen Fehler gemeldet: " +
+                                    ShownServerText(outcome.errorText));
+        if (answer == Answer::Done) {
             // The keyring has it now; an older copy in the file must not outlive it. The secret is
             // stored either way, so a file that cannot be cleaned does not turn this into a failure;
             // reads ask the keyring first.
@@ -234,7 +273,6 @@ void SecretStore::Write(const std::string& key, const std::string& value) {
             }
             return;
         }
-        if (!KeyringAbsent(outcome.error)) ThrowKeyringError(outcome, "das Speichern der Anmeldedaten");
         MarkKeyringMissing();
     }
     WriteToFile(key, value);
@@ -248,8 +286,7 @@ void SecretStore::Remove(const std::string& key) {
             job->setKey(Key(key));
             return job;
         });
-        if (outcome.error == QKeychain::AccessDenied) ThrowKeyringError(outcome, "das Löschen der Anmeldedaten");
-        if (KeyringAbsent(outcome.error)) MarkKeyringMissing();
+        if (Judge(outcome, "beim Löschen der Anmeldedaten") == Answer::NoKeyring) MarkKeyringMissing();
     }
     if (ReadFromFile(key)) WriteToFile(key, std::nullopt);
 }

@@ -13,6 +13,7 @@
 #include <QTimer>
 #include <QUrl>
 
+#include <algorithm>
 #include <utility>
 #include <vector>
 
@@ -22,11 +23,24 @@ using Form = std::vector<std::pair<std::string, std::string>>;
 using Clock = std::chrono::steady_clock;
 
 constexpr const char* kDeviceGrant = "urn:ietf:params:oauth:grant-type:device_code";
-// RFC 8628: the interval when the provider names none, and a device code's life when it names none.
+// RFC 8628: the polling interval when the provider names none. Faster than a second burdens the
+// provider for nothing; slower than a minute keeps the user waiting after confirming. A poll that timed
+// out or met a server error doubles the interval, up to the same minute.
 constexpr std::chrono::seconds kDefaultInterval{5};
-constexpr std::chrono::seconds kDefaultDeviceLifetime{900};
+constexpr std::chrono::seconds kMinInterval{1};
+constexpr std::chrono::seconds kMaxInterval{60};
+// A device code's life when the provider names none or 0: 15 minutes, what Microsoft gives (RFC 8628
+// requires the field). Longer than half an hour is not waited for: the user has long gone.
+constexpr std::chrono::seconds kDefaultDeviceLifetime{15 * 60};
+constexpr std::chrono::seconds kMaxDeviceLifetime{30 * 60};
 // How often a wait between polls asks the stop callback.
 constexpr std::chrono::milliseconds kStopCheck{100};
+
+// A provider that did not answer in time; a poll tries again later.
+class ENoAnswer : public ETokenError {
+public:
+    using ETokenError::ETokenError;
+};
 
 // A provider's answer: the HTTP status and the JSON object of the body.
 struct Reply {
@@ -57,6 +71,10 @@ bool IsLoopbackHost(const QString& host) {
     if (host.compare("localhost", Qt::CaseInsensitive) == 0) return true;
     const QHostAddress address(host);
     return !address.isNull() && address.isLoopback();
+}
+
+void RequireEncryptedEndpoint(const std::string& provider, const std::string& address) {
+    RequireEncryptedAddress(address, "Die Adresse " + ShownServerText(address) + " für die Anmeldung bei " + provider);
 }
 
 QByteArray FormBody(const Form& form) {
@@ -120,11 +138,8 @@ Reply Post(const std::string& provider, const std::string& address, const Form& 
         throw ETokenError("Die Adresse \"" + ShownServerText(address) + "\" für die Anmeldung bei " + provider +
                               " ist ungültig. Bitte in den Versandoptionen prüfen.",
                           false);
-    // The form carries refresh tokens and codes: plain HTTP only to this machine.
-    if (url.scheme() != "https" && !(url.scheme() == "http" && IsLoopbackHost(url.host())))
-        throw ETokenError("Die Adresse " + ShownServerText(address) + " für die Anmeldung bei " + provider +
-                              " beginnt nicht mit https://. Anmeldedaten gehen nur verschlüsselt über das Netz.",
-                          false);
+    // The form carries refresh tokens and codes.
+    RequireEncryptedEndpoint(provider, address);
 
     QNetworkAccessManager manager;
     QNetworkRequest request(url);
@@ -157,15 +172,17 @@ Reply Post(const std::string& provider, const std::string& address, const Form& 
     delete reply;
 
     if (!finished)
-        throw ETokenError(provider + " hat nicht innerhalb von " +
-                              std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) +
-                              " Sekunden geantwortet. Bitte später noch einmal versuchen.",
-                          false);
+        throw ENoAnswer(provider + " hat nicht innerhalb von " +
+                            std::to_string(std::chrono::duration_cast<std::chrono::seconds>(timeout).count()) +
+                            " Sekunden geantwortet. Bitte später noch einmal versuchen.",
+                        false);
     if (tooLarge) throw UnclearReply(provider, status);
     if (status == 0)
         throw ETokenError(provider + " ist nicht erreichbar: " + ShownServerText(networkError), false);
 
     const QJsonDocument document = QJsonDocument::fromJson(data);
+    // A server error, even as a proxy's HTML page: ProviderError names the status and says to try later.
+    if (status >= 500) return {status, document.object()};
     if (!document.isObject()) throw UnclearReply(provider, status);
     Reply result{status, document.object()};
     if (status >= 200 && status < 300) return result;
@@ -216,6 +233,10 @@ TokenClient::TokenClient(const OAuthSettings& settings) : TokenClient(EffectiveE
     clientSecret_ = settings.clientSecret;
 }
 
+void TokenClient::RequireEncryptedTokenAddress() const {
+    RequireEncryptedEndpoint(endpoints_.providerName, endpoints_.tokenUrl);
+}
+
 TokenGrant TokenClient::RefreshAccessToken(const std::string& refreshToken) {
     Form form = {{"grant_type", "refresh_token"},
                        {"refresh_token", refreshToken},
@@ -242,6 +263,7 @@ DeviceAuthorization TokenClient::StartDeviceAuthorization() {
         throw ETokenError(provider + " bietet die Anmeldung mit Code auf einem anderen Gerät nicht an. "
                                      "Bitte die Anmeldung im Browser wählen.",
                           false);
+    RequireEncryptedTokenAddress();  // the polls go there
     const Reply reply =
         Post(provider, endpoints_.deviceUrl, {{"client_id", clientId_}, {"scope", endpoints_.scope}}, requestTimeout_);
     if (Failed(reply)) throw ProviderError(provider, reply.body, reply.status);
@@ -251,8 +273,10 @@ DeviceAuthorization TokenClient::StartDeviceAuthorization() {
     authorization.userCode = Str(reply.body, "user_code");
     authorization.verificationUri = Str(reply.body, "verification_uri");
     authorization.verificationUriComplete = Str(reply.body, "verification_uri_complete");
-    authorization.interval = std::max(std::chrono::seconds(1), Seconds(reply.body, "interval", kDefaultInterval));
+    authorization.interval = std::clamp(Seconds(reply.body, "interval", kDefaultInterval), kMinInterval, kMaxInterval);
     authorization.expiresIn = Seconds(reply.body, "expires_in", kDefaultDeviceLifetime);
+    if (authorization.expiresIn == std::chrono::seconds(0)) authorization.expiresIn = kDefaultDeviceLifetime;
+    authorization.expiresIn = std::min(authorization.expiresIn, kMaxDeviceLifetime);
     // The code and the address are shown to the user, who opens the address: only plain web addresses.
     const auto isWebAddress = [](const std::string& address) {
         const QUrl url(QString::fromStdString(address), QUrl::StrictMode);
@@ -263,6 +287,11 @@ DeviceAuthorization TokenClient::StartDeviceAuthorization() {
         !isWebAddress(authorization.verificationUri) ||
         (!authorization.verificationUriComplete.empty() && !isWebAddress(authorization.verificationUriComplete)))
         throw UnclearReply(provider, reply.status);
+    // The user opens it and signs in there.
+    for (const std::string* address : {&authorization.verificationUri, &authorization.verificationUriComplete})
+        if (!address->empty())
+            RequireEncryptedAddress(*address, "Die Adresse " + ShownServerText(*address) + ", die " + provider +
+                                                  " zum Bestätigen der Anmeldung nennt,");
     return authorization;
 }
 
@@ -273,19 +302,51 @@ std::optional<TokenGrant> TokenClient::PollDeviceToken(const DeviceAuthorization
     std::chrono::seconds interval = authorization.interval;
     Form form = {{"grant_type", kDeviceGrant}, {"device_code", authorization.deviceCode}, {"client_id", clientId_}};
     if (!clientSecret_.empty()) form.push_back({"client_secret", clientSecret_});
+    // The last poll, when it timed out or met a server error: what the user is told when the code
+    // expires before the provider answers again.
+    std::optional<ETokenError> failed;
     for (;;) {
-        if (!Wait(interval, stop)) return std::nullopt;
-        if (Clock::now() >= deadline)
+        const auto left = std::max(Clock::duration(0), deadline - Clock::now());
+        if (!Wait(std::min<std::chrono::milliseconds>(interval, std::chrono::ceil<std::chrono::milliseconds>(left)),
+                  stop))
+            return std::nullopt;
+        if (Clock::now() >= deadline) {
+            if (failed) throw *failed;
             throw ETokenError("Der Anmeldecode ist abgelaufen, bevor die Anmeldung bestätigt wurde. "
                               "Bitte die Anmeldung neu starten.",
                               true, "expired_token");
-        const Reply reply = Post(provider, endpoints_.tokenUrl, form, requestTimeout_);
-        const std::string code = Failed(reply) ? Str(reply.body, "error") : std::string();
+        }
+        std::optional<Reply> reply;
+        try {
+            reply = Post(provider, endpoints_.tokenUrl, form, requestTimeout_);
+            failed.reset();
+            if (reply->status >= 500) failed = ProviderError(provider, reply->body, reply->status);
+        } catch (const ENoAnswer& error) {
+            failed = error;
+        }
+        if (failed) {
+            // RFC 8628 section 3.5: back off, but never below what slow_down asked for.
+            interval = std::max(interval, std::min(interval * 2, kMaxInterval));
+            continue;
+        }
+        const std::string code = Failed(*reply) ? Str(reply->body, "error") : std::string();
         if (code == "authorization_pending") continue;
         if (code == "slow_down") {
             interval += kSlowDownStep;
             continue;
         }
-        return GrantFrom(provider, reply);
+        return GrantFrom(provider, *reply);
     }
+}
+
+bool IsEncryptedOrLocal(const std::string& address) {
+    const QUrl url(QString::fromStdString(address), QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty()) return false;
+    return url.scheme() == "https" || (url.scheme() == "http" && IsLoopbackHost(url.host()));
+}
+
+void RequireEncryptedAddress(const std::string& address, const std::string& named) {
+    if (!IsEncryptedOrLocal(address))
+        throw ETokenError(named + " beginnt nicht mit https://. Anmeldedaten gehen nur verschlüsselt über das Netz.",
+                          false);
 }

@@ -68,12 +68,18 @@ public:
     TokenGrant ExchangeCode(const std::string& code, const std::string& codeVerifier,
                             const std::string& redirectUri);
 
-    // Starts a device sign-in. Throws ETokenError, also when the provider offers none.
+    // Starts a device sign-in. The interval comes clamped to 1 s .. 60 s, the code's life to at most
+    // 30 minutes. Throws ETokenError, also when the provider offers none.
     DeviceAuthorization StartDeviceAuthorization();
     // Asks for the tokens every interval until the user confirmed, the code expired (ETokenError) or
-    // `stop` returns true (nothing). `stop` is asked several times a second.
+    // `stop` returns true (nothing). A poll that times out or meets a server error is tried again after
+    // twice the interval (at most a minute). `stop` is asked several times a second.
     std::optional<TokenGrant> PollDeviceToken(const DeviceAuthorization& authorization,
                                               const std::function<bool()>& stop = {});
+
+    // Throws ETokenError when the token address would carry the secrets in clear (see IsEncryptedOrLocal);
+    // a sign-in checks this before it asks the user, every request before it goes out.
+    void RequireEncryptedTokenAddress() const;
 
 private:
     OAuthEndpoints endpoints_;
@@ -81,3 +87,11 @@ private:
     std::string clientSecret_;  // sent with every token request when set
     std::chrono::milliseconds requestTimeout_;
 };
+
+// Secrets (codes, tokens, the password typed into the provider's page) may go to the address: it is https,
+// or plain http to this machine (127.0.0.0/8, ::1, "localhost"), where nothing crosses the network.
+bool IsEncryptedOrLocal(const std::string& address);
+// Throws ETokenError unless IsEncryptedOrLocal(address). `named` is the German start of the sentence
+// that names the address ("Die Adresse ... für die Anmeldung bei ..."), anything from outside in it
+// already passed through ShownServerText.
+void RequireEncryptedAddress(const std::string& address, const std::string& named);

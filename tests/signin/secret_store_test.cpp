@@ -9,6 +9,7 @@
 #include <QDBusConnection>
 #include <QDBusConnectionInterface>
 #include <QProcess>
+#include <QStandardPaths>
 
 #include <gtest/gtest.h>
 
@@ -61,25 +62,45 @@ TEST(SecretStore, TheFileKeepsEachSecretByteForTheUserAloneAndIsReplacedWhole) {
     EXPECT_EQ(store.Read("password:alt@example.org"), "alt");
 }
 
-// The session bus is cut off in a child run of this test, so that QtKeychain finds no keyring whatever
-// bus the test program itself has.
-TEST(SecretStore, WithoutAKeyringTheSecretsGoToTheFileAndTheUserIsTold) {
+// The test runs again in a child process, whatever bus the test program itself has: with the session bus
+// cut off, on a bus of its own (dbus-run-session) without a keyring service, and on one whose keyring
+// service dies whenever the bus starts it, which is a keyring that fails, not a missing one.
+TEST(SecretStore, OnlyWithoutAKeyringTheSecretsGoToTheFileAndTheUserIsTold) {
     if (qEnvironmentVariableIsEmpty("POSTIRA_TEST_NO_KEYRING")) {
-        TempDir dir;
-        QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
-        environment.insert("POSTIRA_TEST_NO_KEYRING", QString::fromStdString(dir.Path()));
-        environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromStdString("unix:path=" + dir.File("kein-bus")));
-        QProcess child;
-        child.setProcessEnvironment(environment);
-        child.setProcessChannelMode(QProcess::MergedChannels);
-        child.start(QCoreApplication::applicationFilePath(),
-                    {"--gtest_filter=SecretStore.WithoutAKeyringTheSecretsGoToTheFileAndTheUserIsTold"});
-        ASSERT_TRUE(child.waitForFinished(150000));
-        EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+        const bool ownBus = !QStandardPaths::findExecutable("dbus-run-session").isEmpty();
+        for (const int bus : {0, 1, 2}) {
+            if (bus > 0 && !ownBus) continue;
+            TempDir dir;
+            dir.Write("org.freedesktop.secrets.service", "[D-BUS Service]\nName=org.freedesktop.secrets\nExec=/bin/false\n");
+            dir.Write("bus.conf", "<busconfig><listen>unix:tmpdir=/tmp</listen><policy context='default'><allow own='*'/>"
+                                  "<allow send_destination='*'/><allow eavesdrop='true'/></policy>" +
+                                      (bus == 2 ? "<servicedir>" + dir.Path() + "</servicedir>" : std::string()) + "</busconfig>");
+            QProcessEnvironment environment = QProcessEnvironment::systemEnvironment();
+            environment.insert("POSTIRA_TEST_NO_KEYRING", QString::fromStdString(dir.Path()));
+            environment.insert("POSTIRA_TEST_KEYRING_FAILS", bus == 2 ? "1" : "");
+            if (bus == 0) environment.insert("DBUS_SESSION_BUS_ADDRESS", QString::fromStdString("unix:path=" + dir.File("-")));
+            QStringList command = {"dbus-run-session", QString::fromStdString("--config-file=" + dir.File("bus.conf")), "--",
+                                   QCoreApplication::applicationFilePath(),
+                                   "--gtest_filter=SecretStore.OnlyWithoutAKeyringTheSecretsGoToTheFileAndTheUserIsTold"};
+            if (bus == 0) command = command.mid(3);
+            QProcess child;
+            child.setProcessEnvironment(environment);
+            child.setProcessChannelMode(QProcess::MergedChannels);
+            child.start(command.takeFirst(), command);
+            ASSERT_TRUE(child.waitForFinished(150000));
+            EXPECT_EQ(child.exitCode(), 0) << child.readAll().toStdString();
+        }
         return;
     }
     const std::string folder = qEnvironmentVariable("POSTIRA_TEST_NO_KEYRING").toStdString();
     SecretStore store(folder);
+    if (!qEnvironmentVariableIsEmpty("POSTIRA_TEST_KEYRING_FAILS")) {
+        EXPECT_THROW(store.Write("password:a@example.org", kAwkwardSecret), ESecretStoreError);
+        EXPECT_THROW(store.Read("password:a@example.org"), ESecretStoreError);
+        EXPECT_FALSE(store.UsesFile());
+        EXPECT_FALSE(std::filesystem::exists(store.FilePath()));
+        return;
+    }
     store.Write("password:a@example.org", kAwkwardSecret);
     EXPECT_TRUE(store.UsesFile());
     EXPECT_EQ(store.FileNote(), "Kein Schlüsselbund erreichbar: Die Anmeldedaten werden in " + folder +

@@ -3,6 +3,7 @@
 #include <QEventLoop>
 #include <QJsonDocument>
 #include <QNetworkReply>
+#include <QUrlQuery>
 
 #include <gtest/gtest.h>
 
@@ -54,10 +55,21 @@ QJsonArray StandInProvider::Log() const {
 
 bool ScriptedBrowser::Open(const QUrl& url) {
     opened = url;
-    QNetworkReply* reply = manager_.get(QNetworkRequest(url));
-    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply] {
-        page = QString::fromUtf8(reply->readAll());
-        reply->deleteLater();
-    });
+    const QUrlQuery asked(url);
+    const QUrl redirect(asked.queryItemValue("redirect_uri", QUrl::FullyDecoded));
+    QList<QUrl> left;
+    for (QString visit : visits)
+        left << (visit == "*" ? url : redirect.resolved(QUrl(visit.replace("{state}", asked.queryItemValue("state")))));
+    Visit(left);
     return true;
+}
+
+void ScriptedBrowser::Visit(QList<QUrl> left) {
+    if (left.isEmpty()) return;
+    QNetworkReply* reply = manager_.get(QNetworkRequest(left.takeFirst()));
+    QObject::connect(reply, &QNetworkReply::finished, reply, [this, reply, left] {
+        pages << (page = QString::fromUtf8(reply->readAll()));
+        reply->deleteLater();
+        Visit(left);
+    });
 }

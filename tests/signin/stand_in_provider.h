@@ -36,7 +36,12 @@ public:
     bool Open(const QUrl& url);
     QUrl opened;
     QString page;
+    // What it visits one after another: "*" the opened address, anything else the address relative to
+    // the redirect address, "{state}" replaced by the state of the sign-in. The pages, in that order.
+    QStringList visits{"*"};
+    QStringList pages;
 
 private:
+    void Visit(QList<QUrl> left);
     QNetworkAccessManager manager_;
 };

@@ -6,7 +6,7 @@ It prints "PORT <n>" on its first line of stdout and then serves:
   POST /token       grant types authorization_code (checks the PKCE verifier), refresh_token (rotates the
                     refresh token; refused with --refuse-refresh) and the device code grant
   POST /devicecode  starts a device authorization: polls answer authorization_pending --pending times,
-                    then slow_down once, then the tokens
+                    then slow_down once, then the tokens; or the answers of --poll-answers, then the tokens
   GET  /log         every token and device request so far, as JSON, for the tests to check, with the
                     access and refresh tokens each one was given
 With --issued-tokens FILE every access token it hands out becomes a line of FILE, and is taken out again
@@ -177,13 +177,18 @@ class Handler(http.server.BaseHTTPRequestHandler):
                 return
             polls = provider.devices[code]
             provider.devices[code] = polls + 1
-            if polls < provider.options.pending:
-                self.error("authorization_pending", "waiting for the user")
-            elif polls == provider.options.pending:
-                self.error("slow_down", "polling too fast")
-            else:
+            script = provider.options.poll_answers or \
+                ["authorization_pending"] * provider.options.pending + ["slow_down"]
+            answer = script[polls] if polls < len(script) else "tokens"
+            if answer == "tokens":
                 del provider.devices[code]
                 self.reply_json(200, provider.tokens())
+            elif answer == "503":
+                self.send_error(503)  # an HTML page, as a proxy in front of a provider sends
+            elif answer == "stall":
+                time.sleep(2)  # no answer; the client gives up first
+            else:
+                self.error(answer, "scripted answer")
         else:
             self.error("unsupported_grant_type", str(grant))
 
@@ -194,7 +199,8 @@ class Handler(http.server.BaseHTTPRequestHandler):
         code = secrets.token_urlsafe(16)
         self.provider.devices[code] = 0
         self.reply_json(200, {"device_code": code, "user_code": "WDJB-MJHT",
-                              "verification_uri": "http://127.0.0.1:%d/device" % self.server.server_port,
+                              "verification_uri": self.provider.options.verification_uri or
+                              "http://127.0.0.1:%d/device" % self.server.server_port,
                               "expires_in": self.provider.options.device_lifetime,
                               "interval": self.provider.options.interval})
 
@@ -207,6 +213,9 @@ def main():
     parser.add_argument("--refuse-refresh", action="store_true", help="every refresh token is refused")
     parser.add_argument("--pending", type=int, default=2, help="authorization_pending answers before slow_down")
     parser.add_argument("--interval", type=int, default=1, help="device polling interval in seconds")
+    parser.add_argument("--poll-answers", type=lambda text: text.split(","),
+                        help="the device polls' answers in order: an OAuth2 error code, 503 or stall")
+    parser.add_argument("--verification-uri", help="the address the device sign-in names")
     parser.add_argument("--device-lifetime", type=int, default=600, help="seconds a device code lives")
     parser.add_argument("--issued-tokens", help="file of the access tokens still good, one a line")
     parser.add_argument("--withdraw-after", type=float,
