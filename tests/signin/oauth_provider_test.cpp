@@ -13,8 +13,14 @@ TEST(OAuthProvider, PresetsAndTheUsersOwnValues) {
     OAuthSettings google;
     google.method = SignInMethod::Google;
     google.deviceUrl = "https://example.org/device";  // Google has none for mail, whatever is set
-    OAuthSettings other{SignInMethod::OtherOAuth2, "id",  "",           "https://login.example.org:8443/auth",
-                        "https://login.example.org:8443/token", "", "smtp", "a@example.org"};
+    google.tokenUrl = "https://elsewhere.example/token";  // its endpoints are fixed: no token goes elsewhere
+    OAuthSettings other;
+    other.method = SignInMethod::OtherOAuth2;
+    other.clientId = "id";
+    other.authorizeUrl = "https://login.example.org:8443/auth";
+    other.tokenUrl = "https://login.example.org:8443/token";
+    other.scope = "smtp";
+    other.account = "a@example.org";
 
     const std::string ms = "https://login.microsoftonline.com/";
     const struct {
@@ -47,4 +53,35 @@ TEST(OAuthProvider, PresetsAndTheUsersOwnValues) {
         EXPECT_EQ(got.smtpHost, c.expected.smtpHost);
         EXPECT_EQ(got.smtpPort, c.expected.smtpPort);
     }
+}
+
+// A sign-in is kept with what it was issued for, and fits only that.
+TEST(OAuthProvider, ASignInFitsTheEndpointClientAndServerItWasMadeFor) {
+    OAuthSettings settings;
+    settings.method = SignInMethod::OtherOAuth2;
+    settings.clientId = "app";
+    settings.tokenUrl = "https://login.example.org/token";
+    settings.smtpHost = "Mail.Example.org";
+    settings.smtpPort = 587;
+    const SignInBinding binding = BindingFor(settings);
+    const std::optional<BoundSecret> stored = DecodeBoundSecret(EncodeBoundSecret(binding, "rt\nmit Zeilenumbruch"));
+    ASSERT_TRUE(stored);
+    EXPECT_EQ(stored->binding, binding);
+    EXPECT_EQ(stored->secret, "rt\nmit Zeilenumbruch");
+    EXPECT_FALSE(DecodeBoundSecret("ein-altes-token"));
+    EXPECT_FALSE(SignInMismatch(stored, settings));
+    EXPECT_TRUE(SignInMismatch(std::nullopt, settings)->starts_with("Bitte neu anmelden: "));
+    for (const auto& change : {&OAuthSettings::clientId, &OAuthSettings::tokenUrl}) {
+        OAuthSettings other = settings;
+        other.*change += "-anders";
+        EXPECT_TRUE(SignInMismatch(stored, other)->starts_with("Bitte neu anmelden: Die gespeicherte Anmeldung gilt"));
+    }
+    EXPECT_FALSE(ServerMismatch(binding, "X", "mail.example.ORG", 587));
+    EXPECT_EQ(*ServerMismatch(binding, "X", "mail.example.org", 465),
+              "Die Anmeldung bei X gilt nur für den Server mail.example.org:587, eingestellt ist mail.example.org:465. An "
+              "diesen Server geht kein Zugangstoken: bitte den Server in den Kontodaten prüfen oder dort neu anmelden.");
+    // Microsoft's and Google's own servers take either port.
+    settings.method = SignInMethod::Google;
+    EXPECT_FALSE(ServerMismatch(BindingFor(settings), "Google", "smtp.gmail.com", 465));
+    EXPECT_TRUE(ServerMismatch(BindingFor(settings), "Google", "mail.example.org", 587));
 }

@@ -143,8 +143,12 @@ TEST(SignIn, AFailedTokenRequestNamesTheCauseInGerman) {
          "Bitte neu anmelden: Die gespeicherte Anmeldung gilt für login.example.org mit der Client-ID", true,
          "https://login.example.org/token"},
         {"token address without TLS", [] {
-             OAuthSettings settings{SignInMethod::OtherOAuth2, "id", "", "", "http://login.example.org/token",
-                                    "", "mail", "absender@example.org"};
+             OAuthSettings settings;
+             settings.method = SignInMethod::OtherOAuth2;
+             settings.clientId = "id";
+             settings.tokenUrl = "http://login.example.org/token";
+             settings.scope = "mail";
+             settings.account = "absender@example.org";
              return settings;
          }(),
          "erneuern-alt",
