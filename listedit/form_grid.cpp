@@ -15,6 +15,7 @@
 #include "ui/services.h"
 
 #include <QAbstractButton>
+#include <QCloseEvent>
 #include <QGuiApplication>
 #include <QHeaderView>
 #include <QKeyEvent>
@@ -47,8 +48,6 @@ const char* const kOpenFilter = "CSV (*.csv)|*.csv|All|*.*";
 const char* const kSaveFilter = "CSV (*.csv)|*.csv|Alle|*.*";
 const char* const kRowLimit = "Zeilenlimit erreicht. Keine neue Zeile möglich!";
 const char* const kClearQuestion = "Liste löschen?";
-const char* const kNewTextFile = "default";
-const char* const kNewResult = "not send";
 const char* const kCharsetQuestion =
     "Die Liste ist im Zeichensatz Windows-1252 gespeichert. Zeile %1, Spalte \"%2\", enthält Zeichen, die es "
     "darin nicht gibt. Soll die Liste als UTF-8 gespeichert werden? Bei \"Nein\" wird nichts gespeichert.";
@@ -65,10 +64,31 @@ const char* const kChangedQuestion =
 const char* const kChoiceReload = "Neu laden";
 const char* const kChoiceSave = "Trotzdem speichern";
 const char* const kChoiceCancel = "Abbrechen";
+const char* const kOneWithoutFirstName =
+    "1 Zeile ohne Vorname wird nicht gespeichert: Zeile %1 (%2). Trotzdem speichern?";
+const char* const kSomeWithoutFirstName =
+    "%1 Zeilen ohne Vorname werden nicht gespeichert, die erste ist Zeile %2 (%3). Trotzdem speichern?";
+// How much of a field the question shows: enough to find the row, short enough for the box.
+constexpr qsizetype kShownFieldLength = 40;
+const char* const kUnsavedQuestion = "Änderungen speichern?";
+// With the keys Alt+J and Alt+N, as in the other questions that answer "Ja" or "Nein".
+const char* const kChoiceYes = "&Ja";
+const char* const kChoiceNo = "&Nein";
 const char* const kMergeGone =
     "Die Liste \"%1\" wurde gespeichert. Geänderte oder neue Zeilen der neueren Datei, zu denen die Tabelle "
     "keine Zeile mit gleichem Name, Vorname, Email, Thema, Textdatei und Anhang hat: %2. Ihr Eintrag in der "
     "Spalte \"Gesendet\" fehlt in der gespeicherten Liste.";
+
+// Name and address of a row, by which the user finds it; the first other field that holds data when it has
+// neither.
+QString RowLabel(const GridRow& row) {
+    QStringList parts;
+    for (const int column : {1, 3})
+        if (CellHoldsData(row, column)) parts << Shortened(TrimmedCell(row[column]), kShownFieldLength);
+    for (int column = 4; column < kGridColumns && parts.isEmpty(); ++column)
+        if (CellHoldsData(row, column)) parts << Shortened(TrimmedCell(row[column]), kShownFieldLength);
+    return parts.join(QStringLiteral(", "));
+}
 
 QString FirstLine(const QString& text) {
     for (qsizetype i = 0; i < text.size(); ++i) {
@@ -297,6 +317,8 @@ std::optional<QString> TFormGrid::ChooseListFile() {
 }
 
 void TFormGrid::LoadList() {
+    // The callers have emptied the table for the list: until it is in, the table has nothing to lose.
+    savedContent_.clear();
     if (!FileExists(ListFileName)) return;
     ListContent content;
     EditorRecovery recovery;
@@ -323,6 +345,7 @@ void TFormGrid::LoadList() {
     listCharset_ = std::move(content.charset);
     recovery_ = std::move(recovery);
     known_ = std::move(known);
+    savedContent_ = TableContent(table_.DataRows());
     NumberRows();
     if (!recovery_.shown.empty()) {
         QString text = QStringLiteral("Der letzte Mailingdurchlauf wurde unterbrochen. %1 bereits gesendete Mails "
@@ -348,41 +371,92 @@ bool TFormGrid::ConfirmCharset(ListCharset& charset) {
     return true;
 }
 
-void TFormGrid::SaveList() {
+bool TFormGrid::ConfirmRowsWithoutFirstName() {
+    const RowsWithoutFirstName dropped = FindRowsWithoutFirstName(table_.DataRows());
+    if (dropped.count == 0) return true;
+    // The number the row shows, which after a sort is not its position.
+    const GridRow& row = table_.Row(dropped.first);
+    const QString number = row[0].isEmpty() ? QString::number(dropped.first) : row[0];
+    const QString label = RowLabel(row);
+    const QString text = dropped.count == 1
+                             ? QString::fromUtf8(kOneWithoutFirstName).arg(number, label)
+                             : QString::fromUtf8(kSomeWithoutFirstName).arg(QString::number(dropped.count), number, label);
+    return services::Messages().Question(text);
+}
+
+bool TFormGrid::SaveList() {
     // A copy: the charset changes for good only when the list has been written in it.
     ListCharset charset = listCharset_;
-    if (!ConfirmCharset(charset)) return;
+    if (!ConfirmCharset(charset)) return false;
     std::optional<std::string> text;
     {
         BusyCursor busy;
         text = ListFileText(table_.DataRows(), charset);
     }
-    if (!text) return;
+    if (!text) return false;
+    if (!ConfirmRowsWithoutFirstName()) return false;
     // The list under the name it has in the data folder ("SendList.CSV", say): proposing the canonical
     // name there would make a second list beside it.
     const auto chosen = services::Dialogs().SaveFile(this, QString::fromUtf8(kSaveFilter),
                                                      FromLocal(DataFilePath(dataFolder_, kListFileName)));
-    if (!chosen) return;
+    if (!chosen) return false;
     const std::string path = ToLocal(*chosen);
     SendTimeMerge merge;
-    if (!ResolveOutsideChange(path, *text, merge)) return;
-    EditorSave saved;
+    if (!ResolveOutsideChange(path, *text, merge)) return false;
+    std::optional<std::string> written;
     {
         BusyCursor busy;
-        saved = SaveEditedList(path, *text, recovery_);
+        written = SaveEditedList(path, *text, recovery_);
     }
-    if (saved == EditorSave::ListInUse) {
+    if (!written) {
         services::Messages().Warning(QString::fromUtf8(kListInUse).arg(*chosen));
-        return;
+        return false;
     }
     // What was written is the new state to compare with: saving again asks nothing unless someone else
     // writes the file in between.
-    known_ = {path, IdentifyFile(path), std::move(*text)};
-    ShowMergedSendTimes(merge, charset, *chosen);
+    known_ = {path, IdentifyFile(path), *written};
+    if (merge.gone > 0) services::Messages().Warning(QString::fromUtf8(kMergeGone).arg(*chosen).arg(merge.gone));
     ListFileName = path;
-    listCharset_ = std::move(charset);
     // The journal now holds those sends as written: nothing of them is left to apply.
     recovery_ = {};
+    ShowSavedRows(*written);
+    return true;
+}
+
+void TFormGrid::ShowSavedRows(const std::string& written) {
+    // The table as the written file loads: without the rows that gave no line, with the send times the save
+    // took from a newer file or a run's journal, and numbered so that row n is line n of the file, which
+    // is how the check and the run name it.
+    ListContent content;
+    {
+        BusyCursor busy;
+        content = ParseListFile(written);
+    }
+    // The descending copy of a sort still holds the rows as they were before.
+    ResetSort();
+    KeepCurrentCell([&] {
+        ClearRows();
+        table_.PlaceLines(content.lines);
+    });
+    listCharset_ = std::move(content.charset);
+    NumberRows();
+    savedContent_ = TableContent(table_.DataRows());
+}
+
+bool TFormGrid::HasUnsavedEdits() const {
+    const std::vector<GridRow> content = TableContent(table_.DataRows());
+    return !content.empty() && content != savedContent_;
+}
+
+bool TFormGrid::MayClose() {
+    if (!HasUnsavedEdits()) return true;
+    const QStringList choices = {QString::fromUtf8(kChoiceYes), QString::fromUtf8(kChoiceNo),
+                                 QString::fromUtf8(kChoiceCancel)};
+    switch (services::Messages().Choose(QString::fromUtf8(kUnsavedQuestion), choices)) {
+        case 0: return SaveList();
+        case 1: return true;
+        default: return false;  // "Abbrechen", or the box closed
+    }
 }
 
 bool TFormGrid::ResolveOutsideChange(const std::string& path, std::string& text, SendTimeMerge& merge) {
@@ -404,16 +478,6 @@ bool TFormGrid::ResolveOutsideChange(const std::string& path, std::string& text,
     merge = MergeNewerSendTimes(known_.text, ReadWholeFile(path), std::move(text));
     text = merge.text;
     return true;
-}
-
-void TFormGrid::ShowMergedSendTimes(const SendTimeMerge& merge, ListCharset& charset, const QString& path) {
-    const std::vector<int> rows = RowsGivingLines(table_.DataRows());
-    const TextLines lines = SplitTextLines(merge.text);
-    for (const size_t line : merge.lines) {
-        if (line >= rows.size() || line >= lines.lines.size()) continue;
-        table_.SetCell(rows[line], 6, charset.Decode(SplitListLine(lines.lines[line]).Result, 6));
-    }
-    if (merge.gone > 0) services::Messages().Warning(QString::fromUtf8(kMergeGone).arg(path).arg(merge.gone));
 }
 
 void TFormGrid::DeleteRowsKeepingCurrent(int first, int count) {
@@ -448,8 +512,8 @@ void TFormGrid::ToolButton1Click() {
     ResetSort();
     KeepCurrentCell([this] {
         ClearRows();
-        table_.FillColumn(5, QString::fromUtf8(kNewTextFile));
-        table_.FillColumn(6, QString::fromUtf8(kNewResult));
+        table_.FillColumn(5, QString::fromUtf8(kNewRowTextFile));
+        table_.FillColumn(6, QString::fromUtf8(kNewRowResult));
     });
     NumberRows();
 }
@@ -557,12 +621,29 @@ void TFormGrid::showEvent(QShowEvent* event) {
 
 void TFormGrid::keyPressEvent(QKeyEvent* event) {
     // A dialog closes on Esc. Here Esc leaves a cell's editor, and a second press would close the
-    // window and drop every unsaved edit; only "Schliessen" and the window's close button close it.
+    // window when the user only meant to leave the cell; only "Schliessen" and the window's close button
+    // close it.
     if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
         event->accept();
         return;
     }
     QDialog::keyPressEvent(event);
+}
+
+void TFormGrid::closeEvent(QCloseEvent* event) {
+    // A hidden window (the program ending) has nothing on screen to ask about.
+    if (!isVisible()) {
+        QDialog::closeEvent(event);
+        return;
+    }
+    // A save that fails shows its error and keeps the window open.
+    bool close = false;
+    RunGuarded([&] { close = MayClose(); });
+    if (!close) {
+        event->ignore();
+        return;
+    }
+    QDialog::closeEvent(event);
 }
 
 void TFormGrid::resizeEvent(QResizeEvent* event) {

@@ -58,10 +58,15 @@ public:
     void FormShow();
     // Reads `ListFileName` into the table; line i goes to row i + 1. A missing file changes nothing.
     void LoadList();
-    // Writes the rows that have a first name to a file chosen in the save dialog. Over the list the table
+    // Writes the rows that have a first name to a file chosen in the save dialog. Rows with data but no
+    // first name are named first, and the user chooses whether to save without them. Over the list the table
     // came from, when that file changed since, the user first chooses to reload it, to save with its send
-    // times taken over, or to cancel.
-    void SaveList();
+    // times taken over, or to cancel. Afterwards the table shows the rows as saved, numbered as the file's
+    // lines. True when the file was written.
+    bool SaveList();
+    // Whether the table holds data that differs from the list as it was last loaded or saved. An empty
+    // table never does: it cannot be saved, and closing it loses nothing.
+    bool HasUnsavedEdits() const;
     void ClearRows();
     void NumberRows();
     void ResetSort();
@@ -116,6 +121,9 @@ protected:
     void showEvent(QShowEvent* event) override;
     void keyPressEvent(QKeyEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
+    // "Schliessen" and the window's close button: unsaved edits are saved, dropped or kept open as the
+    // user chooses.
+    void closeEvent(QCloseEvent* event) override;
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
@@ -134,15 +142,18 @@ private:
     // Whether the rows can be saved in `charset`; when they cannot, asks whether to save as UTF-8 and
     // switches `charset` on yes.
     bool ConfirmCharset(ListCharset& charset);
+    // Names the rows a save would drop for want of a first name and asks whether to save without them.
+    bool ConfirmRowsWithoutFirstName();
+    // After a save: the table as the `written` file loads, so that its row numbers are the file's line numbers.
+    void ShowSavedRows(const std::string& written);
+    // Asks about unsaved edits before the window closes; true when it may close.
+    bool MayClose();
     // Empties the table and loads `path` into it.
     void LoadListAfresh(const std::string& path);
     // Before a save of `text` over `path`: when that is the list the table came from and the file changed
     // since, asks what to do, and takes the newer file's send times into `text` (and `merge`) when the
     // user chooses to save anyway. False when nothing is to be written.
     bool ResolveOutsideChange(const std::string& path, std::string& text, SendTimeMerge& merge);
-    // Shows the send times a save took from the newer file in their rows, and tells of those it could not
-    // place.
-    void ShowMergedSendTimes(const SendTimeMerge& merge, ListCharset& charset, const QString& path);
 
     std::string dataFolder_;
     GridModel table_;
@@ -159,6 +170,8 @@ private:
         std::string text;
     };
     KnownList known_;
+    // What the table held when it was last loaded or saved, to tell unsaved edits.
+    std::vector<GridRow> savedContent_;
     // The open dialog remembers the file it last showed.
     QString openDialogPath_;
     TFormLoeschen* deleteDialog_ = nullptr;

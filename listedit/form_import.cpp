@@ -2,6 +2,7 @@
 
 #include "listedit/form_grid.h"
 #include "listedit/line_number_editor.h"
+#include "listedit/list_table.h"
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
 #include "mailing/text_codec.h"
@@ -19,6 +20,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+
 namespace {
 
 constexpr int kWindowWidth = 778;
@@ -29,6 +32,12 @@ const QColor kPaleBlue(0xD6, 0xE4, 0xFE);
 
 const char* const kOpenFilter = "csv|*.csv|Alle|*.*";
 const char* const kNoSeparator = "Bitte Trennzeichen angeben!";
+const char* const kHeadingQuestion =
+    "Die erste Zeile sieht wie eine Überschrift aus (\"%1\"). Ohne sie importieren?";
+// How much of the heading line the question shows.
+constexpr qsizetype kShownHeadingLength = 60;
+const char* const kOneRowTaken = "1 Zeile wurde in die Tabelle übernommen.";
+const char* const kRowsTaken = "%1 Zeilen wurden in die Tabelle übernommen.";
 
 }  // namespace
 
@@ -55,12 +64,12 @@ TFormImport::TFormImport(QWidget* parent) : QDialog(parent) {
     helpKey_ = new HelpKeyWatcher(this, [this] { FormKeyDown(Qt::Key_F1); });
 }
 
-QToolButton* TFormImport::AddToolButton(const char* name, const QString& hint, bool showHint, const char* themeIcon,
+QToolButton* TFormImport::AddToolButton(const char* name, const QString& hint, const char* themeIcon,
                                         int fallbackPixmap, void (TFormImport::*handler)()) {
-    // Only some buttons show their hint as a tooltip; every one is named for accessibility tools.
+    // Every button shows its hint as a tooltip: a picture alone does not say what a button does.
     QToolButton* button = AddCommandButton(ToolBar1, name, hint, themeIcon,
                                            static_cast<QStyle::StandardPixmap>(fallbackPixmap),
-                                           [this, handler] { (this->*handler)(); }, showHint);
+                                           [this, handler] { (this->*handler)(); });
     button->setIconSize(QSize(22, 22));
     button->setFixedSize(kButtonSize, kButtonSize);
     return button;
@@ -69,21 +78,21 @@ QToolButton* TFormImport::AddToolButton(const char* name, const QString& hint, b
 void TFormImport::BuildToolBar() {
     ToolBar1 = MakeToolBar(this, kPaleBlue);
 
-    AddToolButton("ToolButton14", QStringLiteral("Messagefeld löschen"), false, "edit-clear",
+    AddToolButton("ToolButton14", QStringLiteral("Messagefeld löschen"), "edit-clear",
                   QStyle::SP_DialogResetButton, &TFormImport::ToolButton14Click);
-    AddToolButton("ToolButton19", QStringLiteral("Datei öffnen"), false, "document-open", QStyle::SP_DialogOpenButton,
+    AddToolButton("ToolButton19", QStringLiteral("Datei öffnen"), "document-open", QStyle::SP_DialogOpenButton,
                   &TFormImport::ToolButton19Click);
-    AddToolButton("ToolButton12", QStringLiteral("Speichern"), false, "document-save", QStyle::SP_DialogSaveButton,
+    AddToolButton("ToolButton12", QStringLiteral("Speichern"), "document-save", QStyle::SP_DialogSaveButton,
                   &TFormImport::ToolButton12Click);
-    AddToolButton("ToolButton6", QStringLiteral("Kopieren"), false, "edit-copy", QStyle::SP_FileDialogContentsView,
+    AddToolButton("ToolButton6", QStringLiteral("Kopieren"), "edit-copy", QStyle::SP_FileDialogContentsView,
                   &TFormImport::ToolButton6Click);
-    AddToolButton("ToolButton11", QStringLiteral("Daten importieren"), true, "document-import", QStyle::SP_ArrowRight,
+    AddToolButton("ToolButton11", QStringLiteral("Daten importieren"), "document-import", QStyle::SP_ArrowRight,
                   &TFormImport::ToolButton11Click);
     ToolBar1->addSeparator();
-    AddToolButton("ToolButton16", QStringLiteral("Hilfe"), true, "help-contents", QStyle::SP_DialogHelpButton,
+    AddToolButton("ToolButton16", QStringLiteral("Hilfe"), "help-contents", QStyle::SP_DialogHelpButton,
                   &TFormImport::ToolButton16Click);
     ToolBar1->addSeparator();
-    AddToolButton("ToolButton18", QStringLiteral("Beenden"), true, "application-exit", QStyle::SP_DialogCloseButton,
+    AddToolButton("ToolButton18", QStringLiteral("Beenden"), "application-exit", QStyle::SP_DialogCloseButton,
                   &TFormImport::ToolButton18Click);
     ToolBar1->addSeparator();
 
@@ -184,8 +193,21 @@ void TFormImport::ToolButton11Click() {
         return;
     }
     if (grid_ == nullptr) return;
-    BusyCursor busy;
-    grid_->ImportRows(ImportRows(EditorLines(text), separator[0].toLatin1()));
+    const QStringList lines = EditorLines(text);
+    std::vector<LineCells> rows;
+    {
+        BusyCursor busy;
+        rows = ImportRows(lines, separator[0].toLatin1());
+    }
+    if (const auto heading = HeadingRow(rows)) {
+        const QString shown = Shortened(lines[static_cast<qsizetype>(*heading)].trimmed(), kShownHeadingLength);
+        if (services::Messages().Question(QString::fromUtf8(kHeadingQuestion).arg(shown)))
+            rows.erase(rows.begin() + static_cast<std::ptrdiff_t>(*heading));
+    }
+    if (!grid_->ImportRows(rows)) return;
+    const auto taken = std::count_if(rows.begin(), rows.end(), [](const LineCells& row) { return row.has_value(); });
+    services::Messages().Information(taken == 1 ? QString::fromUtf8(kOneRowTaken)
+                                                : QString::fromUtf8(kRowsTaken).arg(taken));
 }
 
 void TFormImport::ToolButton16Click() { emit HelpContextRequested(kHelpContext); }

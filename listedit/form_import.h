@@ -66,7 +66,7 @@ protected:
 
 private:
     void BuildToolBar();
-    QToolButton* AddToolButton(const char* name, const QString& hint, bool showHint, const char* themeIcon,
+    QToolButton* AddToolButton(const char* name, const QString& hint, const char* themeIcon,
                                int fallbackPixmap, void (TFormImport::*handler)());
     void SetRadioButtons(bool semicolon, bool comma);
 

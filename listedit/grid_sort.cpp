@@ -1,5 +1,6 @@
 #include "listedit/grid_sort.h"
 
+#include "listedit/list_table.h"
 #include "mailing/send_time.h"
 #include "mailing/text_codec.h"
 
@@ -13,19 +14,10 @@ namespace {
 // The descending view shows at least this many rows.
 constexpr int kDescendingMinRowCount = 20;
 
-// Trimming as everywhere in the program: characters with codes 0 to 32 at both ends.
-QString TrimControls(const QString& text) {
-    qsizetype begin = 0;
-    qsizetype end = text.size();
-    while (begin < end && text[begin].unicode() <= 32) ++begin;
-    while (end > begin && text[end - 1].unicode() <= 32) --end;
-    return text.mid(begin, end - begin);
-}
-
 }  // namespace
 
 QString SortKey(int column, const QString& cell, const QLocale& locale) {
-    if (column != GridSort::kSentColumn) return TrimControls(cell);
+    if (column != GridSort::kSentColumn) return TrimmedCell(cell);
     const auto time = ParseSendTimeText(cell, locale);
     if (!time) throw ESortError(QStringLiteral("'%1' ist keine gültige Datums- und Uhrzeitangabe").arg(cell).toStdString());
     return time->SortableText();

@@ -6,6 +6,8 @@
 #include <QStringDecoder>
 #include <QStringEncoder>
 
+#include <algorithm>
+
 namespace {
 
 constexpr std::string_view kBomUtf8 = "\xEF\xBB\xBF";
@@ -106,4 +108,12 @@ std::vector<LineCells> ImportRows(const QStringList& lines, char separator) {
         rows.emplace_back(SplitImportLine(line, separator));
     }
     return rows;
+}
+
+std::optional<size_t> HeadingRow(const std::vector<LineCells>& rows) {
+    const auto hasAddress = [](const LineCells& row) { return row && (*row)[3].contains(QLatin1Char('@')); };
+    const auto first = std::find_if(rows.begin(), rows.end(), [](const LineCells& row) { return row.has_value(); });
+    if (first == rows.end() || hasAddress(*first)) return std::nullopt;
+    if (std::none_of(first + 1, rows.end(), hasAddress)) return std::nullopt;
+    return static_cast<size_t>(first - rows.begin());
 }

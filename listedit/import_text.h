@@ -7,6 +7,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -45,3 +46,7 @@ ImportFields SplitImportLine(const QString& line, char separator);
 
 // One table row per line, fields 1 to 7 in columns 1 to 7; blank lines give nothing.
 std::vector<LineCells> ImportRows(const QStringList& lines, char separator);
+
+// The first row that is not blank, when it looks like a heading ("Name;Vorname;Email;..."): its address
+// field (column 3) has no "@" while a later row's has one.
+std::optional<size_t> HeadingRow(const std::vector<LineCells>& rows);

@@ -13,6 +13,20 @@ bool GivesLine(const GridRow& row) {
     return std::any_of(firstName.begin(), firstName.end(), [](QChar c) { return c.unicode() > 32; });
 }
 
+bool HoldsData(const GridRow& row) {
+    for (int k = 1; k <= RecipientRecord::kFieldCount; ++k)
+        if (CellHoldsData(row, k)) return true;
+    return false;
+}
+
+// A row as the list file holds it: trimmed fields, no number.
+GridRow TrimmedRow(const GridRow& row) {
+    GridRow trimmed;
+    for (int k = 1; k <= RecipientRecord::kFieldCount; ++k)
+        trimmed[static_cast<size_t>(k)] = TrimmedCell(row[static_cast<size_t>(k)]);
+    return trimmed;
+}
+
 }  // namespace
 
 ListContent ParseListFile(std::string_view bytes) {
@@ -66,9 +80,40 @@ std::optional<std::string> ListFileText(std::span<const GridRow> rows, const Lis
     return JoinTextLines(text);
 }
 
-std::vector<int> RowsGivingLines(std::span<const GridRow> rows) {
-    std::vector<int> given;
-    for (size_t r = 0; r < rows.size(); ++r)
-        if (GivesLine(rows[r])) given.push_back(static_cast<int>(r) + 1);
-    return given;
+QString TrimmedCell(const QString& text) {
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && text[begin].unicode() <= 32) ++begin;
+    while (end > begin && text[end - 1].unicode() <= 32) --end;
+    return text.mid(begin, end - begin);
+}
+
+bool CellHoldsData(const GridRow& row, int column) {
+    const QString cell = TrimmedCell(row[static_cast<size_t>(column)]);
+    if (column == 5 && cell == QLatin1String(kNewRowTextFile)) return false;
+    if (column == 6 && cell == QLatin1String(kNewRowResult)) return false;
+    return !cell.isEmpty();
+}
+
+RowsWithoutFirstName FindRowsWithoutFirstName(std::span<const GridRow> rows) {
+    RowsWithoutFirstName found;
+    for (size_t r = 0; r < rows.size(); ++r) {
+        if (GivesLine(rows[r]) || !HoldsData(rows[r])) continue;
+        if (found.count++ == 0) found.first = static_cast<int>(r) + 1;
+    }
+    return found;
+}
+
+std::vector<GridRow> TableContent(std::span<const GridRow> rows) {
+    std::vector<GridRow> content;
+    for (const GridRow& row : rows)
+        if (HoldsData(row)) content.push_back(TrimmedRow(row));
+    return content;
+}
+
+QString Shortened(const QString& text, qsizetype most) {
+    if (text.size() <= most) return text;
+    // Not between the two halves of a character outside the basic plane.
+    if (most > 0 && text[most - 1].isHighSurrogate()) --most;
+    return text.left(most) + QChar(0x2026);
 }

@@ -24,11 +24,11 @@ EditorRecovery RecoverForEditor(const std::string& listPath, TextLines& lines) {
     return recovery;
 }
 
-EditorSave SaveEditedList(const std::string& listPath, std::string text, const EditorRecovery& loaded) {
+std::optional<std::string> SaveEditedList(const std::string& listPath, std::string text, const EditorRecovery& loaded) {
     ListLock lock;
     // A lock file that cannot be made or opened refuses the save (EJournalError): a run of another user
     // may be sending the list.
-    if (!lock.TryLock(listPath)) return EditorSave::ListInUse;
+    if (!lock.TryLock(listPath)) return std::nullopt;
     JournalContent journal = ReadJournal(listPath);
     const bool interrupted = journal.Interrupted() && !journal.records.empty();
     if (interrupted) {
@@ -47,5 +47,5 @@ EditorSave SaveEditedList(const std::string& listPath, std::string text, const E
     }
     WriteFileAtomic(listPath, text);
     if (interrupted) RewriteJournalAsKept(listPath, journal.records);
-    return EditorSave::Saved;
+    return text;
 }

@@ -9,6 +9,7 @@
 #include "mailing/list_file.h"
 #include "mailing/run_journal.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,8 +22,6 @@ struct EditorRecovery {
 // Puts an interrupted run's send times into the loaded `lines` of `listPath`.
 EditorRecovery RecoverForEditor(const std::string& listPath, TextLines& lines);
 
-enum class EditorSave { Saved, ListInUse };
-
-// Writes the editor's `text` over `listPath` (atomically), with the send times that `loaded` did not show.
-// Throws EFileError.
-EditorSave SaveEditedList(const std::string& listPath, std::string text, const EditorRecovery& loaded);
+// Writes the editor's `text` over `listPath` (atomically), with the send times that `loaded` did not show,
+// and gives back the text written. Nothing when a run holds the list: the save is refused. Throws EFileError.
+std::optional<std::string> SaveEditedList(const std::string& listPath, std::string text, const EditorRecovery& loaded);

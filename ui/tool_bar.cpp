@@ -20,10 +20,10 @@ QToolBar* MakeToolBar(QWidget* parent, const QColor& colour) {
 }
 
 QToolButton* AddCommandButton(QToolBar* bar, const char* name, const QString& hint, const char* themeIcon,
-                              QStyle::StandardPixmap fallback, std::function<void()> command, bool showHint) {
+                              QStyle::StandardPixmap fallback, std::function<void()> command) {
     auto* button = new QToolButton(bar);
     button->setObjectName(QString::fromLatin1(name));
-    if (showHint) button->setToolTip(hint);
+    button->setToolTip(hint);
     button->setAccessibleName(hint);
     button->setIcon(ThemeIcon(themeIcon, fallback));
     button->setAutoRaise(true);

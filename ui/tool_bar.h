@@ -16,7 +16,6 @@ class QWidget;
 QToolBar* MakeToolBar(QWidget* parent, const QColor& colour);
 
 // Adds a button with a picture from the desktop theme (or Qt's `fallback`), named `name` for tests and
-// accessibility tools. `hint` becomes the tooltip only when `showHint`. A click runs `command` through
-// RunGuarded.
+// accessibility tools, with `hint` as its tooltip. A click runs `command` through RunGuarded.
 QToolButton* AddCommandButton(QToolBar* bar, const char* name, const QString& hint, const char* themeIcon,
-                              QStyle::StandardPixmap fallback, std::function<void()> command, bool showHint = true);
+                              QStyle::StandardPixmap fallback, std::function<void()> command);

@@ -133,6 +133,7 @@ TEST_F(GridTest, RecoveredSendsAreSavedOnceAndStayForAResumeToSkip) {
               "Name1;Vorname1;a1@example.de;Thema;default;not send;;\r\n"
               "Name2;Vorname2;a2@example.de;Thema;default;von Hand;;\r\n"
               "Name3;Vorname3;a3@example.de;Thema;default;08.12.2026 10:05:00;;\r\n");
+    EXPECT_EQ(grid.Table().Cell(3, 6), "08.12.2026 10:05:00");  // the table shows what was saved
     const JournalContent journal = ReadJournal(ListPath());
     EXPECT_TRUE(journal.Interrupted());
     ASSERT_EQ(journal.records.size(), 2u);
@@ -195,6 +196,51 @@ TEST_F(GridTest, SaveOverAListChangedByARunAsksFirst) {
         Button(grid, "ToolButton4")->click();
         EXPECT_EQ(home.Read("ptdata/sendlist.csv"), c.file);
     }
+}
+
+TEST_F(GridTest, SaveAfterASortShowsWhatItSavedNumberedAsTheFileLines) {
+    WriteList(Line(3) + "Meier;;meier@example.de;;;;;\r\n" + Line(1) + "Zander;;;;default;not send;;\r\n" + Line(2) +
+              "\r\n;;;;default;not send;;\r\n");
+    grid.FormShow();
+    // Meier, Name1, Name2, Name3, Zander with their old numbers; the blank row and the one "Neu" filled go unmentioned.
+    grid.StringGrid1MouseDown(0, 1, true);
+    fakes.messages.AnswerQuestions({true});
+    fakes.dialogs.results.push_back(QString::fromStdString(ListPath()));
+    Button(grid, "ToolButton4")->click();
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].text, "2 Zeilen ohne Vorname werden nicht gespeichert, die erste ist Zeile 2 "
+                                            "(Meier, meier@example.de). Trotzdem speichern?");
+    EXPECT_EQ(home.Read("ptdata/sendlist.csv"), Line(1) + Line(2) + Line(3));
+    // Row n is line n of the file, which is how the check names it.
+    EXPECT_EQ(Column(0)[0] + ":" + RowText(1), "1:Name1|Vorname1|a1@example.de|Thema|default|not send");
+    EXPECT_EQ(RowText(4), "");
+}
+
+TEST_F(GridTest, ClosingWithUnsavedEditsAsksFirst) {
+    // "Schliessen" or the close button; the answer (-1: box closed); the save dialog picks the list; stays open.
+    const struct { bool button; int choice; bool save; bool open; } cases[] = {
+        {true, 0, true, false}, {false, 0, false, true}, {false, 1, false, false}, {true, 2, false, true}, {false, -1, false, true}};
+    for (const auto& c : cases) {
+        WriteList(Lines(2));
+        grid.show();
+        grid.Table().EditCell(1, 4, "Neu");
+        fakes.messages.choices.push_back(c.choice);
+        if (c.choice == 0) fakes.dialogs.results.push_back(c.save ? std::optional(QString::fromStdString(ListPath())) : std::nullopt);
+        QCloseEvent close;  // what the window system sends for the title bar's close button
+        c.button ? Button(grid, "ToolButton15")->click() : void(QApplication::sendEvent(grid.windowHandle(), &close));
+        EXPECT_EQ(grid.isVisible(), c.open) << c.choice;
+        EXPECT_EQ(home.Read("ptdata/sendlist.csv"), c.save ? Line(1, "not send", "Neu") + Line(2) : Lines(2));
+        EXPECT_EQ(fakes.messages.offered, std::vector<QStringList>(&c - cases + 1, {"&Ja", "&Nein", "Abbrechen"}));
+        grid.hide();
+    }
+    // Nothing to ask (the fake fails on a question): after a save, and when "Neu" left nothing to save.
+    grid.show();
+    grid.Table().EditCell(1, 4, "Neu");
+    fakes.dialogs.results.push_back(QString::fromStdString(ListPath()));
+    for (const char* name : {"ToolButton4", "ToolButton15"}) Button(grid, name)->click();
+    grid.show();
+    for (const char* name : {"ToolButton1", "ToolButton15"}) Button(grid, name)->click();
+    EXPECT_FALSE(grid.isVisible());
 }
 
 TEST_F(GridTest, SavesOverAnUnchangedDeletedOrOtherFileAskNothing) {
@@ -263,7 +309,11 @@ TEST_F(GridTest, SaveWritesTrimmedRowsThatHaveAFirstName) {
 
     const std::string target = home.File("saved.csv");
     fakes.dialogs.results.push_back(QString::fromStdString(target));
+    // Row 2 has no first name: "Nein" saves nothing, "Ja" saves the others.
+    fakes.messages.AnswerQuestions({false, true});
     Button(grid, "ToolButton4")->click();
+    Button(grid, "ToolButton4")->click();
+    EXPECT_EQ(fakes.messages.shown[0].text, "1 Zeile ohne Vorname wird nicht gespeichert: Zeile 2 (Ohne, o@x.de). Trotzdem speichern?");
     ASSERT_EQ(fakes.dialogs.calls.size(), 1u);
     EXPECT_TRUE(fakes.dialogs.calls[0].save);
     EXPECT_EQ(fakes.dialogs.calls[0].filter, "CSV (*.csv)|*.csv|Alle|*.*");
@@ -393,6 +443,7 @@ TEST_F(GridTest, HeaderPressesSortAscendingThenShowDescending) {
     Button(grid, "ToolButton5")->click();
     EXPECT_EQ(Column(0)[0], "1");
     EXPECT_EQ(Column(0)[2], "3");
+    fakes.messages.choices.push_back(1);  // the sorted order is not saved
     grid.close();
 }
 

@@ -34,9 +34,9 @@ protected:
     }
 };
 
-TEST_F(ImportTest, ToolbarShowsOnlyTheLastThreeHints) {
+TEST_F(ImportTest, ToolbarShowsEveryHint) {
     const std::vector<std::pair<QString, QString>> expected = {
-        {"ToolButton14", ""}, {"ToolButton19", ""}, {"ToolButton12", ""}, {"ToolButton6", ""},
+        {"ToolButton14", "Messagefeld löschen"}, {"ToolButton19", "Datei öffnen"}, {"ToolButton12", "Speichern"}, {"ToolButton6", "Kopieren"},
         {"ToolButton11", "Daten importieren"}, {"|", ""}, {"ToolButton16", "Hilfe"}, {"|", ""},
         {"ToolButton18", "Beenden"}, {"|", ""}, {"GroupBox1", ""},
     };
@@ -239,6 +239,27 @@ TEST_F(ImportTest, EditorCommandsAndShowing) {
     EXPECT_EQ(help[0][0].toInt(), 100);
     Button("ToolButton18")->click();
     EXPECT_FALSE(Import().isVisible());
+}
+
+TEST_F(ImportTest, HeadingLineIsLeftOutOnYesAndTheCountIsTold) {
+    for (const bool leaveOut : {true, false}) {
+        fakes.messages.shown.clear();
+        fakes.messages.AnswerQuestions({leaveOut});
+        Type("Name;Vorname;Email;Thema\nMeier;Hans;h@x.de\n\nSchulz;Eva;e@x.de\n");
+        Button("ToolButton11")->click();
+        ASSERT_EQ(fakes.messages.shown.size(), 2u);
+        EXPECT_EQ(fakes.messages.shown[0].text, "Die erste Zeile sieht wie eine Überschrift aus (\"Name;Vorname;Email;Thema\"). "
+                                                "Ohne sie importieren?");
+        EXPECT_EQ(fakes.messages.shown[1].text, QString("%1 Zeilen wurden in die Tabelle übernommen.").arg(leaveOut ? 2 : 3));
+        EXPECT_EQ(RowText(1), leaveOut ? "Meier|Hans|h@x.de" : "Name|Vorname|Email|Thema");
+    }
+}
+
+TEST_F(ImportTest, EveryToolbarButtonOfBothWindowsHasATooltip) {
+    QStringList walked;  // "name: tooltip" of every button (Qt's own overflow button has another name)
+    for (QToolBar* bar : {grid.ToolBar1, Import().ToolBar1})
+        for (QToolButton* button : bar->findChildren<QToolButton*>()) walked << button->objectName() + ": " + button->toolTip();
+    EXPECT_EQ(walked.filter(QRegularExpression("^ToolButton.*: .")).size(), 13 + 7) << walked.join(", ").toStdString();
 }
 
 TEST_F(ImportTest, GridOpensTheImportWindow) {

@@ -2,6 +2,7 @@
 
 #include "listedit/grid_model.h"
 #include "listedit/grid_sort.h"
+#include "listedit/import_text.h"
 #include "listedit/list_table.h"
 #include "tests/support/qt/qt_printers.h"
 
@@ -106,6 +107,17 @@ TEST(GridSort, KeysTrimAndReadSendTimes) {
     EXPECT_EQ(SortKey(6, " 08.12.2026 14:05:31 ", german), "20261208140531");
     EXPECT_THROW(SortKey(6, "", german), ESortError);
     EXPECT_THROW(SortKey(6, "Fehler: 550", german), ESortError);
+}
+
+TEST(ImportText, HeadingIsTheFirstLineWithoutAnAddressWhenAnotherHasOne) {
+    const std::pair<const char*, std::optional<size_t>> cases[] = {
+        {"Name;Vorname;Email\nMeier;Hans;h@x.de", 0},
+        {"\n \nName;Vorname;E-Mail\nMeier;Hans;\nSchulz;Eva;e@x.de", 2},
+        {"Meier;Hans;h@x.de\nSchulz;Eva;e@x.de", std::nullopt},
+        {"Name;Vorname;Email\nMeier;Hans;keine Adresse", std::nullopt},
+        {"Name;Vorname;Email\nMeier;h@x.de;;h@x.de", std::nullopt},  // an "@" in another column
+    };
+    for (const auto& [text, heading] : cases) EXPECT_EQ(HeadingRow(ImportRows(EditorLines(text), ';')), heading) << text;
 }
 
 }  // namespace
