@@ -97,7 +97,7 @@ TEST_F(CheckWindowTest, FindingsStopTheRunUntilTheUserSendsAnywayAndLeadToPrevie
                 QTest::mouseClick(preview.ButtonClose, Qt::LeftButton);
             });
             shown.findChild<QToolButton*>("ToolButtonPreview")->click();
-            fakes.messages.AnswerQuestions({false});  // the unsaved edit is dropped on closing
+            fakes.messages.choices.push_back(1);  // "Nein": the unsaved edit is dropped on closing
             grid.ToolButton15Click();
         });
         const QRect cell = check.TableFindings->visualItemRect(check.TableFindings->item(0, 1));
