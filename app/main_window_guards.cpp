@@ -24,7 +24,7 @@ const char* const kTextChanged = "Der Text im Messagefeld ist noch nicht gespeic
 // "Ja", "Nein", "Abbrechen": 0, 1, anything else (the box closed) as "Abbrechen".
 int AskSaveChanges(const char* what) {
     return services::Messages().Choose(QString::fromUtf8(kSaveChanges) + QStringLiteral("\n\n") + QString::fromUtf8(what),
-                                       {QStringLiteral("Ja"), QStringLiteral("Nein"), QStringLiteral("Abbrechen")});
+                                       {QStringLiteral("&Ja"), QStringLiteral("&Nein"), QStringLiteral("Abbrechen")});
 }
 
 }  // namespace
