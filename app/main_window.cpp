@@ -164,10 +164,7 @@ bool TFormNewMail::SendOneMessage() {
     sendFailed_ = true;
     MailFields fields = CurrentFields();
     fields.accessTokens = AccessTokens();
-    const std::optional<std::string> refusal =
-        fields.accessTokens ? fields.accessTokens->Refusal(Trim(fields.account.host), PortOrZero(fields.account.port))
-                            : std::nullopt;
-    if (refusal) {
+    if (const std::optional<std::string> refusal = SignInRefusal(fields.account, fields.accessTokens.get())) {
         services::Messages().Error(FromLocal(*refusal));
         return false;
     }
@@ -196,12 +193,7 @@ void TFormNewMail::BtnMailClick() {
     if (busy_) return;  // one run at a time
     if (!CheckBeforeRun()) return;
     BusyScope busy(*this);
-    // The run shows each line in the fields; what the user had there comes back when it ends.
-    struct PutBack {
-        TFormNewMail& window;
-        const UserFields fields;
-        ~PutBack() { window.PutBackUserFields(fields); }
-    } putBack{*this, TakeUserFields()};
+    const UserFieldsScope userFields(*this);
     MailingRun run(frontEnd_, Transport(), dataFolder_);
     run.StartMailing();
 }

@@ -165,6 +165,13 @@ private:
     };
     UserFields TakeUserFields() const;
     void PutBackUserFields(const UserFields& fields);
+    // Takes the user's fields when made and puts them back when it goes, on every path out of a run.
+    struct UserFieldsScope {
+        explicit UserFieldsScope(TFormNewMail& window) : window(window), fields(window.TakeUserFields()) {}
+        ~UserFieldsScope() { window.PutBackUserFields(fields); }
+        TFormNewMail& window;
+        const UserFields fields;
+    };
     // A test mail to one of the list's recipients asks first; true to send.
     bool ConfirmTestRecipient();
     // The account fields and options as last loaded or saved; closing with others asks first.

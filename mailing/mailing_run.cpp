@@ -97,11 +97,10 @@ bool MailingRun::StartMailing() {
     }
     // An OAuth2 sign-in made for another provider, client or server sends nothing anywhere. A dry run logs
     // in nowhere.
-    if (const std::shared_ptr<TIdAccessTokenSource> tokens = frontEnd_.AccessTokens(); tokens && writeBack_) {
-        if (const std::optional<std::string> refusal = tokens->Refusal(Trim(account.host), PortOrZero(account.port))) {
-            frontEnd_.ShowError(*refusal);
-            return false;
-        }
+    if (const std::optional<std::string> refusal = writeBack_ ? SignInRefusal(account, frontEnd_.AccessTokens().get())
+                                                             : std::nullopt) {
+        frontEnd_.ShowError(*refusal);
+        return false;
     }
     frontEnd_.ClearStopRequest();
     frontEnd_.SetProgress(0);

@@ -79,6 +79,11 @@ bool TrySendMessage(const MailFields& fields, MailTransport& transport) {
     return transport.Transmit(TransmitMessageFields(fields, recipients, Trim(fields.cc), Trim(fields.subject)));
 }
 
+std::optional<std::string> SignInRefusal(const AccountSettings& account, TIdAccessTokenSource* tokens) {
+    if (tokens == nullptr) return std::nullopt;
+    return tokens->Refusal(Trim(account.host), PortOrZero(account.port));
+}
+
 std::string SendErrorDetails(int lineNumber, const std::string& address, const std::string& reply) {
     std::string details = lineNumber > 0 ? "Zeile " + std::to_string(lineNumber) + ": " + Trim(address)
                                          : "An: " + Trim(address);

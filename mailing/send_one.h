@@ -102,6 +102,10 @@ public:
 inline constexpr const char* kSendErrorText =
     "Fehler beim Mailversand. Bitte prüfen Sie Ihre Firewalleinstellungen und die Internetverbindung!";
 
+// Why the sign-in's tokens must not go to the account's server (another provider, client or server than
+// the sign-in was made for); nothing when they may, or when there are no tokens (a password account).
+std::optional<std::string> SignInRefusal(const AccountSettings& account, TIdAccessTokenSource* tokens);
+
 // What the error box adds below its sentence: the line (0: none), the address and the server's reply.
 std::string SendErrorDetails(int lineNumber, const std::string& address, const std::string& reply);
 
