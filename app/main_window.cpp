@@ -156,6 +156,7 @@ MailFields TFormNewMail::CurrentFields() const {
     fields.subject = ToLocal(EditSubject->text());
     fields.attachment = ToLocal(EditPatch->text());
     fields.body = ToLocal(Memo2->toPlainText());
+    SetTextFile(fields, ToLocal(currentTextFile_));
     return fields;
 }
 

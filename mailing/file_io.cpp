@@ -76,6 +76,11 @@ bool PathExists(const std::string& path) {
     return ::lstat(path.c_str(), &info) == 0;
 }
 
+std::string FolderOfPath(const std::string& path) {
+    const size_t slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
+}
+
 std::string ReadWholeFile(const std::string& path) {
     FdGuard file{::open(path.c_str(), O_RDONLY | O_CLOEXEC)};
     if (file.fd < 0) throw CannotOpenError(path, errno);

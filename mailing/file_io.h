@@ -40,6 +40,9 @@ bool PathExists(const std::string& path);
 // and a write through a link replaces the target and leaves the link a link.
 std::string ResolvedPath(const std::string& path);
 
+// The folder of a path with its trailing "/"; empty for a bare file name.
+std::string FolderOfPath(const std::string& path);
+
 // The whole file. Throws EFileError when it cannot be opened or read (a folder included).
 std::string ReadWholeFile(const std::string& path);
 

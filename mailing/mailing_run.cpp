@@ -2,6 +2,7 @@
 
 #include "mailing/data_folder.h"
 #include "mailing/file_io.h"
+#include "mailing/html_text.h"
 #include "mailing/mail_text.h"
 #include "mailing/run_journal.h"
 #include "mailing/send_time.h"
@@ -335,7 +336,12 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
         fields.cc = frontEnd_.CopyList();
         fields.subject = mail.Subject;
         fields.attachment = mail.Attachment;
-        fields.body = text.utf8;
+        fields.textKind = TextKindOfPath(textFile) == TextKind::Plain ? TextKind::Plain : TextKind::Html;
+        fields.body = fields.textKind == TextKind::Plain
+                          ? text.utf8
+                          : MailBodyOfText(TextKindOfPath(textFile), DecodeMailText(texts_.Read(textFile)).utf8,
+                                           mail.FirstName, mail.Surname);
+        fields.textFolder = FolderOfPath(textFile);
         fields.mailNumber = number;
         const std::optional<SendFailure> failure = SendLine(fields, NextMail(index, fields));
         if (!failure) return LineOutcome::Stopped;
@@ -394,6 +400,7 @@ std::optional<OutgoingMail> MailingRun::NextMail(size_t index, const MailFields&
             // Only its envelope is sent ahead: no text, no attachment needed.
             MailFields fields = current;
             fields.body.clear();
+            fields.textKind = TextKind::Plain;
             fields.attachment.clear();
             return TransmitMessageFields(fields, Trim(record.Address), Trim(current.cc), "");
         }

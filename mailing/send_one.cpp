@@ -65,12 +65,22 @@ OutgoingMail TransmitMessageFields(const MailFields& fields, const std::string& 
     mail.recipients = recipients;
     mail.cc = cc;
     mail.subject = subject;
-    mail.bodyLines = SplitTextLines(fields.body).lines;
+    if (fields.textKind == TextKind::Plain) {
+        mail.bodyLines = SplitTextLines(fields.body).lines;
+    } else {
+        const std::string html = fields.textKind == TextKind::Markdown ? MarkdownToHtml(fields.body) : fields.body;
+        mail.html = std::make_shared<const HtmlMail>(PrepareHtmlMail(html, fields.textFolder));
+    }
     mail.mailNumber = fields.mailNumber;
     const std::string attachment = Trim(fields.attachment);
     // A path of a file that does not exist is left out without a word; the mail goes without it.
     if (!attachment.empty() && FileExists(attachment)) mail.attachmentPath = attachment;
     return mail;
+}
+
+void SetTextFile(MailFields& fields, const std::string& textFile) {
+    fields.textKind = TextKindOfPath(textFile);
+    fields.textFolder = FolderOfPath(textFile);
 }
 
 bool TrySendMessage(const MailFields& fields, MailTransport& transport) {

@@ -2,6 +2,8 @@
 // Sending the one mail that the main window's fields describe: the translation from field texts to what the
 // mail transport needs, and the one error message a failed send shows.
 
+#include "mailing/html_text.h"
+#include "mailing/mail_pictures.h"
 #include "mailing/send_options.h"
 #include "mailing/settings_text.h"
 
@@ -40,6 +42,8 @@ struct OutgoingMail {
     std::string cc;          // address list text, may be empty
     std::string subject;
     std::vector<std::string> bodyLines;
+    // An HTML mail: its HTML, text part and pictures; bodyLines is then empty. Nothing: a plain mail.
+    std::shared_ptr<const HtmlMail> html;
     std::string attachmentPath;  // an existing file, or empty
     int mailNumber = 0;          // the line's position in the list during a run, else 0
 };
@@ -85,8 +89,16 @@ struct MailFields {
     std::string subject;
     std::string attachment;
     std::string body;  // the whole message text; CR LF, CR and LF all end a line
+    // How the body is to be read: a plain text, HTML, or Markdown that becomes HTML. Pictures of the
+    // HTML are found relative to textFolder (the text file's folder, with a trailing "/").
+    TextKind textKind = TextKind::Plain;
+    std::string textFolder;
     int mailNumber = 0;
 };
+
+// The kind of the body and the folder of its pictures, by the file the text came from (empty: none, a
+// plain text).
+void SetTextFile(MailFields& fields, const std::string& textFile);
 
 // What the send shows.
 class SendFrontEnd {

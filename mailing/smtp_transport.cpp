@@ -62,7 +62,16 @@ public:
         smtp_.Password = mail.password;
         smtp_.Port = mail.port;
         smtp_.AllowPlainLogin = mail.allowPlainLogin;
-        FillMessage(mail, message_);
+        try {
+            FillMessage(mail, message_);
+        } catch (const EPictureUnreadable& error) {
+            // As a server's refusal of this mail: the line fails, the run goes on. A connection that
+            // has this mail's envelope sent ahead waits for its data, so it is closed (without a QUIT).
+            lastError_ = error.what();
+            lastFailure_ = SendFailure::Permanent;
+            CloseAfterError();
+            return false;
+        }
         smtp_.AccessTokens = mail.accessTokens.get();
         if (mail.signIn != SignInMethod::Password) {
             smtp_.SetAuthenticationType(atXOAuth2);
@@ -204,7 +213,13 @@ public:
 
     bool Transmit(const OutgoingMail& mail) override {
         ClearOnExit clear{message_};
-        FillMessage(mail, message_);
+        lastError_.clear();
+        try {
+            FillMessage(mail, message_);
+        } catch (const EPictureUnreadable& error) {
+            lastError_ = error.what();
+            return false;
+        }
         try {
             std::filesystem::create_directories(folder_);
             const std::string path = (std::filesystem::path(folder_) / DryRunFileName(mail.mailNumber)).string();
@@ -218,11 +233,36 @@ public:
     }
 
     void CloseSession() override {}
+    std::string LastErrorText() const override { return lastError_; }
 
 private:
     std::string folder_;
     TIdMessage message_;
+    std::string lastError_;
 };
+
+// The text part, the HTML and its pictures; the writer puts them into their multipart structure.
+void AddHtmlParts(const HtmlMail& html, TIdMessage& message) {
+    message.Body.clear();
+    TIdText& text = message.PartList.Add<TIdText>();
+    text.SetContentType("text/plain; charset=\"UTF-8\"");
+    text.SetContentTransfer("quoted-printable");
+    text.Body = SplitTextLines(html.text).lines;
+    TIdText& markup = message.PartList.Add<TIdText>();
+    markup.SetContentType("text/html; charset=\"UTF-8\"");
+    markup.SetContentTransfer("quoted-printable");
+    markup.Body = SplitTextLines(html.html).lines;
+    for (const InlinePicture& picture : html.pictures) {
+        const std::shared_ptr<const EncodedPicture> encoded = LoadPicture(picture.path);
+        TIdAttachment& part = message.PartList.Add<TIdAttachment>(picture.path);
+        part.AttachedName = MailTextOf(FileNameOfPath(picture.path));
+        part.SetContentType(encoded->contentType);
+        part.SetContentTransfer("base64");
+        part.SetContentDisposition("inline");
+        part.ExtraHeaders.SetHeaderValue("Content-ID", "<" + picture.contentId + ">");
+        part.EncodedData = encoded->base64;
+    }
+}
 
 }  // namespace
 
@@ -237,6 +277,7 @@ void FillMessage(const OutgoingMail& mail, TIdMessage& message) {
     message.Body = mail.bodyLines;
     // Every text of a mail is UTF-8 by now (the decoding rule of mail_text.h), whatever the locale.
     message.TextCharSet = "UTF-8";
+    if (mail.html) AddHtmlParts(*mail.html, message);
     if (!mail.attachmentPath.empty()) {
         TIdAttachment& attachment = message.PartList.Add<TIdAttachment>(mail.attachmentPath);
         // The path is the file system's bytes; the name the recipient sees follows the same rule.

@@ -86,6 +86,16 @@ bool TIdMessage::HasPlainLayout() const {
     return PartList.Count() == 0;
 }
 
+bool TIdMessage::HasHtmlLayout() const {
+    for (std::size_t i = 0; i < PartList.Count(); ++i) {
+        const TIdMessagePart& part = PartList[i];
+        if (part.Kind() == TIdMessagePartKind::Text && SameTextIgnoringCase(part.ContentType().substr(0, 9), "text/html")) {
+            return true;
+        }
+    }
+    return false;
+}
+
 bool TIdMessage::NeedsQuotedPrintableBody() const {
     // RFC 5322 section 2.1.1: at most 998 characters on a line, CR LF not counted.
     constexpr std::size_t kMaxWireLine = 998;
@@ -135,7 +145,12 @@ TIdHeaderList TIdMessage::BuildHeaderList() {
     if (encoding_ == meUU && (counts.TextParts > 0 || counts.RelatedParts > 0)) {
         throw EIdMessageException("Ungültige Codierung. UU gestattet nur Rumpf und Anlage");
     }
-    if (encoding_ == meMIME) {
+    if (encoding_ == meMIME && HasHtmlLayout()) {
+        // The outermost part of the HTML layout: the other attachments' mixed part, else the alternative.
+        ContentType = counts.Attachments > counts.RelatedParts
+                          ? "multipart/mixed; boundary=\"" + std::string(MixedBoundary) + "\""
+                          : "multipart/alternative; boundary=\"" + std::string(AlternativeBoundary) + "\"";
+    } else if (encoding_ == meMIME) {
         PartList.EncoderInfo().InitializeContentType(counts, ContentType);
         if (!CharSet.empty()) {
             ContentType = ContentType.empty() ? "charset=\"" + CharSet + "\""

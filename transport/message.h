@@ -69,6 +69,10 @@ public:
 
     std::string SourcePath;
     std::string AttachedName;  // the file name shown to the recipient
+    // The data already encoded for the wire (base64 lines, each ending in CR LF), shared by every mail
+    // of a run that carries the same file, so that a picture is read and encoded once; empty: the file
+    // at SourcePath is read and encoded when the message is written.
+    std::shared_ptr<const std::string> EncodedData;
 };
 
 // The file name of a path: the text after its last "/".
@@ -162,6 +166,10 @@ public:
 
     // True when the body lines go out in the plain layout (no attachments, no text parts).
     bool HasPlainLayout() const;
+    // True for an HTML mail: a text part of type text/html. It goes out as multipart/alternative of its
+    // text/plain part and its HTML, the HTML in multipart/related with the attachments that carry a
+    // Content-ID (its pictures), and all of it in multipart/mixed when there are other attachments.
+    bool HasHtmlLayout() const;
     // True when the body cannot go out as it is: some line holds a byte of 128 or above, or is longer than
     // a line on the wire may be (998 octets before CR LF, the "." that stuffing adds included). Such a body
     // is labelled with its charset and sent quoted-printable, whose lines are short.

@@ -205,6 +205,11 @@ void TIdMessageClient::WriteAttachmentSection(TIdAttachment& part, const THeader
 }
 
 void TIdMessageClient::WriteAttachmentData(TIdMessage& message, TIdAttachment& part) {
+    if (part.EncodedData) {
+        // Base64 lines never begin with ".": nothing to stuff.
+        WriteText(*part.EncodedData);
+        return;
+    }
     std::unique_ptr<TIdMessageEncoder> encoder = message.PartList.EncoderInfo().CreateEncoder();
     encoder->Filename = FileNameOfPath(part.AttachedName);
     TIdTCPStream stream(*this);
@@ -237,6 +242,10 @@ void TIdMessageClient::WriteBody(TIdMessage& message) {
         }
     }
 
+    if (message.Encoding() == meMIME && message.HasHtmlLayout()) {
+        WriteHtmlBody(message, texts, attachments, charset);
+        return;
+    }
     if (counts.Attachments == 0 && counts.TextParts == 0) {
         NotifyStatus(hsStatusText, kEncodingText);
         WriteBodyText(message, charset.Transfer);
@@ -290,13 +299,61 @@ void TIdMessageClient::WriteBody(TIdMessage& message) {
         WriteLine("");
         WriteBodyText(message, TTransfer::bit7);
     }
+    for (TIdAttachment* attachment : attachments) WriteAttachmentPart(message, *attachment, boundary, charset);
+    WriteLine(CloseDelimiter(boundary));
+}
+
+void TIdMessageClient::WriteAttachmentPart(TIdMessage& message, TIdAttachment& part, std::string_view boundary,
+                                           const THeaderCharset& charset) {
+    NotifyStatus(hsStatusText, kEncodingAttachment);
+    WriteLine("");
+    WriteLine(Delimiter(boundary));
+    WriteAttachmentSection(part, charset);
+    WriteAttachmentData(message, part);
+    WriteLine("");
+}
+
+void TIdMessageClient::WriteHtmlBody(TIdMessage& message, std::vector<TIdText*> texts,
+                                     const std::vector<TIdAttachment*>& attachments, const THeaderCharset& charset) {
+    std::vector<TIdAttachment*> pictures;
+    std::vector<TIdAttachment*> others;
     for (TIdAttachment* attachment : attachments) {
-        NotifyStatus(hsStatusText, kEncodingAttachment);
-        WriteLine("");
-        WriteLine(Delimiter(boundary));
-        WriteAttachmentSection(*attachment, charset);
-        WriteAttachmentData(message, *attachment);
+        (attachment->ExtraHeaders.ReadHeaderValue("Content-ID").empty() ? others : pictures).push_back(attachment);
+    }
+    // The header's Content-Type names the outermost part: mixed when there are other attachments.
+    WriteLine(std::string(kMultipartPreamble));
+    WriteLine("");
+    if (!others.empty()) {
+        WriteLine(Delimiter(MixedBoundary));
+        WriteLine("Content-Type: multipart/alternative;");
+        WriteLine(std::string(kParameterIndent) + "boundary=\"" + std::string(AlternativeBoundary) + "\"");
         WriteLine("");
     }
-    WriteLine(CloseDelimiter(boundary));
+    // The plainest alternative comes first, the HTML last (RFC 2046, 5.1.4): the text parts in their
+    // order, the HTML ones after the others.
+    std::stable_partition(texts.begin(), texts.end(), [](const TIdText* text) {
+        return !SameTextIgnoringCase(text->ContentType().substr(0, 9), "text/html");
+    });
+    for (TIdText* text : texts) {
+        const bool html = SameTextIgnoringCase(text->ContentType().substr(0, 9), "text/html");
+        WriteLine(Delimiter(AlternativeBoundary));
+        if (html && !pictures.empty()) {
+            // The HTML and the pictures it shows by their Content-ID (RFC 2387).
+            WriteLine("Content-Type: multipart/related;");
+            WriteLine(std::string(kParameterIndent) + "type=\"text/html\";");
+            WriteLine(std::string(kParameterIndent) + "boundary=\"" + std::string(RelatedBoundary) + "\"");
+            WriteLine("");
+            WriteLine(Delimiter(RelatedBoundary));
+        }
+        NotifyStatus(hsStatusText, kEncodingText);
+        WriteTextPartSection(*text, charset.Transfer);
+        if (html && !pictures.empty()) {
+            for (TIdAttachment* picture : pictures) WriteAttachmentPart(message, *picture, RelatedBoundary, charset);
+            WriteLine(CloseDelimiter(RelatedBoundary));
+        }
+    }
+    WriteLine(CloseDelimiter(AlternativeBoundary));
+    if (others.empty()) return;
+    for (TIdAttachment* attachment : others) WriteAttachmentPart(message, *attachment, MixedBoundary, charset);
+    WriteLine(CloseDelimiter(MixedBoundary));
 }

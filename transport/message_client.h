@@ -7,6 +7,7 @@
 #include <streambuf>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "transport/header_charset.h"
 #include "transport/message.h"
@@ -55,5 +56,10 @@ private:
     void WriteBodyText(const TIdMessage& message, TTransfer transfer);
     void WriteAttachmentSection(TIdAttachment& part, const THeaderCharset& charset);
     void WriteAttachmentData(TIdMessage& message, TIdAttachment& part);
+    // The empty line, the delimiter, the section and the data of one attachment.
+    void WriteAttachmentPart(TIdMessage& message, TIdAttachment& part, std::string_view boundary,
+                             const THeaderCharset& charset);
+    void WriteHtmlBody(TIdMessage& message, std::vector<TIdText*> texts,
+                       const std::vector<TIdAttachment*>& attachments, const THeaderCharset& charset);
     void WriteQuotedPrintableLine(std::string line, TTransfer transfer);
 };
