@@ -16,6 +16,21 @@ const std::vector<int16_t> kAnyCode{};
 // "Service not available, closing transmission channel": the server ends the connection after it.
 constexpr int16_t kServiceClosing = 421;
 
+// Removes the "." that was put before every line starting with one, as the server does (RFC 5321, 4.5.2).
+void UndoDotStuffing(std::string& text) {
+    std::size_t out = 0;
+    bool lineStart = true;
+    for (const char c : text) {
+        if (lineStart && c == '.') {
+            lineStart = false;
+            continue;
+        }
+        lineStart = c == '\n';
+        text[out++] = c;
+    }
+    text.resize(out);
+}
+
 }  // namespace
 
 EIdSMTPInjectedInput::EIdSMTPInjectedInput()
@@ -42,13 +57,6 @@ EIdSMTPTokenRefused::EIdSMTPTokenRefused(const std::string& serverSays)
     : EIdException("Der Server hat die Anmeldung mit OAuth2 abgelehnt" +
                    (serverSays.empty() ? std::string() : " (" + serverSays + ")") +
                    ". Bitte in den Versandoptionen neu anmelden.") {}
-
-bool IsLoopbackAddress(const std::string& ip) {
-    if (ip == "::1") return true;
-    const std::string mapped = "::ffff:";
-    const std::string v4 = ip.compare(0, mapped.size(), mapped) == 0 ? ip.substr(mapped.size()) : ip;
-    return TIdStack::IsDottedQuad(v4) && v4.compare(0, 4, "127.") == 0;
-}
 
 TIdSMTP::TIdSMTP() { Port = kDefaultPort; }
 
@@ -317,6 +325,7 @@ void TIdSMTP::SendMail(TIdMessage& message) { SendMail(message, nullptr); }
 
 void TIdSMTP::SendMail(TIdMessage& message, const TIdMessage* next) {
     dataEndSent_ = false;
+    if (MessageCapture != nullptr) MessageCapture->clear();
     // With a login configured, a server elsewhere that offers neither TLS nor a login is what an attacker
     // on the path makes of a real one by striking both from its reply. A TLS session without a login (a
     // relay that trusts by address) and a server on this machine go ahead as before.
@@ -349,13 +358,31 @@ void TIdSMTP::SendMail(TIdMessage& message, const TIdMessage* next) {
         for (const EnvelopeCommand& command : envelope) Command(command.line, command.expected, ReplyTimeLimit);
     }
     message.ExtraHeaders.SetHeaderValue("X-Mailer", MailAgent);
-    WriteMessage(message, false);
+    WriteCapturedMessage(message);
     FlushOutput();
     // From here on the server may have the whole mail, even when writing the "." fails halfway.
     dataEndSent_ = true;
     WriteLine(".");
     if (pipelining_ && next != nullptr) SendAhead(*next);
     ReadReplyWithin({250}, DataEndTimeLimit);
+}
+
+void TIdSMTP::WriteCapturedMessage(TIdMessage& message) {
+    if (MessageCapture == nullptr) return WriteMessage(message, false);
+    // Only the message's own bytes: the capture ends before the "." and whatever follows it.
+    struct CaptureScope {
+        TIdSMTP& smtp;
+        bool complete = false;
+        ~CaptureScope() {
+            smtp.SetWriteCapture(nullptr);
+            if (!complete) smtp.MessageCapture->clear();
+        }
+    } scope{*this};
+    SetWriteCapture(MessageCapture);
+    WriteMessage(message, false);
+    SetWriteCapture(nullptr);
+    UndoDotStuffing(*MessageCapture);
+    scope.complete = true;
 }
 
 void TIdSMTP::SendAhead(const TIdMessage& next) {

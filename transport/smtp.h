@@ -24,6 +24,7 @@
 #include <vector>
 
 #include "transport/access_token.h"
+#include "transport/loopback_address.h"
 #include "transport/message.h"
 #include "transport/message_client.h"
 #include "transport/tls_io_handler.h"
@@ -50,8 +51,6 @@ public:
     EIdSMTPUnprotectedServer();
 };
 
-// Whether a numeric address is one of this machine's loopback addresses (127.0.0.0/8, ::1).
-bool IsLoopbackAddress(const std::string& ip);
 
 // atXOAuth2: AUTH XOAUTH2 with a bearer token from AccessTokens, for providers that take no passwords.
 enum TAuthenticationType { atNone, atLogin, atXOAuth2 };
@@ -103,6 +102,11 @@ public:
     // Tells whether the numeric peer address of the connection is on this machine; tests put in
     // their own answer.
     std::function<bool(const std::string& peerIP)> PeerIsLocal = IsLoopbackAddress;
+    // When set, SendMail keeps here the message as the recipient gets it, for a copy in the Sent folder:
+    // the bytes written between DATA's 354 and the final ".", with the dot-stuffing undone (header,
+    // empty line, body, every line ending in CR LF). Emptied when SendMail starts and left empty unless
+    // the whole message was written. Not owned.
+    std::string* MessageCapture = nullptr;
 
     // atLogin and atXOAuth2 also switch EHLO on; switching EHLO off also sets atNone.
     TAuthenticationType AuthenticationType() const { return authenticationType_; }
@@ -185,6 +189,8 @@ private:
     void UpgradeToTLS(const std::string& heloName);
     // Gives a closed connection a TLS adapter with the session's settings.
     void PrepareTLS();
+    // WriteMessage, with the bytes it writes kept in MessageCapture when that is set.
+    void WriteCapturedMessage(TIdMessage& message);
 
     TAuthenticationType authenticationType_ = atNone;
     bool useEhlo_ = true;

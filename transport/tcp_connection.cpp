@@ -274,6 +274,7 @@ void TIdTCPConnection::WriteBytes(const char* bytes, size_t count) {
     // a write without an adapter raises EIdNotConnected.
     CheckPeerClosed(true, true);
     if (!IsConnected()) throw EIdNotConnected();
+    if (writeCapture_ != nullptr) writeCapture_->append(bytes, count);
     if (outputBufferSize_ == 0) {
         SendAll(bytes, count);
         return;

@@ -113,6 +113,8 @@ public:
     void FlushOutput();
     // Bytes the output buffer collects before it is sent; 0 sends every write at once.
     void SetOutputBufferSize(size_t size);
+    // While set, every byte written is appended to this string too (not owned); nullptr ends the copy.
+    void SetWriteCapture(std::string* capture) { writeCapture_ = capture; }
 
     TIdManagedBuffer& PendingInput() { return pendingInput_; }
     // Whether input has arrived that no read has taken yet: in PendingInput, or still in the channel.
@@ -145,6 +147,7 @@ private:
     TIdSimpleBuffer receiveBuffer_;
     TIdSimpleBuffer outputBuffer_;
     size_t outputBufferSize_ = kOutputBufferSize;
+    std::string* writeCapture_ = nullptr;
     bool peerClosed_ = false;
     uint64_t inputTaken_ = 0;  // bytes ever taken from PendingInput
     TIdRFCReply lastReply_;
