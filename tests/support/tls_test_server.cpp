@@ -54,6 +54,7 @@ bool TlsTestServer::Peer::Receive() {
         size_t count = 0;
         if (SSL_read_ex(ssl_, buffer, sizeof buffer, &count) == 1) {
             unread_.append(buffer, count);
+            received_.append(buffer, count);
             return true;
         }
         if (SSL_get_error(ssl_, 0) == SSL_ERROR_ZERO_RETURN) return false;
@@ -62,7 +63,31 @@ bool TlsTestServer::Peer::Receive() {
     ssize_t count = recv(fd_, buffer, sizeof buffer, 0);
     if (count < 0) throw std::runtime_error("read failed or timed out");
     unread_.append(buffer, static_cast<size_t>(count));
+    received_.append(buffer, static_cast<size_t>(count));
     return count > 0;
+}
+
+std::string TlsTestServer::Peer::ReadBytes(size_t count) {
+    while (unread_.size() < count) {
+        if (!Receive()) throw std::runtime_error("the client closed before the literal ended");
+    }
+    std::string bytes = unread_.substr(0, count);
+    unread_.erase(0, count);
+    return bytes;
+}
+
+bool TlsTestServer::Peer::Quiet(int milliseconds) {
+    if (!unread_.empty() || (ssl_ != nullptr && SSL_pending(ssl_) > 0)) return false;
+    pollfd watched{fd_, POLLIN, 0};
+    return poll(&watched, 1, milliseconds) == 0;
+}
+
+void TlsTestServer::Peer::ReadUntilClosed() {
+    try {
+        while (Receive()) {}
+    } catch (const std::runtime_error&) {
+        // A reset or a channel that failed: what came before it is recorded.
+    }
 }
 
 std::string TlsTestServer::Peer::ReadLine() {

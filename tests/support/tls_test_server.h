@@ -45,6 +45,14 @@ public:
         const std::string& HandshakeError() const { return handshakeError_; }
         // The host name the client sent with SNI; empty when it sent none.
         const std::string& ServerName() const { return serverName_; }
+        // Exactly count bytes (a literal of the IMAP client).
+        std::string ReadBytes(size_t count);
+        // True when nothing arrives from the client within the time.
+        bool Quiet(int milliseconds);
+        // Every byte received through the channel so far (decrypted once TLS runs).
+        const std::string& Received() const { return received_; }
+        // Reads through the channel until the client closes (or the channel fails), recording it all.
+        void ReadUntilClosed();
         // What has arrived on the socket, read past TLS; waits for at least one byte.
         std::string ReadRawSome();
         // Everything the client still sends, read past TLS until it closes.
@@ -65,6 +73,7 @@ public:
         ssl_ctx_st* context_;
         ssl_st* ssl_ = nullptr;
         std::string unread_;
+        std::string received_;
         std::string handshakeError_;
         std::string serverName_;
     };
