@@ -11,7 +11,6 @@
 
 #include <cstdint>
 #include <cstdlib>
-#include <functional>
 #include <string>
 #include <string_view>
 
@@ -27,23 +26,13 @@ void CheckName(const std::string& wire) {
 }
 
 void CheckValues(const std::vector<TIdIMAPValue>& values) {
-    for (const TIdIMAPValue& value : values) {
-        if (value.Kind == TIdIMAPValue::Type::List) {
-            CheckValues(value.Items);
-        } else {
-            CheckName(value.Text);
-        }
-    }
+    for (const TIdIMAPValue& value : values) value.IsText() ? CheckName(value.Text) : CheckValues(value.Items);
 }
 
 void CheckResponse(const TIdIMAPResponse& response) {
     if (response.Lines.size() != (response.Lines.empty() ? 0 : response.Literals.size() + 1)) std::abort();
-    for (const std::string& line : response.Lines) {
-        if (line.size() > kIMAPMaxLineLength) std::abort();
-    }
-    for (const std::string& literal : response.Literals) {
-        if (literal.size() > kIMAPMaxLiteralSize) std::abort();
-    }
+    for (const std::string& line : response.Lines) if (line.size() > kIMAPMaxLineLength) std::abort();
+    for (const std::string& literal : response.Literals) if (literal.size() > kIMAPMaxLiteralSize) std::abort();
     if (CleanIMAPText(response.Text).size() > kIMAPMaxShownText + std::string_view("…").size()) std::abort();
     if (!response.IsStatus() && response.Kind == TIdIMAPResponseKind::Untagged) CheckValues(ParseIMAPData(response));
 }

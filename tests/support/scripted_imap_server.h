@@ -4,12 +4,6 @@
 // TLS). It records every byte it receives, decrypted where TLS runs, so that tests assert the exact text
 // on the wire. After its last step it ends its side of the connection (the client reads end of input)
 // and records what the client still sends until it closes.
-//
-//     using namespace imap_script;
-//     ScriptedImapServer server({Send("* OK ready"), Expect("A001 CAPABILITY"), Send("* CAPABILITY IMAP4rev1\nA001 OK")});
-//     imap.Host = "127.0.0.1"; imap.Port = server.Port(); ...
-//     EXPECT_TRUE(server.Finish());
-//     EXPECT_EQ(server.Received(), "A001 CAPABILITY\r\n...");
 
 #include "tests/support/tls_test_server.h"
 

@@ -8,23 +8,14 @@
 
 namespace {
 
-std::string Show(const std::vector<TIdIMAPValue>& values);
-
-std::string Show(const TIdIMAPValue& value) {
-    switch (value.Kind) {
-    case TIdIMAPValue::Type::Atom:
-        return value.Text;
-    case TIdIMAPValue::Type::String:
-        return "\"" + value.Text + "\"";
-    case TIdIMAPValue::Type::List:
-        return "(" + Show(value.Items) + ")";
-    }
-    return {};
-}
-
+// Values as the server might have sent them: atoms bare, strings quoted (unescaped), lists in brackets.
 std::string Show(const std::vector<TIdIMAPValue>& values) {
     std::string text;
-    for (const TIdIMAPValue& value : values) text += (text.empty() ? "" : " ") + Show(value);
+    for (const TIdIMAPValue& value : values) {
+        text += text.empty() ? "" : " ";
+        if (value.Kind == TIdIMAPValue::Type::List) text += "(" + Show(value.Items) + ")";
+        text += value.Kind == TIdIMAPValue::Type::String ? "\"" + value.Text + "\"" : value.Text;
+    }
     return text;
 }
 
@@ -141,10 +132,4 @@ TEST(ImapMailboxName, EncodesAndDecodesModifiedUtf7) {
     for (const std::string& utf8 : std::vector<std::string>{"\xff", std::string("a\0b", 3), "\xed\xa0\x80", "\xc3"}) {
         EXPECT_THROW(EncodeMailboxName(utf8), EIdIMAPInvalidMailboxName);
     }
-}
-
-TEST(ImapReply, CleansServerTextForShowing) {
-    EXPECT_EQ(CleanIMAPText("  Fehler:\t\x01 ung\xfcltig \xc3\xa4  "), "Fehler: ? ung?ltig ä");
-    const std::string cut = CleanIMAPText(std::string(kIMAPMaxShownText - 1, 'x') + "äb");
-    EXPECT_EQ(cut, std::string(kIMAPMaxShownText - 1, 'x') + "…");
 }
