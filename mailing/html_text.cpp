@@ -275,6 +275,8 @@ std::string EscapeHtml(std::string_view text) {
             case '<': out += "&lt;"; break;
             case '>': out += "&gt;"; break;
             case '"': out += "&quot;"; break;
+            // Not needed in text or in double quotes, but an attribute in single quotes ends at it.
+            case '\'': out += "&#39;"; break;
             default: out += c;
         }
     }

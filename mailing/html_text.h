@@ -16,8 +16,8 @@ enum class TextKind { Plain, Html, Markdown };
 // By the file name's ending, without regard to case.
 TextKind TextKindOfPath(std::string_view path);
 
-// "&", "<", ">" and the double quote as character references, so that a text is text in HTML, also
-// inside an attribute value.
+// "&", "<", ">" and both quotes as character references, so that a text is text in HTML, also inside
+// an attribute value.
 std::string EscapeHtml(std::string_view text);
 
 // The Markdown text as a whole HTML document in UTF-8.

@@ -49,6 +49,7 @@ public:
             // Only its envelope goes ahead: the sender and the recipients.
             OutgoingMail envelope = *next;
             envelope.bodyLines.clear();
+            envelope.html.reset();
             envelope.attachmentPath.clear();
             try {
                 FillMessage(envelope, nextMessage_);

@@ -15,12 +15,12 @@ TEST(HtmlText, KindByEndingAndNamesNeverBecomeMarkup) {
 
     const std::string surname = "<b>M&uuml;ller</b> *\"O'Neil\"* [x](y)";
     const std::string html = MailBodyOfText(TextKind::Html, "<p title=\"$Name\">$Name</p>", "", surname);
-    EXPECT_EQ(html, "<p title=\"&lt;b&gt;M&amp;uuml;ller&lt;/b&gt; *&quot;O'Neil&quot;* [x](y)\">"
-                    "&lt;b&gt;M&amp;uuml;ller&lt;/b&gt; *&quot;O'Neil&quot;* [x](y)</p>");
+    EXPECT_EQ(html, "<p title=\"&lt;b&gt;M&amp;uuml;ller&lt;/b&gt; *&quot;O&#39;Neil&quot;* [x](y)\">"
+                    "&lt;b&gt;M&amp;uuml;ller&lt;/b&gt; *&quot;O&#39;Neil&quot;* [x](y)</p>");
     // In Markdown, in a paragraph, a code span and an HTML block alike, the name stays text.
     const std::string markdown =
         MailBodyOfText(TextKind::Markdown, "Hallo **$Prename** $Name\n\n`$Name`\n\n<div>$Name</div>\n", "Jürgen", surname);
-    EXPECT_NE(markdown.find("<strong>Jürgen</strong> &lt;b&gt;M&amp;uuml;ller&lt;/b&gt; *&quot;O'Neil&quot;* [x](y)"),
+    EXPECT_NE(markdown.find("<strong>Jürgen</strong> &lt;b&gt;M&amp;uuml;ller&lt;/b&gt; *&quot;O&#39;Neil&quot;* [x](y)"),
               std::string::npos)
         << markdown;
     EXPECT_EQ(markdown.find("<b>"), std::string::npos) << markdown;
