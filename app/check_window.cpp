@@ -85,7 +85,9 @@ void TFormCheck::SetReport(const CheckReport& report, Purpose purpose) {
         std::count_if(report.findings.begin(), report.findings.end(), [](const CheckLine& line) {
             return IsFailure(line.finding);
         }));
-    const int hints = static_cast<int>(report.findings.size()) - failures;
+    const int notes = static_cast<int>(std::count_if(report.findings.begin(), report.findings.end(),
+                                                     [](const CheckLine& line) { return IsNote(line.finding); }));
+    const int hints = static_cast<int>(report.findings.size()) - failures - notes;
     QString head = report.Clean() ? QString::fromUtf8("Keine Befunde.")
                                   : QString::fromUtf8("%1 Fehler, %2 Hinweise.").arg(failures).arg(hints);
     LabelSummary->setText(head + QLatin1Char(' ') + Utf8(report.SummaryText()));
@@ -99,7 +101,9 @@ void TFormCheck::SetReport(const CheckReport& report, Purpose purpose) {
         number->setData(Qt::UserRole, line.number);
         TableFindings->setItem(row, kLineColumn, number);
         TableFindings->setItem(row, 1, Item(FromLocal(line.address)));
-        TableFindings->setItem(row, 2, Item(failure ? QStringLiteral("Fehler") : QStringLiteral("Hinweis")));
+        TableFindings->setItem(row, 2, Item(failure                  ? QStringLiteral("Fehler")
+                                            : IsNote(line.finding) ? QStringLiteral("Info")
+                                                                   : QStringLiteral("Hinweis")));
         auto* text = Item(Utf8(line.text));
         text->setToolTip(text->text());
         TableFindings->setItem(row, 3, text);

@@ -8,6 +8,7 @@
 
 #include <iconv.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <optional>
 #include <vector>
@@ -177,6 +178,81 @@ Section SplitSection(std::string_view text) {
     return {ParseHeaderBlock(text.substr(0, end)), text.substr(end + 4)};
 }
 
+// The writer nests three multiparts at most (mixed around alternative around related). Deeper ones are
+// not followed, so that no mail can make the reading recurse without end.
+constexpr int kMostNestedMultiparts = 8;
+
+// The start of the delimiter line "--boundary" at or after `from`: a delimiter begins the body or
+// follows a line break (RFC 2046, 5.1.1).
+size_t FindDelimiter(std::string_view body, std::string_view delimiter, size_t from) {
+    for (size_t at = body.find(delimiter, from); at != std::string_view::npos; at = body.find(delimiter, at + 1)) {
+        if (at == 0 || (at >= 2 && body.substr(at - 2, 2) == "\r\n")) return at;
+    }
+    return std::string_view::npos;
+}
+
+// The parts of a multipart body: what lies between its delimiter lines, without the line break that
+// belongs to the next delimiter; nothing after the close delimiter.
+std::vector<std::string_view> BodyParts(std::string_view body, std::string_view boundary) {
+    const std::string delimiter = "--" + std::string(boundary);
+    std::vector<std::string_view> parts;
+    size_t at = FindDelimiter(body, delimiter, 0);
+    while (at != std::string_view::npos) {
+        const size_t after = at + delimiter.size();
+        if (body.substr(after, 2) == "--") break;
+        const size_t lineEnd = body.find("\r\n", after);
+        if (lineEnd == std::string_view::npos) break;
+        const size_t start = lineEnd + 2;
+        const size_t next = FindDelimiter(body, delimiter, start);
+        const size_t end = next == std::string_view::npos ? body.size() : std::max(start, next - 2);
+        parts.push_back(body.substr(start, end - start));
+        at = next;
+    }
+    return parts;
+}
+
+// "<id@host>" without its angle brackets.
+std::string WithoutAngles(std::string_view id) {
+    if (id.size() >= 2 && id.front() == '<' && id.back() == '>') id = id.substr(1, id.size() - 2);
+    return std::string(id);
+}
+
+struct PartWalk {
+    ReadMail& read;
+    bool text = false;  // the text part has been read
+    bool html = false;
+};
+
+// A part and the parts inside it: the first text and HTML that are no attachments, and every part that
+// has a Content-ID (the pictures the HTML shows).
+void ReadParts(const Section& section, int depth, PartWalk& walk) {
+    const std::string type = FieldValue(section.headers, "Content-Type");
+    const std::string upper = UpperCaseAscii(type);
+    if (upper.starts_with("MULTIPART/")) {
+        const std::string boundary = Parameter(type, "boundary");
+        if (boundary.empty() || depth >= kMostNestedMultiparts) return;
+        for (std::string_view part : BodyParts(section.body, boundary)) ReadParts(SplitSection(part), depth + 1, walk);
+        return;
+    }
+    const std::string id = FieldValue(section.headers, "Content-ID");
+    const bool attached = UpperCaseAscii(FieldValue(section.headers, "Content-Disposition")).starts_with("ATTACHMENT");
+    // A part without a type is text (RFC 2045, 5.2).
+    const bool html = upper.starts_with("TEXT/HTML");
+    const bool text = upper.empty() || upper.starts_with("TEXT/PLAIN");
+    bool& done = html ? walk.html : walk.text;
+    if (id.empty() && (attached || !(html || text) || done)) return;
+    const std::string decoded = DecodeTransfer(section.body, FieldValue(section.headers, "Content-Transfer-Encoding"));
+    if (!id.empty()) {
+        walk.read.pictures.emplace(WithoutAngles(id), decoded);
+        return;
+    }
+    done = true;
+    std::string& target = html ? walk.read.html : walk.read.body;
+    target = AsTextLines(ToUtf8(decoded, Parameter(type, "charset")));
+    // The blank line the writer puts before the pictures of the HTML is no part of it.
+    if (html) target.erase(target.find_last_not_of('\n') + 1);
+}
+
 }  // namespace
 
 std::string ToUtf8(std::string_view bytes, std::string_view charset) {
@@ -260,21 +336,7 @@ ReadMail ReadWrittenMail(std::string_view mail) {
     read.to = DecodeHeaderWords(FieldValue(message.headers, "To"));
     read.cc = DecodeHeaderWords(FieldValue(message.headers, "Cc"));
     read.subject = DecodeHeaderWords(FieldValue(message.headers, "Subject"));
-
-    Section text = message;
-    const std::string contentType = FieldValue(message.headers, "Content-Type");
-    if (UpperCaseAscii(contentType).starts_with("MULTIPART/")) {
-        // The text is the first part: from the line after the first delimiter to the line break before
-        // the next one.
-        const std::string delimiter = "--" + Parameter(contentType, "boundary");
-        const size_t first = message.body.find(delimiter + "\r\n");
-        if (first == std::string_view::npos) return read;
-        const std::string_view rest = message.body.substr(first + delimiter.size() + 2);
-        const size_t next = rest.find("\r\n" + delimiter);
-        text = SplitSection(rest.substr(0, next == std::string_view::npos ? rest.size() : next));
-    }
-    const std::string partType = FieldValue(text.headers, "Content-Type");
-    const std::string decoded = DecodeTransfer(text.body, FieldValue(text.headers, "Content-Transfer-Encoding"));
-    read.body = AsTextLines(ToUtf8(decoded, Parameter(partType, "charset")));
+    PartWalk walk{read};
+    ReadParts(message, 0, walk);
     return read;
 }

@@ -1,8 +1,10 @@
 #pragma once
 // Reading a written mail back as the recipient's mail program shows it: header fields unfolded with
-// their encoded words decoded (RFC 2047, B and Q), and the text part's body decoded from its transfer
-// encoding and charset, all as UTF-8. Only what the program's own writer produces needs to be read here.
+// their encoded words decoded (RFC 2047, B and Q), the text part's and the HTML part's bodies decoded from
+// their transfer encoding and charset, all as UTF-8, and the pictures the HTML shows by Content-ID. Only
+// what the program's own writer produces needs to be read here.
 
+#include <map>
 #include <string>
 #include <string_view>
 
@@ -19,8 +21,11 @@ std::string DecodeQuotedPrintable(std::string_view text);
 struct ReadMail {
     std::string from, to, cc, subject;  // decoded; empty when the mail has no such field
     std::string body;                   // the text part, its lines joined with "\n"
+    std::string html;                   // the HTML part, UTF-8, lines joined with "\n"; empty: none
+    std::map<std::string, std::string> pictures;  // Content-ID without its angle brackets: the bytes
 };
 
-// The fields and the text part of a mail as the writer writes it: a plain body, or a multipart body
-// whose first part is the text.
+// The fields and parts of a mail as the writer writes it: a plain body, or multipart bodies nested in
+// each other (mixed around alternative around related). The text is the first text/plain part that is
+// no attachment, the HTML the first such text/html part.
 ReadMail ReadWrittenMail(std::string_view mail);

@@ -2,6 +2,8 @@
 
 #include "mailing/data_folder.h"
 #include "mailing/file_io.h"
+#include "mailing/html_text.h"
+#include "mailing/mail_pictures.h"
 #include "mailing/mail_reading.h"
 #include "mailing/mail_text.h"
 #include "mailing/mailing_run.h"
@@ -33,6 +35,8 @@ constexpr const char* kNotSent = "die Zeile wird nicht gesendet";
 constexpr const char* kNoMailAtAll = "es kann keine Mail gesendet werden";
 constexpr const char* kRunEndsHere = "der Versand bricht an dieser Zeile ab";
 constexpr const char* kNotDelivered = "die Mail kann nicht zugestellt werden";
+constexpr const char* kNotSendable = "die Mail kann nicht gesendet werden";
+constexpr const char* kOftenBlocked = "es wird beim Empfänger oft blockiert";
 constexpr const char* kProbablyRefused = "die Mail geht hinaus, der Server weist sie aber wahrscheinlich ab";
 constexpr const char* kUndecodable =
     "Bytes, die weder als UTF-8 noch als Windows-1252 lesbar sind: sie erscheinen beim Empfänger als \"\xEF\xBF\xBD\"";
@@ -224,6 +228,7 @@ public:
         std::vector<Placeholder> unknown;
         // Some text stands outside the placeholders, so no names can make it empty.
         bool neverEmpty = false;
+        TextKind kind = TextKind::Plain;  // by the file's ending
     };
     struct Attachment {
         bool exists = false;    // a regular file: the run attaches it
@@ -249,10 +254,32 @@ public:
             text.read = true;
             text.unknown = UnknownPlaceholders(text.content);
             text.neverEmpty = !IsBlankLine(Personalise(text.content, "", ""));
+            text.kind = TextKindOfPath(path);
         } catch (const EFileError& error) {
             text.error = error.what();
         }
         return text;
+    }
+
+    struct Picture {
+        bool exists = false;
+        bool readable = false;  // it goes into the mail; otherwise the line fails
+        long long wireBytes = 0;  // its base64 lines
+    };
+
+    // Read and encoded as the run does it, into the cache the run takes it from.
+    const Picture& LookAtPicture(const std::string& path) {
+        auto found = pictures_.find(path);
+        if (found != pictures_.end()) return found->second;
+        Picture& picture = pictures_[path];
+        try {
+            picture.wireBytes = static_cast<long long>(LoadPicture(path)->base64->size());
+            picture.readable = picture.exists = true;
+        } catch (const EPictureUnreadable&) {
+            struct stat info {};
+            picture.exists = ::stat(path.c_str(), &info) == 0;  // a folder, a file without permission
+        }
+        return picture;
     }
 
     const Attachment& LookAt(const std::string& path) {
@@ -274,6 +301,7 @@ private:
     std::unordered_map<std::string, bool> exists_;
     std::unordered_map<std::string, Text> texts_;
     std::unordered_map<std::string, Attachment> attachments_;
+    std::unordered_map<std::string, Picture> pictures_;
 };
 
 struct Finding {
@@ -362,6 +390,11 @@ struct LineCheck {
     bool attached = false;   // the file goes with the mail
     long long attachmentBytes = 0;
     TIdEMailAddressList recipients;  // as the parser reads the address field
+    // An HTML or Markdown text: the line's HTML mail as the run makes it, and its pictures that can be
+    // read, with the size of their base64 lines.
+    std::shared_ptr<const HtmlMail> html;
+    int pictures = 0;
+    long long pictureBytes = 0;
 };
 
 LineCheck CheckRecord(const RecipientRecord& record, const std::string& standardTextPath, CheckFiles& files) {
@@ -380,6 +413,13 @@ LineCheck CheckRecord(const RecipientRecord& record, const std::string& standard
         fail(CheckFinding::TextUnreadable, line.text->error + ": " + kRunEndsHere);
         line.stops = true;
         return line;
+    }
+    if (line.text->kind != TextKind::Plain) {
+        // As the run makes it: the names put into the HTML (a Markdown text rendered first), the local
+        // pictures found relative to the text's folder.
+        line.html = std::make_shared<const HtmlMail>(PrepareHtmlMail(
+            MailBodyOfText(line.text->kind, line.text->content, record.FirstName, record.Surname),
+            FolderOfPath(line.textPath)));
     }
     // The run's order: an empty text, then the first name, then the address.
     if (!line.text->neverEmpty && IsBlankLine(Personalise(line.text->content, record.FirstName, record.Surname))) {
@@ -404,6 +444,19 @@ LineCheck CheckRecord(const RecipientRecord& record, const std::string& standard
         } else {
             add(CheckFinding::DoubtfulAddress, "Adresse " + problem->what + ": " + kProbablyRefused);
         }
+    }
+    // A picture that cannot be read fails the send of the line; the run goes on with the next. (An
+    // address the parser rejects ends the run before.)
+    const std::vector<InlinePicture> noPictures;
+    for (const InlinePicture& picture : line.html && !line.stops ? line.html->pictures : noPictures) {
+        const CheckFiles::Picture& file = files.LookAtPicture(picture.path);
+        if (!file.readable) {
+            fail(CheckFinding::PictureUnreadable, "Bild " + Quoted(picture.path) + " der Textdatei " + Quoted(line.textPath) +
+                                                      (file.exists ? " ist nicht lesbar: " : " fehlt: ") + kNotSendable);
+            continue;
+        }
+        ++line.pictures;
+        line.pictureBytes += file.wireBytes;
     }
     if (NamesOwnTextFile(record.TextFile) && line.textPath != record.TextFile) {
         add(CheckFinding::TextFileMissing, "Textdatei " + Quoted(record.TextFile) + " fehlt: es geht der Standardtext hinaus");
@@ -441,27 +494,40 @@ OutgoingMail BuildMail(const CheckInput& input, const std::string& port, const R
     fields.recipients = record.Address;
     fields.cc = input.cc;
     fields.subject = record.Subject;
-    fields.body = Personalise(line.text->content, record.FirstName, record.Surname);
+    // An HTML mail as CheckRecord made it, once for the line, the same that TransmitMessageFields makes.
+    if (!line.html) fields.body = Personalise(line.text->content, record.FirstName, record.Surname);
     fields.mailNumber = number;
     // The attachment as the run would find it, from the check's one look at the file.
     OutgoingMail mail = TransmitMessageFields(fields, Trim(fields.recipients), Trim(fields.cc), Trim(fields.subject));
+    if (line.html) {
+        mail.bodyLines.clear();
+        mail.html = line.html;
+    }
     if (line.attached) mail.attachmentPath = line.attachment;
     return mail;
 }
 
 // Writes the mail as the dry run does, the attachment's content left out: its base64 lines are
-// counted from the file's size instead. Gives the size of the whole mail.
+// counted from the file's size instead. The pictures of an HTML mail are written with `pictures` (the
+// preview shows them), else counted from their encoded lines. Gives the size of the whole mail. Throws
+// EPictureUnreadable for a picture that cannot be read.
 long long WriteWithoutAttachmentData(const OutgoingMail& mail, long long attachmentBytes, TIdMessage& message,
-                                     const std::function<void(std::string_view)>& write) {
+                                     const std::function<void(std::string_view)>& write, bool pictures) {
+    static const auto kNoBytes = std::make_shared<const std::string>();
     message.Clear();
     FillMessage(mail, message);
+    long long bytes = 0;
     for (size_t i = 0; i < message.PartList.Count(); ++i) {
-        // The part keeps the name it was made with; only the bytes come from an empty file.
-        if (message.PartList[i].Kind() == TIdMessagePartKind::Attachment) {
-            static_cast<TIdAttachment&>(message.PartList[i]).SourcePath = "/dev/null";
+        if (message.PartList[i].Kind() != TIdMessagePartKind::Attachment) continue;
+        auto& part = static_cast<TIdAttachment&>(message.PartList[i]);
+        if (!part.EncodedData) {
+            // The part keeps the name it was made with; only the bytes come from an empty file.
+            part.SourcePath = "/dev/null";
+        } else if (!pictures) {
+            bytes += static_cast<long long>(part.EncodedData->size());
+            part.EncodedData = kNoBytes;
         }
     }
-    long long bytes = 0;
     WriteReceivedMessage(message, [&](std::string_view piece) {
         bytes += static_cast<long long>(piece.size());
         if (write) write(piece);
@@ -498,6 +564,13 @@ public:
     MailSizer(const CheckInput& input, std::string port) : input_(input), port_(std::move(port)) {}
 
     long long Measure(const RecipientRecord& record, const LineCheck& line, int number) {
+        // An HTML mail holds its text twice, as HTML and as the text part made from it, both
+        // quoted-printable: no line shapes tell their size, so each is written whole (its pictures
+        // counted, not written).
+        if (line.html) {
+            return WriteWithoutAttachmentData(BuildMail(input_, port_, record, line, number), line.attachmentBytes, message_,
+                                              nullptr, false);
+        }
         const Shape& shape = ShapeOf(line.textPath, line.text->content);
         std::vector<std::string> changed;  // the lines with a "$", personalised
         changed.reserve(shape.dollarLines.size());
@@ -517,7 +590,8 @@ public:
         const auto known = fixedBytes_.find(kind);
         if (known != fixedBytes_.end()) return known->second + varying;
         const long long whole =
-            WriteWithoutAttachmentData(BuildMail(input_, port_, record, line, number), line.attachmentBytes, message_, nullptr);
+            WriteWithoutAttachmentData(BuildMail(input_, port_, record, line, number), line.attachmentBytes, message_,
+                                       nullptr, false);
         fixedBytes_.emplace(kind, whole - varying);
         return whole;
     }
@@ -585,6 +659,14 @@ std::string PlaceholderText(const std::vector<Placeholder>& unknown, int mails, 
            (one ? ": er bleibt so " : ": sie bleiben so ") + inMails + " mit dem Text " + Quoted(textPath) + " stehen";
 }
 
+// The size of a text's pictures in each mail: the base64 lines, which are nearly all of it.
+std::string PictureSizeText(const LineCheck& line) {
+    const std::string size = FormatSize(line.pictureBytes);
+    if (line.pictures == 1) return "Bild der Textdatei " + Quoted(line.textPath) + ": " + size + " je Mail";
+    return "Bilder der Textdatei " + Quoted(line.textPath) + ": " + std::to_string(line.pictures) + ", zusammen " + size +
+           " je Mail";
+}
+
 }  // namespace
 
 bool IsFailure(CheckFinding finding) {
@@ -596,6 +678,7 @@ bool IsFailure(CheckFinding finding) {
         case CheckFinding::BadPort:
         case CheckFinding::AccountIncomplete:
         case CheckFinding::TextUnreadable:
+        case CheckFinding::PictureUnreadable:
             return true;
         case CheckFinding::UnknownPlaceholder:
         case CheckFinding::TextFileMissing:
@@ -605,9 +688,17 @@ bool IsFailure(CheckFinding finding) {
         case CheckFinding::AttachmentTooLarge:
         case CheckFinding::Undecodable:
         case CheckFinding::DoubtfulAddress:
+        case CheckFinding::RemotePicture:
+        case CheckFinding::PictureSize:
             return false;
     }
     return false;
+}
+
+bool IsNote(CheckFinding finding) { return finding == CheckFinding::PictureSize; }
+
+bool CheckReport::Clean() const {
+    return std::all_of(findings.begin(), findings.end(), [](const CheckLine& line) { return IsNote(line.finding); });
 }
 
 std::string CheckReport::SummaryText() const {
@@ -643,7 +734,7 @@ CheckReport CheckMailing(const CheckInput& input) {
         int mails = 0;
     };
     std::unordered_map<std::string, TextUse> textUses;
-    std::unordered_set<std::string> unreadableShown, undecodableShown;
+    std::unordered_set<std::string> unreadableShown, undecodableShown, notedTexts;
     for (size_t i = 0; i < list.lines.size(); ++i) {
         if (IsBlankLine(list.lines[i])) continue;
         const int number = static_cast<int>(i) + 1;
@@ -663,6 +754,15 @@ CheckReport CheckMailing(const CheckInput& input) {
         if (mail.undecodable) add(CheckFinding::Undecodable, std::string("Felder mit ") + kUndecodable);
         if (line.text && line.text->undecodable && undecodableShown.insert(line.textPath).second)
             add(CheckFinding::Undecodable, "Text " + Quoted(line.textPath) + " mit " + kUndecodable);
+        // What the pictures of a text mean, at the first line that takes it (all its lines have the
+        // same pictures, unless a placeholder stands in a picture's name).
+        if (line.html && notedTexts.insert(line.textPath).second) {
+            for (const std::string& url : line.html->remotePictures) {
+                add(CheckFinding::RemotePicture,
+                    "Bild " + Quoted(url) + " der Textdatei " + Quoted(line.textPath) + " kommt aus dem Netz: " + kOftenBlocked);
+            }
+            if (line.pictures > 0) add(CheckFinding::PictureSize, PictureSizeText(line));
+        }
         // Without a usable account the run ends before any line, so no line is where it stops.
         if (line.stops && account.canSend && report.stopLine == 0) report.stopLine = number;
         if (!line.sends) continue;
@@ -707,16 +807,20 @@ MailPreview PreviewRecord(const CheckInput& input, const RecipientRecord& listRe
         const OutgoingMail mail = BuildMail(input, account.port, record, line, number);
         TIdMessage message;
         std::string written;
-        preview.wireBytes = WriteWithoutAttachmentData(mail, line.attachmentBytes, message,
-                                                       [&](std::string_view piece) { written += piece; });
-        const ReadMail read = ReadWrittenMail(written);
+        preview.wireBytes = WriteWithoutAttachmentData(
+            mail, line.attachmentBytes, message, [&](std::string_view piece) { written += piece; }, true);
+        ReadMail read = ReadWrittenMail(written);
         preview.from = read.from;
         preview.to = read.to;
         preview.cc = read.cc;
         preview.subject = read.subject;
         preview.body = read.body;
+        preview.html = std::move(read.html);
+        preview.pictures = std::move(read.pictures);
+        if (line.html) preview.remotePictures = line.html->remotePictures;
     } catch (const std::exception&) {
-        // An address the parser rejects: no mail can be written, so the fields show what the line holds.
+        // An address the parser rejects, a picture that cannot be read: no mail can be written, so the
+        // fields show what the line holds.
         const std::string charset = "UTF-8";  // every text of a mail is by now
         preview.from = ToUtf8(Trim(input.account.user), charset);
         preview.to = ToUtf8(Trim(record.Address), charset);
@@ -729,6 +833,18 @@ MailPreview PreviewRecord(const CheckInput& input, const RecipientRecord& listRe
         }
         preview.body = ToUtf8(body, charset);
         preview.wireBytes = 0;
+        if (line.html) {
+            preview.body = line.html->text.substr(0, line.html->text.find_last_not_of('\n') + 1);
+            preview.html = line.html->html;
+            preview.remotePictures = line.html->remotePictures;
+            for (const InlinePicture& picture : line.html->pictures) {
+                try {
+                    preview.pictures.emplace(picture.contentId, ReadWholeFile(picture.path));
+                } catch (const EFileError&) {
+                    // The missing picture the problem names.
+                }
+            }
+        }
     }
     return preview;
 }

@@ -9,6 +9,7 @@
 #include "mailing/settings_text.h"
 
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -36,10 +37,20 @@ enum class CheckFinding {
     // The run sends to it, but the server will probably refuse it (no "@" and domain, two "@", a blank):
     // the mail counts as sent, as the run would try it.
     DoubtfulAddress,
+    // The line would fail (added after the kinds above): a picture of its HTML or Markdown text is
+    // missing or cannot be read, so the run fails the line; one finding per picture.
+    PictureUnreadable,
+    // Probably a mistake (added after the kinds above): a picture of an HTML or Markdown text comes from
+    // the web, which mail programs often block; once per text and picture.
+    RemotePicture,
+    // Only information: what the pictures of an HTML or Markdown text add to each mail; once per text.
+    PictureSize,
 };
 
-// Would fail or be skipped (true), or probably a mistake (false).
+// Would fail or be skipped (true), or probably a mistake or information (false).
 bool IsFailure(CheckFinding finding);
+// Only information, nothing to act on: a report with nothing else is clean.
+bool IsNote(CheckFinding finding);
 
 // Most providers refuse mails with an attachment beyond this.
 inline constexpr long long kLargeAttachmentBytes = 20LL * 1024 * 1024;
@@ -61,7 +72,8 @@ struct CheckReport {
     // that cannot be read); 0 when it would go through. Mails and size count the lines before it.
     int stopLine = 0;
 
-    bool Clean() const { return findings.empty(); }
+    // Nothing but notes.
+    bool Clean() const;
     // The sum in German: mails, size, duration.
     std::string SummaryText() const;
 };
@@ -83,6 +95,11 @@ CheckReport CheckMailing(const CheckInput& input);
 struct MailPreview {
     std::string from, to, cc, subject;  // UTF-8, as the recipient's program shows them
     std::string body;                    // UTF-8, the text part as the recipient reads it
+    // An HTML mail: its HTML (UTF-8, the local pictures named "cid:...") and the pictures' bytes by
+    // Content-ID. Empty for a plain mail.
+    std::string html;
+    std::map<std::string, std::string> pictures;
+    std::vector<std::string> remotePictures;  // the src of each picture from the web, each once
     std::string attachmentName;          // empty: no attachment
     long long attachmentBytes = 0;
     long long wireBytes = 0;  // the whole mail on the wire

@@ -446,7 +446,7 @@ TEST_F(CliTest, CheckPrintsEachFindingAndChangesNothing) {
 // The size the check sums is the size of the mails a dry run writes, byte for byte: mails in 7 bits and
 // quoted-printable, a folded subject in encoded words, two recipients, a line starting with ".", and
 // attachments on both sides of the encoder's line and read block lengths, some mails alike but for their
-// names (measured from the first of their kind).
+// names (measured from the first of their kind), and HTML and Markdown mails with a picture inside.
 TEST_F(CliTest, CheckedSizeIsTheSizeOfTheMailsADryRunWrites) {
     transports.dryRun = [](const std::string& folder) { return CreateDryRunTransport(folder); };
     temp.Write("a.txt", ".$Prename vorn\r\nLiebe(r) $Prename $Name,\r\nText ohne Platzhalter.\r\n");
@@ -454,7 +454,10 @@ TEST_F(CliTest, CheckedSizeIsTheSizeOfTheMailsADryRunWrites) {
     const std::pair<const char*, size_t> attachments[] = {{"leer.bin", 0}, {"eins.bin", 1}, {"zeile.bin", 57},
                                                           {"block.bin", 57 * 1149 + 58}};
     for (const auto& [name, size] : attachments) temp.Write(name, std::string(size, 'a'));
-    const std::string a = temp.File("a.txt"), b = temp.File("b.txt");
+    temp.Write("logo.png", std::string(57 * 3 + 1, 'l'));
+    temp.Write("c.html", "<p>Liebe(r) $Prename $Name,</p>\r\n<p>.Punkt vorn, Grüße</p><img src=\"logo.png\">\r\n");
+    temp.Write("d.md", "# Hallo $Prename\r\n\r\n![Logo](logo.png) **Preise**\r\n");
+    const std::string a = temp.File("a.txt"), b = temp.File("b.txt"), c = temp.File("c.html"), d = temp.File("d.md");
     temp.Write("sendlist.csv",
                "Meier;Hans;hans@x.de;Kurz;" + a + ";;;\r\n"
                "Müller;Jürgen;j@x.de;Grüße aus dem sonnigen Süden, mit so vielen Wörtern, dass der Betreff gefaltet "
@@ -465,7 +468,10 @@ TEST_F(CliTest, CheckedSizeIsTheSizeOfTheMailsADryRunWrites) {
                "Fix;Fritz;f@x.de;X;" + b + ";;" + temp.File("block.bin") + ";\r\n"
                "Null;Nina;n@x.de;X;" + b + ";;" + temp.File("leer.bin") + ";\r\n"
                "Schmidt-Rottluff;Maximiliane;max@x.de;Lang und länger;" + a + ";;;\r\n"
-               "Öztürk;Ümit Ömer;oe@x.de;Kurz;" + a + ";;;\r\n");
+               "Öztürk;Ümit Ömer;oe@x.de;Kurz;" + a + ";;;\r\n"
+               "Kunz;Karl;k@x.de;HTML;" + c + ";;;\r\n"
+               "Bär & Söhne;Björn;b2@x.de;HTML mit Anhang;" + c + ";;" + temp.File("zeile.bin") + ";\r\n"
+               "Maus;Mia;m@x.de;MD;" + d + ";;;\r\n");
     ASSERT_EQ(Run({"--cc", "Chef <chef@x.de>", "--dry-run", temp.File("out")}), 0) << err.str();
     long long written = 0;
     for (const auto& entry : std::filesystem::directory_iterator(temp.File("out"))) {
@@ -475,7 +481,7 @@ TEST_F(CliTest, CheckedSizeIsTheSizeOfTheMailsADryRunWrites) {
                            {}, "Chef <chef@x.de>"};
     const CheckReport report = CheckMailing(input);
     EXPECT_TRUE(report.Clean()) << report.findings.at(0).text;
-    EXPECT_EQ(report.mails, 9);
+    EXPECT_EQ(report.mails, 12);
     EXPECT_EQ(report.wireBytes, written);
 }
 

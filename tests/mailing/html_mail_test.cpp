@@ -1,5 +1,7 @@
 #include "mailing/html_text.h"
 #include "mailing/mail_pictures.h"
+#include "mailing/mail_reading.h"
+#include "mailing/smtp_transport.h"
 #include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
@@ -101,6 +103,38 @@ TEST(MailPictures, LocalPicturesBecomeCidPartsOnceAndTheRestStaysAsWritten) {
         ADD_FAILURE() << "a missing picture must fail";
     } catch (const EPictureUnreadable& error) {
         EXPECT_NE(std::string(error.what()).find(folder + "fehlt.png"), std::string::npos) << error.what();
+    }
+}
+
+// The preview reads a written HTML mail back through its nested parts (related in alternative, both
+// in mixed beside the line's attachment): the text part as the text, the HTML, and the picture's bytes
+// under its Content-ID; neither the picture nor the attachment is taken for a text.
+TEST(ReadWrittenMail, FindsTextHtmlAndPicturesInNestedParts) {
+    TempDir temp;
+    const std::string logo = std::string("\x89PNG\r\n\x1A\n", 8) + std::string(100, '\0') + "\r\n.=";
+    temp.Write("logo.png", logo);
+    temp.Write("anlage.txt", "kein Text der Mail");
+    OutgoingMail mail;
+    mail.from = "ich@x.de";
+    mail.recipients = "du@x.de";
+    mail.subject = "Grüße";
+    mail.html = std::make_shared<const HtmlMail>(
+        PrepareHtmlMail("<p>Grüße an J&uuml;rgen =</p>\n<p>.Punkt</p><img src=\"logo.png\" alt=\"Logo\">", temp.File("")));
+    for (const std::string attachment : {"", "anlage.txt"}) {
+        mail.attachmentPath = attachment.empty() ? "" : temp.File(attachment);
+        TIdMessage message;
+        FillMessage(mail, message);
+        std::string written;
+        WriteReceivedMessage(message, [&](std::string_view piece) { written += piece; });
+        ASSERT_NE(written.find("multipart/related"), std::string::npos) << written;
+
+        const ReadMail read = ReadWrittenMail(written);
+        EXPECT_EQ(read.subject, "Grüße");
+        EXPECT_EQ(read.body, "Grüße an Jürgen =\n\n.Punkt\n\nLogo") << attachment;
+        EXPECT_EQ(read.html, mail.html->html) << attachment;
+        ASSERT_EQ(read.pictures.size(), 1u) << attachment;
+        EXPECT_EQ(read.pictures.begin()->first, mail.html->pictures[0].contentId);
+        EXPECT_EQ(read.pictures.begin()->second, logo);
     }
 }
 

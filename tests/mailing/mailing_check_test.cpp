@@ -7,6 +7,7 @@
 #include <QString>
 
 #include <filesystem>
+#include <tuple>
 
 namespace {
 
@@ -159,6 +160,57 @@ TEST_F(MailingCheckTest, AddressesNoServerTakesAndUndecodableBytesAreFound) {
         EXPECT_EQ(report.findings[i].text, expected[i].second);
     }
     EXPECT_EQ(report.mails, 6) << "the run sends them all";
+}
+
+// The pictures of HTML and Markdown texts as the run takes them, the Markdown rendered first: a missing
+// picture and one that is no file fail every line of the text, each picture from the web and the size
+// of the others are told once per text. Notes alone leave the check clean.
+TEST_F(MailingCheckTest, PicturesOfHtmlAndMarkdownTextsAreFoundAsTheRunTakesThem) {
+    temp.Write("logo.png", std::string(100, 'p'));  // 140 bytes of base64 lines
+    temp.Write("klein.gif", std::string(57, 'g'));  // one line of 78
+    std::filesystem::create_directory(temp.File("ordner.png"));
+    temp.Write("brief.html", "<p>Hallo $Prename</p><img src=\"logo.png\"><img src=\"fehlt.png\">"
+                             "<img src=\"https://example.test/x.png\"><img src='ordner.png'>\r\n");
+    temp.Write("brief.md", "Hallo $Prename ![Logo](logo.png) ![](klein.gif) ![Web](http://example.test/y.png)\r\n");
+    const std::string html = temp.File("brief.html"), md = temp.File("brief.md");
+    temp.Write("sendlist.csv", "Meier;Hans;hans@x.de;S;" + html + ";;;\r\n"
+                               "Schulz;Eva;eva@x.de;S;" + html + ";;;\r\n"
+                               "Kurz;Kai;kai@x.de;S;" + md + ";;;\r\n"
+                               "Ohne;;ohne@x.de;S;" + md + ";;;\r\n");
+    const std::string missing = "Bild \"" + temp.File("fehlt.png") + "\" der Textdatei \"" + html +
+                                "\" fehlt: die Mail kann nicht gesendet werden";
+    const std::string folder = "Bild \"" + temp.File("ordner.png") + "\" der Textdatei \"" + html +
+                               "\" ist nicht lesbar: die Mail kann nicht gesendet werden";
+    const std::string blocked = "\" kommt aus dem Netz: es wird beim Empfänger oft blockiert";
+    const std::vector<std::tuple<int, CheckFinding, std::string>> expected = {
+        {1, CheckFinding::PictureUnreadable, missing},
+        {1, CheckFinding::PictureUnreadable, folder},
+        {1, CheckFinding::RemotePicture, "Bild \"https://example.test/x.png\" der Textdatei \"" + html + blocked},
+        {1, CheckFinding::PictureSize, "Bild der Textdatei \"" + html + "\": 140 Bytes je Mail"},
+        {2, CheckFinding::PictureUnreadable, missing},
+        {2, CheckFinding::PictureUnreadable, folder},
+        {3, CheckFinding::RemotePicture, "Bild \"http://example.test/y.png\" der Textdatei \"" + md + blocked},
+        {3, CheckFinding::PictureSize, "Bilder der Textdatei \"" + md + "\": 2, zusammen 218 Bytes je Mail"},
+        {4, CheckFinding::NoFirstName, "kein Vorname: die Zeile wird nicht gesendet"},
+    };
+    CheckReport report = CheckMailing(input);
+    ASSERT_EQ(report.findings.size(), expected.size());
+    for (size_t i = 0; i < expected.size(); ++i) {
+        EXPECT_EQ(report.findings[i].number, std::get<0>(expected[i])) << i;
+        EXPECT_EQ(report.findings[i].finding, std::get<1>(expected[i])) << i;
+        EXPECT_EQ(report.findings[i].text, std::get<2>(expected[i])) << i;
+        EXPECT_EQ(IsFailure(report.findings[i].finding), std::get<1>(expected[i]) == CheckFinding::PictureUnreadable ||
+                                                             std::get<1>(expected[i]) == CheckFinding::NoFirstName);
+    }
+    EXPECT_EQ(report.mails, 1) << "the lines of the HTML text fail";
+    EXPECT_EQ(PreviewLine(input, 1).problem, missing);
+
+    temp.Write("sendlist.csv", "Kurz;Kai;kai@x.de;S;" + md + ";;;\r\n");
+    temp.Write("brief.md", "Hallo $Prename ![Logo](logo.png)\r\n");
+    report = CheckMailing(input);
+    ASSERT_EQ(report.findings.size(), 1u);
+    EXPECT_EQ(report.findings[0].finding, CheckFinding::PictureSize);
+    EXPECT_TRUE(report.Clean());
 }
 
 }  // namespace
