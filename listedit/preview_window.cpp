@@ -1,5 +1,7 @@
 #include "listedit/preview_window.h"
 
+#include "listedit/mail_html_view.h"
+
 #include <QFormLayout>
 #include <QHBoxLayout>
 #include <QLabel>
@@ -7,6 +9,8 @@
 #include <QLocale>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QTabBar>
+#include <QTabWidget>
 #include <QVBoxLayout>
 
 namespace {
@@ -41,6 +45,16 @@ TFormPreview::TFormPreview(QWidget* parent) : QDialog(parent) {
     MemoBody = new QPlainTextEdit(this);
     MemoBody->setObjectName(QStringLiteral("MemoBody"));
     MemoBody->setReadOnly(true);
+    BrowserHtml = new MailHtmlView(this);
+    BrowserHtml->setObjectName(QStringLiteral("BrowserHtml"));
+    TabsBody = new QTabWidget(this);
+    TabsBody->setObjectName(QStringLiteral("TabsBody"));
+    TabsBody->setDocumentMode(true);  // no frame of its own: a plain mail's text looks as without tabs
+    TabsBody->addTab(BrowserHtml, QStringLiteral("HTML"));
+    TabsBody->addTab(MemoBody, QStringLiteral("Text"));
+    LabelRemote = new QLabel(this);
+    LabelRemote->setObjectName(QStringLiteral("LabelRemote"));
+    LabelRemote->setWordWrap(true);
     LabelAttachment = new QLabel(this);
     LabelAttachment->setObjectName(QStringLiteral("LabelAttachment"));
     LabelSize = new QLabel(this);
@@ -65,7 +79,8 @@ TFormPreview::TFormPreview(QWidget* parent) : QDialog(parent) {
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(LabelProblem);
     layout->addLayout(fields);
-    layout->addWidget(MemoBody, 1);
+    layout->addWidget(TabsBody, 1);
+    layout->addWidget(LabelRemote);
     layout->addWidget(LabelAttachment);
     layout->addLayout(bottom);
 }
@@ -78,6 +93,14 @@ void TFormPreview::SetPreview(const MailPreview& preview, int number) {
     EditSubject->setText(Utf8(preview.subject));
     for (QLineEdit* field : {EditFrom, EditTo, EditCc, EditSubject}) field->setCursorPosition(0);
     MemoBody->setPlainText(Utf8(preview.body));
+    const bool html = !preview.html.empty();
+    BrowserHtml->ShowMail(preview.html, preview.pictures);
+    TabsBody->setTabVisible(0, html);
+    TabsBody->tabBar()->setVisible(html);
+    TabsBody->setCurrentIndex(html ? 0 : 1);
+    const int remote = static_cast<int>(preview.remotePictures.size());
+    LabelRemote->setText(QString::fromUtf8("Die Vorschau lädt keine Bilder aus dem Netz (%1 in dieser Mail).").arg(remote));
+    LabelRemote->setVisible(remote > 0);
     LabelAttachment->setText(preview.attachmentName.empty()
                                  ? QStringLiteral("Kein Anhang")
                                  : QStringLiteral("Anhang: %1 (%2)")
