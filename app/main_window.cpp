@@ -16,7 +16,6 @@
 #include "mailing/text_codec.h"
 #include "ui/gradient.h"
 #include "ui/icons.h"
-#include "ui/save_charset.h"
 #include "ui/services.h"
 
 #include <QApplication>
@@ -419,27 +418,6 @@ void TFormNewMail::BitBtnAboutClick() {
 void TFormNewMail::ToolButton13Click() {
     const QString folder = programFolder_.isEmpty() ? QCoreApplication::applicationDirPath() : programFolder_;
     StartUpdater(folder, FileVersionText(), QFileInfo(QCoreApplication::applicationFilePath()).fileName());
-}
-
-void TFormNewMail::BitBtn1Click() {
-    // Any name is accepted, also one of a file that does not exist: the load then reports it.
-    if (!MayReplaceMessageText()) return;
-    const auto chosen = services::Dialogs().OpenFile(this, QString::fromLatin1(kAllFiles), FromLocal(dataFolder_));
-    if (!chosen || chosen->isEmpty()) return;
-    currentTextFile_ = *chosen;
-    Memo2->clear();
-    LoadMessageFile(*chosen);
-}
-
-void TFormNewMail::BitBtn2Click() {
-    const QString text = Memo2->toPlainText();
-    if (text.isEmpty() || !MaySaveWithoutLoss(text, currentTextLegacy_)) return;
-    // Proposes the file the text came from; without one the dialog opens where it was left.
-    const auto chosen = services::Dialogs().SaveFile(this, QString(), currentTextFile_);
-    if (!chosen || chosen->isEmpty()) return;
-    currentTextFile_ = *chosen;
-    WriteFileAtomic(ToLocal(*chosen), FieldTextToFile(text, currentTextLegacy_));
-    Memo2->document()->setModified(false);
 }
 
 void TFormNewMail::BitBtn5Click() {

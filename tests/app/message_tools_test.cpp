@@ -3,11 +3,13 @@
 #include "app/updater.h"
 #include "mailing/file_io.h"
 #include "tests/support/qt/fake_services.h"
+#include "tests/support/qt/fake_transport.h"
 #include "tests/support/qt/qt_printers.h"
 #include "tests/support/temp_dir.h"
 
 #include <QApplication>
 #include <QFileInfo>
+#include <QLineEdit>
 #include <QEnterEvent>
 #include <QPlainTextEdit>
 #include <QTimer>
@@ -16,6 +18,8 @@
 #include <QTest>
 
 #include <gtest/gtest.h>
+
+#include <filesystem>
 
 namespace {
 
@@ -38,7 +42,7 @@ TEST_F(MessageToolsTest, OpenLoadsAnyChosenFile) {
     EXPECT_EQ(window.Memo2->toPlainText(), "Hallo $Name\nZeile 2");
     EXPECT_EQ(window.CurrentTextFile(), InHome("brief.txt"));
     ASSERT_EQ(fakes.dialogs.calls.size(), 1u);
-    EXPECT_EQ(fakes.dialogs.calls[0].filter, "Alle|*.*");
+    EXPECT_EQ(fakes.dialogs.calls[0].filter, "Texte|*.txt;*.html;*.htm;*.md|HTML|*.html;*.htm|Markdown|*.md|Alle Dateien|*.*");
     EXPECT_EQ(fakes.dialogs.calls[0].initialPath.toStdString(), window.DataFolder());
 
     // A name of a file that is not there: the field is cleared, the name kept, the error shown.
@@ -218,6 +222,69 @@ TEST_F(MessageToolsTest, AboutBoxShowsTheBuildVersionAndOpensThePage) {
     about.Label5Click();
     ASSERT_EQ(fakes.launcher.opened.size(), 1u);
     EXPECT_EQ(fakes.launcher.opened[0].toString(), "http://www.postira.example");
+}
+
+// HTML and Markdown texts: the field shows their source, saving keeps the
+// kind (its files first, its ending on a name typed without one, a question before that name replaces a
+// file), a plain text is saved as it always was, and the test mail sends the field as HTML.
+TEST_F(MessageToolsTest, HtmlAndMarkdownTextsKeepTheirKind) {
+    home.Write("brief.html", "<p>Hallo $Name</p>\r\n<img src=\"logo.png\">\r\n");
+    home.Write("logo.png", "\x89PNG\r\n\x1A\n");
+    fakes.dialogs.results.push_back(InHome("brief.html"));
+    Click("ToolButton19");
+    EXPECT_EQ(window.Memo2->toPlainText(), "<p>Hallo $Name</p>\n<img src=\"logo.png\">");
+
+    const struct {
+        const char* current;
+        const char* typed;
+        const char* filter;
+        const char* written;
+    } saves[] = {
+        {"alt.html", "neu", "HTML|*.html;*.htm|Alle Dateien|*.*", "neu.html"},
+        {"alt.HTM", "neu.htm", "HTML|*.html;*.htm|Alle Dateien|*.*", "neu.htm"},
+        {"alt.md", "ordner.v2/neu", "Markdown|*.md|Alle Dateien|*.*", "ordner.v2/neu.md"},
+        {"alt.txt", "schlicht", "", "schlicht"},
+    };
+    std::filesystem::create_directory(home.File("ordner.v2"));
+    for (const auto& save : saves) {
+        home.Write(save.current, "Text");
+        fakes.dialogs.results.push_back(InHome(save.current));
+        Click("ToolButton19");
+        fakes.dialogs.results.push_back(InHome(save.typed));
+        Click("ToolButton12");
+        EXPECT_EQ(fakes.dialogs.calls.back().filter, save.filter) << save.current;
+        EXPECT_EQ(fakes.dialogs.calls.back().initialPath, InHome(save.current));
+        EXPECT_EQ(home.Read(save.written), "Text\r\n") << save.written;
+        EXPECT_EQ(window.CurrentTextFile(), InHome(save.written));
+    }
+    EXPECT_TRUE(fakes.messages.shown.empty());
+    // "neu" once more: "neu.html" is there, and "Nein" keeps it.
+    home.Write("neu.html", "alt");
+    window.SetCurrentTextFile(InHome("alt.html"));
+    fakes.messages.AnswerQuestions({false});
+    fakes.dialogs.results.push_back(InHome("neu"));
+    Click("ToolButton12");
+    ASSERT_EQ(fakes.messages.shown.size(), 1u);
+    EXPECT_EQ(fakes.messages.shown[0].text, "Die Datei \"neu.html\" gibt es schon. Ersetzen?");
+    EXPECT_EQ(home.Read("neu.html"), "alt");
+    EXPECT_FALSE(FileExists(home.File("neu")));
+
+    // The test mail sends the field's HTML with its picture inside.
+    FakeTransport transport;
+    window.SetTransport(std::make_unique<SharedFakeTransport>(transport));
+    window.EditHost->setText("smtp.example.de");
+    window.EditUser->setText("ich@example.de");
+    window.EditPort->setText("25");
+    window.EditMail->setText("test@x.de");
+    fakes.dialogs.results.push_back(InHome("brief.html"));
+    Click("ToolButton19");
+    fakes.messages.AnswerQuestions({false});
+    Click("ToolButton8");
+    ASSERT_EQ(transport.sent.size(), 1u);
+    ASSERT_TRUE(transport.sent[0].html);
+    EXPECT_TRUE(transport.sent[0].bodyLines.empty());
+    EXPECT_EQ(transport.sent[0].html->pictures.size(), 1u);
+    EXPECT_EQ(transport.sent[0].html->text, "Hallo $Name\n");
 }
 
 }  // namespace
