@@ -88,8 +88,13 @@ void TFormCheck::SetReport(const CheckReport& report, Purpose purpose) {
     const int notes = static_cast<int>(std::count_if(report.findings.begin(), report.findings.end(),
                                                      [](const CheckLine& line) { return IsNote(line.finding); }));
     const int hints = static_cast<int>(report.findings.size()) - failures - notes;
-    QString head = report.Clean() ? QString::fromUtf8("Keine Befunde.")
-                                  : QString::fromUtf8("%1 Fehler, %2 Hinweise.").arg(failures).arg(hints);
+    // The rows of a clean report are notes only: the head says so.
+    QString head = QString::fromUtf8("%1 Fehler, %2 Hinweise.").arg(failures).arg(hints);
+    if (report.Clean()) {
+        head = notes == 0   ? QString::fromUtf8("Keine Befunde.")
+               : notes == 1 ? QString::fromUtf8("Keine Befunde, 1 Info.")
+                            : QString::fromUtf8("Keine Befunde, %1 Infos.").arg(notes);
+    }
     LabelSummary->setText(head + QLatin1Char(' ') + Utf8(report.SummaryText()));
 
     TableFindings->setRowCount(0);
