@@ -121,10 +121,14 @@ TEST_F(CheckWindowTest, FindingsStopTheRunUntilTheUserSendsAnywayAndLeadToPrevie
     Click("ToolButton3");
     EXPECT_EQ(transport.sent.size(), 2u);
 
-    // A clean list starts at once; so does any list with the option off.
-    WriteFileAtomic(window.DataFolder() + "sendlist.csv", "Meier;Hans;hans@x.de;Angebot;;;;\r\n");
+    // A clean list starts at once, also with a note (the size of an HTML text's picture); so does any list
+    // with the option off.
+    WriteFileAtomic(window.DataFolder() + "logo.png", "png");
+    WriteFileAtomic(window.DataFolder() + "brief.html", "<p>Hallo</p><img src=\"logo.png\">");
+    WriteFileAtomic(window.DataFolder() + "sendlist.csv", "Meier;Hans;hans@x.de;Angebot;" + window.DataFolder() + "brief.html;;;\r\n");
     Click("ToolButton3");
-    EXPECT_EQ(transport.sent.size(), 3u);
+    ASSERT_EQ(transport.sent.size(), 3u);
+    EXPECT_TRUE(transport.sent.back().html);
     QTimer::singleShot(0, [this] {
         TFormOptions& options = window.OptionsWindow();
         // On its box: the check box is as wide as the window, its text is not.
