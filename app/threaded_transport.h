@@ -19,6 +19,8 @@ public:
     void CloseSession() override;
     std::string LastErrorText() const override { return inner_->LastErrorText(); }
     SendFailure LastFailure() const override { return inner_->LastFailure(); }
+    void KeepSentMessages(bool keep) override { inner_->KeepSentMessages(keep); }
+    std::string TakeSentMessage() override { return inner_->TakeSentMessage(); }
 
     MailTransport& Inner() { return *inner_; }
 

@@ -47,6 +47,9 @@ public:
         }
     }
     std::optional<std::string> Refusal(const std::string& host, int port) override { return source_->Refusal(host, port); }
+    std::optional<std::string> IMAPRefusal(const std::string& host, int port) override {
+        return source_->IMAPRefusal(host, port);
+    }
     bool SignInAgain() const { return signInAgain_.load(std::memory_order_acquire); }
 
 private:
@@ -156,6 +159,13 @@ int ParseNumber(const std::string& arg, const std::string& text, int highest, in
     return static_cast<int>(number);
 }
 
+void ApplySentCopyFlags(const CliOptions& flags, SendOptions& options) {
+    if (flags.sentCopy) options.sentCopy = *flags.sentCopy;
+    if (flags.imapHost) options.imapHost = *flags.imapHost;
+    if (flags.imapPort) options.imapPort = *flags.imapPort;
+    if (flags.sentFolder) options.sentFolder = *flags.sentFolder;
+}
+
 void ApplySignInFlags(const CliOptions& flags, SendOptions& options) {
     if (flags.signIn) options.signIn = *flags.signIn;
     const std::pair<const std::optional<std::string>*, std::string*> texts[] = {
@@ -248,10 +258,26 @@ int SignInOrOut(const CliOptions& options, const AccountSettings& account, const
     }
 }
 
+// Whether the Sent folder of the copies is found: one IMAP login with the password or sign-in from the
+// keyring, as a run would log in.
+SentFolderCheck CheckSentFolderOf(const std::string& folder, AccountSettings account, const SendOptions& sendOptions,
+                                  const CliTransports& transports) {
+    try {
+        AccountSecrets secrets(transports.secretStore ? transports.secretStore(folder)
+                                                      : std::make_shared<SecretStore>(folder));
+        account = secrets.WithStoredPassword(account, sendOptions);
+        const SentCopyAccount copies = SentCopyAccountFor(account, sendOptions, secrets.TokenSource(sendOptions, account));
+        return CheckSentFolder(copies, transports.imap ? transports.imap : DefaultImapClients());
+    } catch (const std::exception& error) {
+        return {false, error.what()};
+    }
+}
+
 // --check: one line per finding and the sum, on standard output. Reads the settings, the options and the
-// list as a run would, and nothing else: no password from the keyring, no sign-in, no lock, no journal.
+// list as a run would, and nothing else: no password from the keyring, no sign-in, no lock, no journal;
+// only with the copy in the Sent folder on, the one IMAP login that tells whether the folder is found.
 int CheckOnly(const CliOptions& options, const std::string& folder, const AccountSettings& account,
-              const SendOptions& sendOptions, std::ostream& out, std::ostream& err) {
+              const SendOptions& sendOptions, const CliTransports& transports, std::ostream& out, std::ostream& err) {
     CheckInput input;
     input.dataFolder = folder;
     input.listPath = options.listFile.empty() ? DataFilePath(folder, kListFileName) : options.listFile;
@@ -265,6 +291,7 @@ int CheckOnly(const CliOptions& options, const std::string& folder, const Accoun
         err << "Fehler: " << error.what() << '\n';
         return kExitProblem;
     }
+    if (sendOptions.sentCopy) AddSentFolderCheck(report, CheckSentFolderOf(folder, account, sendOptions, transports));
     for (const CheckLine& line : report.findings) {
         if (line.number == 0) {
             out << "Konto: ";
@@ -275,6 +302,7 @@ int CheckOnly(const CliOptions& options, const std::string& folder, const Accoun
         out << line.text << '\n';
     }
     out << report.SummaryText() << '\n';
+    for (const std::string& note : report.notes) out << note << '\n';
     return report.Clean() ? kExitCompleted : kExitProblem;
 }
 
@@ -300,6 +328,7 @@ std::string ReadClientSecret(const std::string& path, std::istream& in) {
 std::string CliUsage() {
     return "Aufruf: postira-run [--data-dir ORDNER] [--list DATEI] [--cc TEXT] [--yes] [--dry-run ORDNER]\n"
            "                   [--resume | --no-resume] [--allow-plain-login] [--rate N] [--retry-wait S]\n"
+           "                   [--sent-copy | --no-sent-copy] [--imap-host H] [--imap-port P] [--sent-folder NAME]\n"
            "                   [--auth VERFAHREN] [--client-id ID] [--tenant T] [--scope TEXT] [...]\n"
            "       postira-run [--data-dir ORDNER] [--auth VERFAHREN ...] --sign-in | --sign-out\n"
            "       postira-run [--data-dir ORDNER] [--list DATEI] [--cc TEXT] [--rate N] --check\n"
@@ -314,6 +343,11 @@ std::string CliUsage() {
            "  --allow-plain-login  das Passwort auch ohne Verschlüsselung senden (nur für diesen Durchlauf)\n"
            "  --rate N           höchstens N Mails pro Minute (0: ohne Grenze; sonst aus den Versandoptionen)\n"
            "  --retry-wait S     nach einem vorübergehenden Fehler zuerst S Sekunden warten (Standard: 30)\n"
+           "  --sent-copy, --no-sent-copy  eine Kopie jeder Mail in den Ordner „Gesendet“ ablegen oder nicht\n"
+           "                     (sonst aus den Versandoptionen)\n"
+           "  --imap-host H      IMAP-Server der Kopien (Standard: der SMTP-Server mit imap. statt smtp.)\n"
+           "  --imap-port P      Port des IMAP-Servers: 993 mit TLS, 143 mit STARTTLS (Standard: 993)\n"
+           "  --sent-folder NAME Ordner der Kopien (Standard: der vom Server als „Gesendet“ markierte)\n"
            "  --auth VERFAHREN   Anmeldung: password, microsoft, google oder oauth2 (sonst aus den Versandoptionen)\n"
            "  --client-id ID, --tenant T, --authorize-url URL, --token-url URL, --device-url URL, --scope TEXT\n"
            "                     Angaben der OAuth2-Anmeldung für diesen Durchlauf\n"
@@ -353,6 +387,15 @@ CliOptions ParseCliOptions(const std::vector<std::string>& args) {
                                             name + "\".");
             }
         }
+        else if (arg == "--sent-copy" || arg == "--no-sent-copy") {
+            const bool on = arg == "--sent-copy";
+            if (options.sentCopy && *options.sentCopy != on)
+                throw std::invalid_argument("--sent-copy und --no-sent-copy schließen sich aus.");
+            options.sentCopy = on;
+        }
+        else if (arg == "--imap-host") options.imapHost = value();
+        else if (arg == "--imap-port") options.imapPort = ParseNumber(arg, value(), 65535, 0);
+        else if (arg == "--sent-folder") options.sentFolder = value();
         else if (arg == "--client-id") options.clientId = value();
         else if (arg == "--client-secret") options.clientSecret = value();
         else if (arg == "--client-secret-file") options.clientSecretFile = value();
@@ -411,11 +454,12 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         sendOptions.allowPlainLogin = sendOptions.allowPlainLogin || options.allowPlainLogin;
         if (options.rate) sendOptions.mailsPerMinute = *options.rate;
         ApplySignInFlags(options, sendOptions);
+        ApplySentCopyFlags(options, sendOptions);
     } catch (const std::exception& error) {
         err << "Fehler: " << error.what() << '\n';
         return kExitProblem;
     }
-    if (options.check) return CheckOnly(options, folder, account, sendOptions, out, err);
+    if (options.check) return CheckOnly(options, folder, account, sendOptions, transports, out, err);
 
     AccountSecrets secrets(transports.secretStore ? transports.secretStore(folder)
                                                   : std::make_shared<SecretStore>(folder));
@@ -477,6 +521,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
     // A dry run changes no file.
     run.SetWriteBack(options.dryRunDir.empty());
     if (options.retryWaitSeconds) run.SetRetryRule(RetryRule::WithFirstWait(std::chrono::seconds(*options.retryWaitSeconds)));
+    if (transports.imap) run.SetImapClients(transports.imap);
     bool started = false;
     // The last line of the log says how the run ended, and whether it can be resumed.
     auto printStatus = [&] {

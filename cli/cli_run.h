@@ -2,10 +2,12 @@
 // postira-run: the mailing run without a window, on the same run code as the main window.
 //   postira-run [--data-dir DIR] [--list FILE] [--cc TEXT] [--yes] [--dry-run DIR] [--resume | --no-resume]
 //               [--allow-plain-login] [--rate N] [--retry-wait S] [--auth METHOD ...]
+//               [--sent-copy | --no-sent-copy] [--imap-host H] [--imap-port P] [--sent-folder NAME]
 //   postira-run [--data-dir DIR] [--auth METHOD ...] --sign-in | --sign-out
 //   postira-run [--data-dir DIR] [--list FILE] [--cc TEXT] [--rate N] [--auth METHOD] --check
 
 #include "mailing/send_one.h"
+#include "mailing/sent_folder.h"
 
 #include <functional>
 #include <istream>
@@ -31,6 +33,10 @@ struct CliOptions {
     // The sign-in for this run, each overriding the options file when given.
     std::optional<SignInMethod> signIn;
     std::optional<std::string> clientId, tenant, authorizeUrl, tokenUrl, deviceUrl, scope;
+    // The copy in the Sent folder for this run, each overriding the options file when given.
+    std::optional<bool> sentCopy;
+    std::optional<std::string> imapHost, sentFolder;
+    std::optional<int> imapPort;
     // Kept in the keyring for the account when given, as the window keeps what is typed into it.
     std::optional<std::string> clientSecret;
     std::optional<std::string> clientSecretFile;  // "-": standard input
@@ -64,6 +70,8 @@ struct CliTransports {
     std::function<std::shared_ptr<SecretStore>(const std::string& folder)> secretStore;
     // Standard input (--client-secret-file -); not set: std::cin.
     std::istream* input = nullptr;
+    // The IMAP client of the copies in the Sent folder; not set: the program's.
+    ImapClientFactory imap;
 };
 
 // Runs postira-run; `stop` is polled between lines and while a sign-in waits (set by SIGINT and SIGTERM

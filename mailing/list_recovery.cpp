@@ -46,6 +46,6 @@ std::optional<std::string> SaveEditedList(const std::string& listPath, std::stri
         text = JoinTextLines(lines);
     }
     WriteFileAtomic(listPath, text);
-    if (interrupted) RewriteJournalAsKept(listPath, journal.records);
+    if (interrupted) RewriteJournalAsKept(listPath, journal.records, journal.copies);
     return text;
 }

@@ -690,6 +690,7 @@ bool IsFailure(CheckFinding finding) {
         case CheckFinding::DoubtfulAddress:
         case CheckFinding::RemotePicture:
         case CheckFinding::PictureSize:
+        case CheckFinding::SentFolderMissing:
             return false;
     }
     return false;

@@ -45,6 +45,9 @@ enum class CheckFinding {
     RemotePicture,
     // Only information: what the pictures of an HTML or Markdown text add to each mail; once per text.
     PictureSize,
+    // The copies are to go into the Sent folder, but the IMAP server cannot be reached, refuses the login
+    // or has no such folder: the mails go without their copies (line 0).
+    SentFolderMissing,
 };
 
 // Would fail or be skipped (true), or probably a mistake or information (false).
@@ -71,6 +74,8 @@ struct CheckReport {
     // The line at which the run would end with an error (an address the parser rejects, a text file
     // that cannot be read); 0 when it would go through. Mails and size count the lines before it.
     int stopLine = 0;
+    // What the front end tells below the sum without it being a finding (the Sent folder found).
+    std::vector<std::string> notes;
 
     // Nothing but notes.
     bool Clean() const;

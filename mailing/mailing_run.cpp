@@ -1,5 +1,6 @@
 #include "mailing/mailing_run.h"
 
+#include "mailing/copy_spool.h"
 #include "mailing/data_folder.h"
 #include "mailing/file_io.h"
 #include "mailing/html_text.h"
@@ -60,6 +61,8 @@ constexpr std::chrono::milliseconds kWaitSlice{100};
 // While the run waits, the status panel says what for ("%d": the seconds left).
 constexpr const char* kRateWait = "Warte %d s: höchstens %r Mails pro Minute.";
 constexpr const char* kRetryWait = "Der Server nimmt die Mail gerade nicht an. Versuch %n in %d s.";
+// At the end of a run, while the copies still go into the Sent folder.
+constexpr const char* kCopiesWait = "Kopien in den Ordner „Gesendet“: noch %d ...";
 
 std::string WithCount(const char* pattern, int count) {
     std::string text = pattern;
@@ -176,6 +179,7 @@ void MailingRun::EndRun(std::exception_ptr failure) {
     // Whatever ended the run, the mails sent so far are recorded in the list: otherwise the next run would
     // send them a second time.
     if (failure) CloseQuietly();
+    FinishCopies();
     std::string listError;
     try {
         WriteList();
@@ -258,11 +262,36 @@ bool MailingRun::PrepareRun(ListLock& lock) {
     carried_.clear();
     if (!RecoverInterruptedRun()) return false;
     if (writeBack_) journal_ = std::make_unique<RunJournal>(listPath_, carried_);
+    StartCopies();
     return true;
+}
+
+void MailingRun::StartCopies() {
+    // A dry run sends nothing, so it has nothing to copy.
+    if (!journal_ || !frontEnd_.Options().sentCopy) return;
+    copies_ = std::make_unique<SentCopies>(
+        SentCopyAccountFor(frontEnd_.Account(), frontEnd_.Options(), frontEnd_.AccessTokens()), imapClients_,
+        listPath_, *journal_);
+    transport_.KeepSentMessages(true);
+}
+
+void MailingRun::FinishCopies() {
+    if (!copies_) return;
+    transport_.KeepSentMessages(false);
+    copies_->Finish([this](size_t left) {
+        frontEnd_.SetStatus(WithCount(kCopiesWait, static_cast<int>(left)), false);
+        frontEnd_.Pause(kWaitSlice);
+        frontEnd_.ProcessPendingInput();
+        return !frontEnd_.StopRequested();
+    });
+    summary_.copiesMissing = copies_->Missing();
+    copies_.reset();
 }
 
 bool MailingRun::RecoverInterruptedRun() {
     const JournalContent journal = ReadJournal(listPath_);
+    // The copies the journal records are in the Sent folder: their spool files go, whatever is decided.
+    if (writeBack_) SettleCopySpool(listPath_, journal);
     if (!journal.Interrupted() || journal.records.empty()) return true;
     // The mails recorded there went out: their lines get their send times whatever the answer, and the
     // list file holds them before anything is sent, so no later crash can lose them.
@@ -347,10 +376,17 @@ LineOutcome MailingRun::ProcessLine(size_t index) {
         if (!failure) return LineOutcome::Stopped;
         if (*failure == SendFailure::None) {
             // Only field 6 changes, in the list's own charset; the other fields keep their bytes.
-            record.Result = InListCharset(FormatSendTime(QDateTime::currentDateTime()), windows1252List_);
+            const QDateTime sentAt = QDateTime::currentDateTime();
+            record.Result = InListCharset(FormatSendTime(sentAt), windows1252List_);
             line = JoinFieldsUntrimmed(record);
             ++summary_.sent;
+            // The copy's bytes are in the spool before the mail's record, so that a recorded mail has them.
+            const std::optional<std::string> copy =
+                copies_ ? copies_->Spool(number, Trim(mail.Address), transport_.TakeSentMessage(),
+                                         static_cast<std::time_t>(sentAt.toSecsSinceEpoch()))
+                        : std::nullopt;
             RecordSent(index, number, mail.Address);
+            if (copy) copies_->Queue(*copy, [this] { frontEnd_.Pause(kWaitSlice); });
             outcome = LineOutcome::Sent;
         } else if (*failure == SendFailure::InDoubt) {
             // The mail may have arrived: the line says so, and the journal keeps a resumed run from
@@ -497,7 +533,7 @@ void MailingRun::Finish() {
         frontEnd_.SetStatus((resumable_ ? std::string(kRunAborted) + " " + kRunResumable : kRunAborted) + counts, true);
     }
     // The summary also counts the empty texts; without one, the note of the empty texts stands alone.
-    if (summary_.AnySend()) {
+    if (summary_.AnythingToTell()) {
         frontEnd_.ShowSummary(summary_.Text());
     } else if (!runErrorText_.empty()) {
         frontEnd_.ShowInformation(Trim(runErrorText_));

@@ -12,6 +12,7 @@
 #include "mailing/run_summary.h"
 #include "mailing/send_one.h"
 #include "mailing/send_rate.h"
+#include "mailing/sent_copies.h"
 
 #include <chrono>
 #include <exception>
@@ -149,6 +150,9 @@ public:
     void SetWriteBack(bool writeBack) { writeBack_ = writeBack; }
     // How mails that met a temporary error are tried again (postira-run --retry-wait).
     void SetRetryRule(const RetryRule& rule) { retryRule_ = rule; }
+    // How the copies in the Sent folder get their IMAP client; tests give one that trusts their
+    // certificate.
+    void SetImapClients(ImapClientFactory clients) { imapClients_ = std::move(clients); }
 
     // Checks the account fields, then runs. Returns false when the check failed (nothing ran).
     bool StartMailing();
@@ -196,6 +200,11 @@ private:
     void CloseQuietly();
     // Journals the line at `index` as sent; names the mail when its record cannot be written.
     void RecordSent(size_t index, int number, const std::string& address);
+    // With the option "Kopie in den Ordner „Gesendet“": the copies of this run, those an earlier one
+    // left first.
+    void StartCopies();
+    // Waits for the copies still on their way (bounded) and takes the missing ones into the summary.
+    void FinishCopies();
     void WriteList();
     void Finish();
 
@@ -212,6 +221,8 @@ private:
     CachedFileReader texts_;                  // the message texts, read again only when changed
     std::vector<JournalRecord> carried_;         // what an interrupted run sent, to skip again after a crash
     std::unique_ptr<RunJournal> journal_;
+    ImapClientFactory imapClients_ = DefaultImapClients();
+    std::unique_ptr<SentCopies> copies_;
     bool stopped_ = false;
     bool completed_ = false;
     bool resumable_ = false;

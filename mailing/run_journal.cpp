@@ -1,5 +1,6 @@
 #include "mailing/run_journal.h"
 
+#include "mailing/copy_spool.h"
 #include "mailing/file_io.h"
 
 #include <algorithm>
@@ -104,6 +105,8 @@ JournalContent ParseJournal(std::string_view rest) {
             content.started = true;
         } else if ((kind == 'L' || kind == 'K') && content.started) {
             content.records.push_back({kind, static_cast<size_t>(index), std::string(bytes)});
+        } else if (kind == 'C' && content.started) {
+            content.copies.emplace_back(bytes);
         } else if (kind == 'E' && content.started) {
             content.ended = true;
         } else {
@@ -213,9 +216,11 @@ JournalMatch MatchJournal(const JournalContent& journal, const TextLines& lines)
     return match;
 }
 
-std::string JournalWithRecordsKept(const std::string& listPath, const std::vector<JournalRecord>& records) {
+std::string JournalWithRecordsKept(const std::string& listPath, const std::vector<JournalRecord>& records,
+                                   const std::vector<std::string>& copies) {
     std::string text = EncodeJournalRecord('S', 0, listPath);
     for (const JournalRecord& record : records) text += EncodeJournalRecord('K', record.index, record.line);
+    for (const std::string& copy : copies) text += EncodeJournalRecord('C', 0, copy);
     return text;
 }
 
@@ -237,11 +242,12 @@ JournalMatch ApplyJournal(const JournalContent& journal, TextLines& lines) {
     return match;
 }
 
-void RewriteJournalAsKept(const std::string& listPath, const std::vector<JournalRecord>& records) {
+void RewriteJournalAsKept(const std::string& listPath, const std::vector<JournalRecord>& records,
+                          const std::vector<std::string>& copies) {
     // Written whole and renamed into place, its folder synced: at every instant either the old journal or
     // the complete new one is there, so the records carried over are never lost in between.
     try {
-        WriteFileAtomic(JournalPathFor(listPath), JournalWithRecordsKept(listPath, records), 0600, true);
+        WriteFileAtomic(JournalPathFor(listPath), JournalWithRecordsKept(listPath, records, copies), 0600, true);
     } catch (const EFileError& error) {
         throw JournalCreateError(listPath, error.Errno());
     }
@@ -271,6 +277,7 @@ void RunJournal::Close() {
 }
 
 void RunJournal::Write(char kind, size_t index, std::string_view bytes) {
+    std::lock_guard lock(writeMutex_);
     try {
         WriteAll(fd_, EncodeJournalRecord(kind, index, bytes), path_);
     } catch (const EFileError& error) {
@@ -312,9 +319,7 @@ void RunJournal::ThrowIfSyncFailed() {
     if (syncError_ != 0) throw JournalWriteError(listPath_, syncError_);
 }
 
-void RunJournal::RecordSent(size_t index, std::string_view line) {
-    records_.push_back({'L', index, std::string(line)});
-    Write('L', index, line);
+void RunJournal::MarkDirty() {
     // Only an idle syncer needs waking. One in its pause between two syncs finds the flag when the pause
     // ends; waking it for every record cost two system calls and a thread switch per mail.
     bool wake = false;
@@ -324,17 +329,33 @@ void RunJournal::RecordSent(size_t index, std::string_view line) {
         dirty_ = true;
     }
     if (wake) wake_.notify_one();
+}
+
+void RunJournal::RecordSent(size_t index, std::string_view line) {
+    records_.push_back({'L', index, std::string(line)});
+    Write('L', index, line);
+    MarkDirty();
     // Reported only now that this mail's record is written: an earlier failed sync must not cost it.
     ThrowIfSyncFailed();
 }
 
+void RunJournal::RecordCopied(std::string_view file) {
+    Write('C', 0, file);
+    {
+        std::lock_guard lock(writeMutex_);
+        copies_.emplace_back(file);
+    }
+    MarkDirty();
+}
+
 void RunJournal::KeepForResume() {
     Close();
-    if (records_.empty()) {
+    if (records_.empty() && !HasWaitingCopies(listPath_)) {
         ::unlink(path_.c_str());
+        RemoveCopySpool(listPath_);
         return;
     }
-    RewriteJournalAsKept(listPath_, records_);
+    RewriteJournalAsKept(listPath_, records_, copies_);
 }
 
 void RunJournal::Finish() {
@@ -348,5 +369,8 @@ void RunJournal::Finish() {
     }
     ::close(fd_);
     fd_ = -1;
+    // The end record keeps the spool from being taken for an interrupted run's should the removal not
+    // get through.
+    RemoveCopySpool(listPath_);
     ::unlink(path_.c_str());
 }

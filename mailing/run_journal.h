@@ -12,9 +12,10 @@
 // Each record is a line "R <kind> <index> <length> <crc32>" followed by <length> bytes and a line feed.
 // Kinds: S (start; the bytes are the list's path), L (a mail went out; the bytes are its line as the run
 // rewrote it, <index> is where the line stood), K (a mail of an earlier run whose send time the list
-// file already holds: only skipped, never written again), E (the run ended and the list was written).
-// A record that is cut off or whose checksum does not match ends the reading: what follows a torn write
-// is never trusted.
+// file already holds: only skipped, never written again), C (the copy of a mail is in the Sent folder;
+// the bytes are the name of its file in the copy spool, <index> is 0), E (the run ended and the list was
+// written). A record that is cut off or whose checksum does not match ends the reading: what follows a
+// torn write is never trusted.
 
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
@@ -62,6 +63,8 @@ struct JournalContent {
     bool started = false;
     bool ended = false;
     std::vector<JournalRecord> records;
+    // The files of the copy spool whose copies are in the Sent folder.
+    std::vector<std::string> copies;
 
     // Written by a run that did not reach its end.
     bool Interrupted() const { return started && !ended; }
@@ -94,9 +97,10 @@ struct JournalMatch {
 JournalMatch ApplyJournal(const JournalContent& journal, TextLines& lines);
 
 // Replaces the list's journal (atomically) by a start and the given records, all as 'K', once the list
-// file holds the records' send times.
+// file holds the records' send times, and the records of the copies made.
 // Throws EJournalError.
-void RewriteJournalAsKept(const std::string& listPath, const std::vector<JournalRecord>& records);
+void RewriteJournalAsKept(const std::string& listPath, const std::vector<JournalRecord>& records,
+                          const std::vector<std::string>& copies = {});
 
 // The shortest time between two background syncs of the journal.
 inline constexpr std::chrono::milliseconds kSyncInterval{100};
@@ -119,11 +123,15 @@ public:
     // Throws EJournalRecordLost when the record cannot be written, and EJournalError when an earlier
     // background sync failed (the record is written first, so a sync error never loses it).
     void RecordSent(size_t index, std::string_view line);
-    // The list has been written after the run reached its end: marks the end and removes the journal.
+    // The copy in the spool file `file` is in the Sent folder. May be called from another thread than
+    // the run's. Throws EJournalRecordLost when the record cannot be written.
+    void RecordCopied(std::string_view file);
+    // The list has been written after the run reached its end: marks the end and removes the journal
+    // and the copy spool.
     void Finish();
     // The list has been written, but the run did not reach its end: the records of this run and those it
     // carried over stay, all as 'K', so that the next start asks whether to resume. Without any record
-    // the journal is removed. Throws EJournalError.
+    // and without copies waiting in the spool the journal is removed. Throws EJournalError.
     void KeepForResume();
 
     // Every record of this run, the carried ones first (as 'K'), also one whose write failed.
@@ -133,6 +141,8 @@ public:
 
 private:
     void Write(char kind, size_t index, std::string_view bytes);
+    // Lets the syncer know that there is something to sync.
+    void MarkDirty();
     void SyncLoop();
     // Ends the background syncing; the caller then syncs what is left.
     void StopSyncing();
@@ -150,7 +160,10 @@ private:
     bool stopping_ = false;
     int syncError_ = 0;      // errno of a failed background sync
     std::thread syncer_;
+    // Records come from the run and, for the copies, from the thread that appends them: one at a time.
+    std::mutex writeMutex_;
     std::vector<JournalRecord> records_;
+    std::vector<std::string> copies_;
 };
 
 std::string EncodeJournalRecord(char kind, size_t index, std::string_view bytes);

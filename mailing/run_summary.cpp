@@ -57,5 +57,9 @@ std::string RunSummary::Text() const {
     }
     AppendLines(text, "Fehlgeschlagen:", failed);
     AppendLines(text, "Unsicher (vielleicht zugestellt, daher nicht noch einmal gesendet):", inDoubt);
+    const std::string copies = copiesMissing.size() == 1
+                                   ? std::string("1 Kopie fehlt im Ordner „Gesendet“:")
+                                   : std::to_string(copiesMissing.size()) + " Kopien fehlen im Ordner „Gesendet“:";
+    AppendLines(text, copies.c_str(), copiesMissing);
     return text;
 }

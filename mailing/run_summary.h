@@ -20,9 +20,13 @@ struct RunSummary {
     int notTried = 0;     // lines with a recipient that a stop or an error left before they were reached
     std::vector<Line> failed;
     std::vector<Line> inDoubt;
+    // Mails that went out, but whose copy is not in the Sent folder.
+    std::vector<Line> copiesMissing;
 
     // Whether the run tried to send anything: only then is there something to tell.
     bool AnySend() const { return sent > 0 || !failed.empty() || !inDoubt.empty(); }
+    // Whether there is a summary to show: a send, or a copy of an earlier run's mail that failed.
+    bool AnythingToTell() const { return AnySend() || !copiesMissing.empty(); }
     int Skipped() const { return noFirstName + noAddress + emptyMessage + alreadySent; }
     // The text of the information box and of postira-run's last lines.
     std::string Text() const;

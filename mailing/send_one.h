@@ -77,6 +77,11 @@ public:
     virtual std::string LastErrorText() const { return {}; }
     // What kind of failure the last false Transmit was.
     virtual SendFailure LastFailure() const { return SendFailure::Permanent; }
+    // Keeps the bytes of every mail the server accepts, as the recipient gets them (no Bcc), for its copy
+    // in the Sent folder. Off by default: it costs a copy of every mail.
+    virtual void KeepSentMessages(bool /*keep*/) {}
+    // The bytes of the mail that the last Transmit sent, handed over once; empty when none were kept.
+    virtual std::string TakeSentMessage() { return {}; }
 };
 
 // The window's fields as they are at the moment of sending, untrimmed.

@@ -16,6 +16,10 @@ constexpr std::string_view kMailsPerMinute = "mails-per-minute";
 constexpr std::string_view kSignIn = "sign-in";
 constexpr std::string_view kPasswordInKeyring = "password-in-keyring";
 constexpr std::string_view kCheckBeforeRun = "check-before-run";
+constexpr std::string_view kSentCopy = "sent-copy";
+constexpr std::string_view kImapPort = "imap-port";
+// The highest port number TCP has.
+constexpr int kHighestPort = 65535;
 // "client-id.microsoft=...": the client ID of a method that is not the chosen one.
 constexpr std::string_view kOtherClientId = "client-id.";
 
@@ -28,6 +32,7 @@ constexpr TextOption kTextOptions[] = {
     {"client-id", &SendOptions::clientId},         {"tenant", &SendOptions::tenant},
     {"authorize-url", &SendOptions::authorizeUrl}, {"token-url", &SendOptions::tokenUrl},
     {"device-url", &SendOptions::deviceUrl},       {"scope", &SendOptions::scope},
+    {"imap-host", &SendOptions::imapHost},         {"sent-folder", &SendOptions::sentFolder},
 };
 
 constexpr std::pair<SignInMethod, const char*> kMethodNames[] = {
@@ -79,16 +84,25 @@ std::optional<SignInMethod> ParseSignInMethod(std::string_view name) {
     return std::nullopt;
 }
 
-std::optional<int> ParseMailsPerMinute(std::string_view value) {
-    if (value.empty() || value.size() > 4) return std::nullopt;
+namespace {
+
+// A decimal number of at most `digits` digits, up to `highest`.
+std::optional<int> ParseBounded(std::string_view value, size_t digits, int highest) {
+    if (value.empty() || value.size() > digits) return std::nullopt;
     int number = 0;
     for (const char c : value) {
         if (c < '0' || c > '9') return std::nullopt;
         number = number * 10 + (c - '0');
     }
-    if (number > kMaxMailsPerMinute) return std::nullopt;
+    if (number > highest) return std::nullopt;
     return number;
 }
+
+}  // namespace
+
+std::optional<int> ParseMailsPerMinute(std::string_view value) { return ParseBounded(value, 4, kMaxMailsPerMinute); }
+
+std::optional<int> ParsePortNumber(std::string_view value) { return ParseBounded(value, 5, kHighestPort); }
 
 ParsedOptions ParseOptionsText(std::string_view text) {
     ParsedOptions parsed;
@@ -115,6 +129,14 @@ ParsedOptions ParseOptionsText(std::string_view text) {
             const std::optional<bool> on = ParseSwitch(value);
             if (!on) return damaged(number);
             parsed.options.checkBeforeRun = *on;
+        } else if (name == kSentCopy) {
+            const std::optional<bool> on = ParseSwitch(value);
+            if (!on) return damaged(number);
+            parsed.options.sentCopy = *on;
+        } else if (name == kImapPort) {
+            const std::optional<int> port = ParsePortNumber(value);
+            if (!port) return damaged(number);
+            parsed.options.imapPort = *port;
         } else if (name == kPasswordInKeyring) {
             const std::optional<bool> on = ParseSwitch(value);
             if (!on) return damaged(number);
@@ -156,6 +178,8 @@ std::string FormatOptionsText(const SendOptions& options, const std::vector<std:
     text += std::string(kSignIn) + "=" + SignInMethodName(options.signIn) + "\r\n";
     text += std::string(kPasswordInKeyring) + "=" + (options.passwordInKeyring ? "ja" : "nein") + "\r\n";
     text += std::string(kCheckBeforeRun) + "=" + (options.checkBeforeRun ? "ja" : "nein") + "\r\n";
+    text += std::string(kSentCopy) + "=" + (options.sentCopy ? "ja" : "nein") + "\r\n";
+    if (options.imapPort != 0) text += std::string(kImapPort) + "=" + std::to_string(options.imapPort) + "\r\n";
     for (const TextOption& option : kTextOptions) {
         const std::string& value = options.*(option.field);
         if (!value.empty()) text += std::string(option.name) + "=" + value + "\r\n";

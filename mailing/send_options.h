@@ -42,6 +42,14 @@ struct SendOptions {
     bool passwordInKeyring = true;
     // "Mailing starten" checks the whole mailing first and shows what it found before anything goes.
     bool checkBeforeRun = true;
+    // A copy of every mail the server took goes into the account's Sent folder over IMAP.
+    bool sentCopy = false;
+    // The IMAP server; empty: the one that goes with the SMTP host (DefaultImapHost).
+    std::string imapHost;
+    // 0: kImapDefaultPort.
+    int imapPort = 0;
+    // The folder by its name; empty: the one the server marks as the Sent folder.
+    std::string sentFolder;
 
     bool UsesOAuth2() const { return signIn != SignInMethod::Password; }
 
@@ -61,4 +69,6 @@ struct ParsedOptions {
 ParsedOptions ParseOptionsText(std::string_view text);
 // A sending rate as written in the options file or given to postira-run: 0 to kMaxMailsPerMinute.
 std::optional<int> ParseMailsPerMinute(std::string_view value);
+// A port number as written in the options file: 0 (the default) to 65535.
+std::optional<int> ParsePortNumber(std::string_view value);
 std::string FormatOptionsText(const SendOptions& options, const std::vector<std::string>& unknownLines);

@@ -41,6 +41,9 @@ public:
     bool Transmit(const OutgoingMail& mail) override {
         ClearOnExit clear{message_};
         ClearOnExit clearNext{nextMessage_};
+        // The client writes what went out to the server here, and only the whole of it.
+        sentMessage_.clear();
+        smtp_.MessageCapture = keepSent_ ? &sentMessage_ : nullptr;
         // The announcement holds for this mail only.
         const std::optional<OutgoingMail> next = std::move(next_);
         next_.reset();
@@ -89,6 +92,8 @@ public:
     }
 
     void AnnounceNext(const std::optional<OutgoingMail>& next) override { next_ = next; }
+    void KeepSentMessages(bool keep) override { keepSent_ = keep; }
+    std::string TakeSentMessage() override { return std::move(sentMessage_); }
     void CloseSession() override { smtp_.CloseSession(); }
     std::string LastErrorText() const override { return lastError_; }
     SendFailure LastFailure() const override { return lastFailure_; }
@@ -170,6 +175,8 @@ private:
     std::string lastError_;
     SendFailure lastFailure_ = SendFailure::None;
     bool closedByServer_ = false;  // the last failure was the server's close (a 421, a lost connection)
+    bool keepSent_ = false;
+    std::string sentMessage_;
 };
 
 // The channel of a dry run: what the writer sends goes into a file, with the dot-stuffing undone as the

@@ -1,5 +1,7 @@
 #include "signin/oauth_provider.h"
 
+#include "mailing/sent_folder.h"
+
 #include <string_view>
 #include <vector>
 
@@ -34,7 +36,8 @@ OAuthEndpoints Microsoft(const OAuthSettings& settings) {
             base + "devicecode",
             Or(settings.scope, "https://outlook.office.com/SMTP.Send offline_access"),
             "smtp.office365.com",
-            587};
+            587,
+            "outlook.office365.com"};
 }
 
 // Google has no device sign-in for the mail scope.
@@ -45,7 +48,8 @@ OAuthEndpoints Google(const OAuthSettings& settings) {
             "",
             Or(settings.scope, "https://mail.google.com/"),
             "smtp.gmail.com",
-            587};
+            587,
+            "imap.gmail.com"};
 }
 
 constexpr std::string_view kBoundMark = "postira-bound-1";
@@ -82,7 +86,7 @@ OAuthEndpoints EffectiveEndpoints(const OAuthSettings& settings) {
         return Google(settings);
     case SignInMethod::OtherOAuth2:
         return {HostOf(settings.tokenUrl), settings.authorizeUrl, settings.tokenUrl, settings.deviceUrl,
-                settings.scope, "", 0};
+                settings.scope, "", 0, ""};
     case SignInMethod::Password:
         break;
     }
@@ -141,6 +145,17 @@ std::optional<std::string> ServerMismatch(const SignInBinding& binding, const st
            ServerText(binding.smtpHost, binding.smtpPort) + ", eingestellt ist " + ServerText(host, port) +
            ". An diesen Server geht kein Zugangstoken: bitte den Server in den Kontodaten prüfen oder dort neu "
            "anmelden.";
+}
+
+std::optional<std::string> IMAPServerMismatch(const SignInBinding& binding, const std::string& providerName,
+                                              const std::string& providerImapHost, const std::string& host) {
+    const std::string asked = LowerHost(host);
+    const std::string allowed = providerImapHost.empty() ? LowerHost(DefaultImapHost(binding.smtpHost))
+                                                         : LowerHost(providerImapHost);
+    if (asked == allowed || (providerImapHost.empty() && asked == LowerHost(binding.smtpHost))) return std::nullopt;
+    return "Die Anmeldung bei " + providerName + " gilt nur für den IMAP-Server " + allowed +
+           ", eingestellt ist " + host +
+           ". An diesen Server geht kein Zugangstoken: bitte den IMAP-Server in den Versandoptionen prüfen.";
 }
 
 std::string RefreshTokenKey(const std::string& account) { return "refresh-token:" + account; }

@@ -36,6 +36,7 @@ struct OAuthEndpoints {
     std::string scope;
     std::string smtpHost;  // empty for another provider: the account's own server
     int smtpPort = 0;
+    std::string imapHost;  // the provider's IMAP server, for the copies in the Sent folder; empty likewise
 };
 
 // Microsoft's tenant when none is set: any work or school account.
@@ -76,6 +77,12 @@ std::optional<std::string> SignInMismatch(const std::optional<BoundSecret>& stor
 // the server is the binding's.
 std::optional<std::string> ServerMismatch(const SignInBinding& binding, const std::string& providerName,
                                           const std::string& host, int port);
+
+// The same for the IMAP server of the copies in the Sent folder, on any port: Microsoft's and Google's
+// own IMAP server (`providerImapHost`), or for another provider the IMAP server that goes with the
+// binding's SMTP server (DefaultImapHost) or that server itself.
+std::optional<std::string> IMAPServerMismatch(const SignInBinding& binding, const std::string& providerName,
+                                              const std::string& providerImapHost, const std::string& host);
 
 // The names of the account's secrets in the SecretStore.
 std::string RefreshTokenKey(const std::string& account);

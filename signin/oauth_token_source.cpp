@@ -57,3 +57,11 @@ std::optional<std::string> OAuthTokenSource::Refusal(const std::string& host, in
     if (const std::optional<std::string> mismatch = SignInMismatch(*stored, settings_)) return mismatch;
     return ServerMismatch((*stored)->binding, endpoints_.providerName, Trim(host), port);
 }
+
+std::optional<std::string> OAuthTokenSource::IMAPRefusal(const std::string& host, int /*port*/) {
+    std::lock_guard lock(mutex_);
+    const std::optional<std::optional<BoundSecret>> stored = StoredSignIn();
+    if (!stored) return std::nullopt;  // no sign-in: the login says so itself
+    if (const std::optional<std::string> mismatch = SignInMismatch(*stored, settings_)) return mismatch;
+    return IMAPServerMismatch((*stored)->binding, endpoints_.providerName, endpoints_.imapHost, Trim(host));
+}

@@ -32,6 +32,8 @@ public:
     std::string AccessToken(bool renew) override;
     // A stored sign-in that does not fit the settings, or a server other than the sign-in's.
     std::optional<std::string> Refusal(const std::string& host, int port) override;
+    // The same for the IMAP server of the copies in the Sent folder: the provider's own.
+    std::optional<std::string> IMAPRefusal(const std::string& host, int port) override;
 
     // Starts with the tokens a sign-in just brought, so that the first mail needs no refresh.
     void Seed(const TokenGrant& grant);

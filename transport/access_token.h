@@ -17,4 +17,8 @@ public:
     // Why no token of this source may go to the mail server `host`:`port` (German, naming both servers),
     // or why the stored sign-in does not fit the settings; nothing when a login there may go ahead.
     virtual std::optional<std::string> Refusal(const std::string& /*host*/, int /*port*/) { return std::nullopt; }
+    // The same for the IMAP server that takes the copies of the sent mails. A provider's IMAP server
+    // has a name of its own beside its SMTP server; a source that knows nothing of it answers as for an
+    // SMTP server of that name, which refuses any server but the sign-in's own.
+    virtual std::optional<std::string> IMAPRefusal(const std::string& host, int port) { return Refusal(host, port); }
 };

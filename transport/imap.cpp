@@ -452,7 +452,7 @@ void TIdIMAP::LoginWithPassword() {
 void TIdIMAP::LoginWithTokens() {
     if (!HasCapability("AUTH=XOAUTH2")) throw EIdIMAPLoginUnavailable(kNoTokenLogin);
     // A bearer token lets whoever runs the server act as the user: it goes only where it belongs.
-    if (const std::optional<std::string> refusal = AccessTokens->Refusal(Host, Port)) throw EIdException(*refusal);
+    if (const std::optional<std::string> refusal = AccessTokens->IMAPRefusal(Host, Port)) throw EIdException(*refusal);
     std::string serverSays;
     // A token the server refuses is renewed once: it may have been revoked or have run out early.
     for (const bool renew : {false, true}) {

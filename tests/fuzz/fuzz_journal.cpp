@@ -1,7 +1,7 @@
 // The run journal: arbitrary bytes to its parser, and journals made of any list's own lines applied to
 // that list. Applying may change field 6 only, gives each line to one record at most, and a second
 // application of the same journal changes nothing (a resume after another crash applies it again).
-// fuzz-sources: mailing/run_journal.cpp mailing/list_file.cpp mailing/file_io.cpp
+// fuzz-sources: mailing/run_journal.cpp mailing/copy_spool.cpp mailing/list_file.cpp mailing/file_io.cpp
 
 #include "mailing/run_journal.h"
 
@@ -18,7 +18,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const size_t split = std::min(input.find('\0'), input.size());
     TextLines lines = SplitTextLines(input.substr(0, split));
     if (lines.lines.empty()) return 0;
-    JournalContent journal{true, false, {}};
+    JournalContent journal{true, false, {}, {}};
     for (unsigned char byte : input.substr(std::min(split + 1, input.size()))) {
         const size_t index = (byte >> 2) % lines.lines.size();
         RecipientRecord record = SplitListLine(lines.lines[index]);

@@ -60,7 +60,7 @@ TEST(RunJournal, RecordsFindTheirLineByWhatItSays) {
     const std::string sent = "Meier;Hans;h@x.de;Angebot;default;09.12.2026 10:00:00;;";
     const std::string unsent = "Meier;Hans;h@x.de;Angebot;default;not send;;";
     TextLines lines{{unsent, " Meier ;Hans;h@x.de; Angebot;default;von Hand;;", unsent}, true};
-    JournalContent journal{true, false, {{'L', 2, sent}, {'K', 0, sent}, {'L', 9, sent}}};
+    JournalContent journal{true, false, {{'L', 2, sent}, {'K', 0, sent}, {'L', 9, sent}}, {}};
     for (int round = 0; round < 2; ++round) {
         const JournalMatch match = ApplyJournal(journal, lines);
         EXPECT_EQ(lines.lines, (std::vector<std::string>{

@@ -190,7 +190,7 @@ TEST_F(SettingsFileTest, OptionsFileMissingDamagedUnreadableAndSaved) {
     EXPECT_EQ(temp.Read("ptdata/Postira-Optionen.ini"),
               "# Versandoptionen von Postira (kein Passwort in dieser Datei)\r\nallow-plain-login=nein\r\n"
               "mails-per-minute=0\r\nsign-in=password\r\npassword-in-keyring=ja\r\ncheck-before-run=ja\r\n"
-              "neuere-option=1\r\n");
+              "sent-copy=nein\r\nneuere-option=1\r\n");
     struct stat info {};
     ASSERT_EQ(stat((folder + "Postira-Optionen.ini").c_str(), &info), 0);
     EXPECT_EQ(info.st_mode & 0777, 0600u);

@@ -30,17 +30,17 @@ TEST(OAuthProvider, PresetsAndTheUsersOwnValues) {
         {microsoft("", ""),
          {"Microsoft", ms + "organizations/oauth2/v2.0/authorize", ms + "organizations/oauth2/v2.0/token",
           ms + "organizations/oauth2/v2.0/devicecode", "https://outlook.office.com/SMTP.Send offline_access",
-          "smtp.office365.com", 587}},
+          "smtp.office365.com", 587, "outlook.office365.com"}},
         {microsoft("contoso.onmicrosoft.com", "custom"),
          {"Microsoft", ms + "contoso.onmicrosoft.com/oauth2/v2.0/authorize",
           ms + "contoso.onmicrosoft.com/oauth2/v2.0/token", ms + "contoso.onmicrosoft.com/oauth2/v2.0/devicecode",
-          "custom", "smtp.office365.com", 587}},
+          "custom", "smtp.office365.com", 587, "outlook.office365.com"}},
         {google,
          {"Google", "https://accounts.google.com/o/oauth2/v2/auth", "https://oauth2.googleapis.com/token", "",
-          "https://mail.google.com/", "smtp.gmail.com", 587}},
+          "https://mail.google.com/", "smtp.gmail.com", 587, "imap.gmail.com"}},
         {other,
          {"login.example.org", "https://login.example.org:8443/auth", "https://login.example.org:8443/token", "",
-          "smtp", "", 0}},
+          "smtp", "", 0, ""}},
     };
     for (const auto& c : cases) {
         const OAuthEndpoints got = EffectiveEndpoints(c.settings);
@@ -52,6 +52,7 @@ TEST(OAuthProvider, PresetsAndTheUsersOwnValues) {
         EXPECT_EQ(got.scope, c.expected.scope);
         EXPECT_EQ(got.smtpHost, c.expected.smtpHost);
         EXPECT_EQ(got.smtpPort, c.expected.smtpPort);
+        EXPECT_EQ(got.imapHost, c.expected.imapHost);
     }
 }
 
