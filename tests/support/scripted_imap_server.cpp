@@ -1,6 +1,8 @@
 #include "tests/support/scripted_imap_server.h"
 
+#include <chrono>
 #include <stdexcept>
+#include <thread>
 
 namespace imap_script {
 ImapStep Expect(std::string line) { return {ImapStep::Kind::Expect, std::move(line)}; }
@@ -16,22 +18,54 @@ ImapStep Literal(std::string bytes) { return {ImapStep::Kind::Literal, std::move
 ImapStep Quiet(int milliseconds) { return {ImapStep::Kind::Quiet, {}, static_cast<size_t>(milliseconds)}; }
 ImapStep StartTLS() { return {ImapStep::Kind::StartTLS, {}}; }
 ImapStep Silent() { return {ImapStep::Kind::Silent, {}}; }
+ImapStep AppendCopy(std::string status) { return {ImapStep::Kind::Append, std::move(status)}; }
+ImapStep WaitFor(std::function<bool()> condition) { return {ImapStep::Kind::WaitFor, {}, 0, std::move(condition)}; }
 }  // namespace imap_script
 
-ScriptedImapServer::ScriptedImapServer(ImapScript script)
-    : script_(std::move(script)),
-      server_(GetTestCertificates().localhost, [this](TlsTestServer::Peer& peer) { Play(peer); }) {}
+namespace {
+
+// Reads an APPEND: its line, the go-ahead where the literal synchronises, the literal and the line end.
+ImapAppend TakeAppend(TlsTestServer::Peer& peer, std::string& tag) {
+    ImapAppend append;
+    append.line = peer.ReadLine();
+    const size_t open = append.line.rfind('{');
+    tag = append.line.substr(0, append.line.find(' '));
+    if (append.line.find(" APPEND ") == std::string::npos || open == std::string::npos || append.line.back() != '}')
+        throw std::runtime_error("expected an APPEND, got \"" + append.line + "\"");
+    const bool synchronizing = append.line[append.line.size() - 2] != '+';
+    const size_t size = std::stoul(append.line.substr(open + 1));
+    if (synchronizing) peer.Send("+ go ahead\r\n");
+    append.message = peer.ReadBytes(size);
+    peer.ExpectLine("");
+    return append;
+}
+
+}  // namespace
+
+ScriptedImapServer::ScriptedImapServer(ImapScript script) : ScriptedImapServer(std::vector<ImapScript>{std::move(script)}) {}
+
+ScriptedImapServer::ScriptedImapServer(std::vector<ImapScript> connections)
+    : scripts_(std::move(connections)),
+      received_(scripts_.size()),
+      server_(GetTestCertificates().localhost, [this](TlsTestServer::Peer& peer) { Play(peer); }, scripts_.size()) {}
+
+std::vector<ImapAppend> ScriptedImapServer::Appends() const {
+    std::lock_guard lock(mutex_);
+    return appends_;
+}
 
 void ScriptedImapServer::Play(TlsTestServer::Peer& peer) {
     using Kind = ImapStep::Kind;
+    const size_t connection = played_++;
+    const ImapScript& script = scripts_[connection];
     // Recorded however the script ends: a failed step throws to the server, which reports it.
     struct Record {
         TlsTestServer::Peer& peer;
         std::string& received;
         ~Record() { received = peer.Received(); }
-    } record{peer, received_};
-    for (size_t step = 0; step < script_.size(); ++step) {
-        const ImapStep& current = script_[step];
+    } record{peer, received_[connection]};
+    for (size_t step = 0; step < script.size(); ++step) {
+        const ImapStep& current = script[step];
         const std::string where = "step " + std::to_string(step + 1) + ": ";
         switch (current.kind) {
         case Kind::Expect:
@@ -52,6 +86,24 @@ void ScriptedImapServer::Play(TlsTestServer::Peer& peer) {
         case Kind::Silent:
             peer.ReadUntilClosed();
             return;
+        case Kind::Append: {
+            std::string tag;
+            ImapAppend append = TakeAppend(peer, tag);
+            {
+                std::lock_guard lock(mutex_);
+                appends_.push_back(std::move(append));
+            }
+            peer.Send(tag + " " + current.text + "\r\n");
+            break;
+        }
+        case Kind::WaitFor: {
+            const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+            while (!current.condition()) {
+                if (std::chrono::steady_clock::now() > end) throw std::runtime_error(where + "waited in vain");
+                std::this_thread::sleep_for(std::chrono::milliseconds(10));
+            }
+            break;
+        }
         }
     }
     peer.CloseNotify();

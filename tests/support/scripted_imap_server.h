@@ -1,20 +1,24 @@
 #pragma once
-// An IMAP server for tests that plays a script on one loopback connection: expect a line, send lines,
-// read a literal, check that the client keeps quiet, start TLS (after STARTTLS, or at once for implicit
-// TLS). It records every byte it receives, decrypted where TLS runs, so that tests assert the exact text
-// on the wire. After its last step it ends its side of the connection (the client reads end of input)
-// and records what the client still sends until it closes.
+// An IMAP server for tests that plays a script on one loopback connection (or one script on each of
+// several connections, one after the other): expect a line, send lines, read a literal, check that the
+// client keeps quiet, start TLS (after STARTTLS, or at once for implicit TLS), take an APPEND whatever its
+// tag, size and date, wait for something outside. It records every byte it receives, decrypted where TLS
+// runs, so that tests assert the exact text on the wire. After its last step it ends its side of the
+// connection (the client reads end of input) and records what the client still sends until it closes.
 
 #include "tests/support/tls_test_server.h"
 
+#include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
 struct ImapStep {
-    enum class Kind { Expect, Send, Literal, Quiet, StartTLS, Silent };
+    enum class Kind { Expect, Send, Literal, Quiet, StartTLS, Silent, Append, WaitFor };
     Kind kind;
     std::string text;
     size_t count = 0;  // bytes of a literal, milliseconds of quiet
+    std::function<bool()> condition = {};
 };
 using ImapScript = std::vector<ImapStep>;
 
@@ -31,21 +35,39 @@ ImapStep Quiet(int milliseconds);
 ImapStep StartTLS();
 // Answers nothing more and reads until the client closes.
 ImapStep Silent();
+// An APPEND of any mailbox, flags and date: a go-ahead for a synchronising literal, the literal, and the
+// tagged answer with `status` ("OK", "NO [OVERQUOTA] full").
+ImapStep AppendCopy(std::string status);
+// Goes on only once the condition holds (polled, for at most 10 s).
+ImapStep WaitFor(std::function<bool()> condition);
 }  // namespace imap_script
+
+// An APPEND the server took: its command line and the message of its literal.
+struct ImapAppend {
+    std::string line;
+    std::string message;
+};
 
 class ScriptedImapServer {
 public:
     explicit ScriptedImapServer(ImapScript script);
+    // One script for each connection, in the order the client connects.
+    explicit ScriptedImapServer(std::vector<ImapScript> connections);
     int Port() const { return server_.Port(); }
-    // Waits until the script has been played and the client has closed; tells what went wrong.
+    // Waits until the scripts have been played and the client has closed; tells what went wrong.
     ::testing::AssertionResult Finish() { return server_.Finish(); }
-    // Every byte received; valid once Finish has returned.
-    const std::string& Received() const { return received_; }
+    // Every byte received on a connection; valid once Finish has returned.
+    const std::string& Received(size_t connection = 0) const { return received_.at(connection); }
+    // The APPENDs of all connections so far.
+    std::vector<ImapAppend> Appends() const;
 
 private:
     void Play(TlsTestServer::Peer& peer);
 
-    ImapScript script_;
-    std::string received_;
+    std::vector<ImapScript> scripts_;
+    size_t played_ = 0;
+    std::vector<std::string> received_;
+    mutable std::mutex mutex_;
+    std::vector<ImapAppend> appends_;
     TlsTestServer server_;
 };

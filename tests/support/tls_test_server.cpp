@@ -153,7 +153,7 @@ void TlsTestServer::Peer::Reset() {
 // ---------------------------------------------------------------------------------------------------------
 // Server
 
-TlsTestServer::TlsTestServer(const CertificateFiles& certificate, Play play) {
+TlsTestServer::TlsTestServer(const CertificateFiles& certificate, Play play, size_t connections) {
     context_ = SSL_CTX_new(TLS_server_method());
     if (context_ == nullptr || SSL_CTX_use_certificate_chain_file(context_, certificate.certificate.c_str()) != 1 ||
         SSL_CTX_use_PrivateKey_file(context_, certificate.key.c_str(), SSL_FILETYPE_PEM) != 1) {
@@ -167,7 +167,7 @@ TlsTestServer::TlsTestServer(const CertificateFiles& certificate, Play play) {
         SSL_CTX_free(context_);
         throw std::runtime_error("TLS test server: cannot listen on loopback");
     }
-    thread_ = std::thread(&TlsTestServer::Run, this, std::move(play));
+    thread_ = std::thread(&TlsTestServer::Run, this, std::move(play), connections);
 }
 
 TlsTestServer::~TlsTestServer() {
@@ -182,7 +182,7 @@ TlsTestServer::~TlsTestServer() {
     SSL_CTX_free(context_);
 }
 
-void TlsTestServer::Run(Play play) {
+void TlsTestServer::Run(Play play, size_t connections) {
     // OpenSSL writes to the socket with write(): a client that has gone must not end the test program
     // with SIGPIPE. Blocked on this thread only, so the client's thread still meets any SIGPIPE of its own.
     sigset_t pipe;
@@ -190,6 +190,15 @@ void TlsTestServer::Run(Play play) {
     sigaddset(&pipe, SIGPIPE);
     pthread_sigmask(SIG_BLOCK, &pipe, nullptr);
 
+    std::string problem;
+    for (size_t connection = 0; connection < connections && problem.empty(); ++connection) problem = Serve(play);
+    std::lock_guard<std::mutex> lock(mutex_);
+    problem_ = problem;
+    done_ = true;
+    changed_.notify_all();
+}
+
+std::string TlsTestServer::Serve(const Play& play) {
     std::string problem;
     int fd = -1;
     for (int waited = 0; fd == -1 && problem.empty(); waited += kSliceMs) {
@@ -220,10 +229,7 @@ void TlsTestServer::Run(Play play) {
         connection_ = -1;
         close(fd);
     }
-    std::lock_guard<std::mutex> lock(mutex_);
-    problem_ = problem;
-    done_ = true;
-    changed_.notify_all();
+    return problem;
 }
 
 ::testing::AssertionResult TlsTestServer::Finish(std::chrono::milliseconds limit) {

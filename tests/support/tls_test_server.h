@@ -1,6 +1,6 @@
 #pragma once
-// A TLS peer for tests: on a free loopback port it accepts one connection and runs the test's function
-// for it on a thread of its own. The function talks plain text first and starts TLS when it likes (as a
+// A TLS peer for tests: on a free loopback port it accepts one connection (or a given number, one after
+// the other) and runs the test's function for each on a thread of its own. The function talks plain text first and starts TLS when it likes (as a
 // mail server does after STARTTLS), or at once for implicit TLS. Every wait of the peer is limited, so
 // a client that does not do what the test expects ends the function with an error instead of a hang.
 //
@@ -80,7 +80,7 @@ public:
 
     using Play = std::function<void(Peer& peer)>;
 
-    TlsTestServer(const CertificateFiles& certificate, Play play);
+    TlsTestServer(const CertificateFiles& certificate, Play play, size_t connections = 1);
     ~TlsTestServer();
     TlsTestServer(const TlsTestServer&) = delete;
     TlsTestServer& operator=(const TlsTestServer&) = delete;
@@ -91,7 +91,9 @@ public:
     ::testing::AssertionResult Finish(std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 private:
-    void Run(Play play);
+    void Run(Play play, size_t connections);
+    // Accepts one connection and plays it; what went wrong, or nothing.
+    std::string Serve(const Play& play);
 
     int listener_ = -1;
     int port_ = 0;
