@@ -362,6 +362,13 @@ std::string CliUsage() {
            "mit --check: 0 ohne Befund, 1 mit Befunden.\n";
 }
 
+void ApplyCliOptions(const CliOptions& flags, SendOptions& options) {
+    options.allowPlainLogin = options.allowPlainLogin || flags.allowPlainLogin;
+    if (flags.rate) options.mailsPerMinute = *flags.rate;
+    ApplySignInFlags(flags, options);
+    ApplySentCopyFlags(flags, options);
+}
+
 CliOptions ParseCliOptions(const std::vector<std::string>& args) {
     CliOptions options;
     for (size_t i = 0; i < args.size(); ++i) {
@@ -451,10 +458,7 @@ int RunCli(const std::vector<std::string>& args, std::ostream& out, std::ostream
         OptionsFile optionsFile(folder);
         sendOptions = optionsFile.Load();
         if (!optionsFile.Note().empty()) err << "Hinweis: " << optionsFile.Note() << '\n';
-        sendOptions.allowPlainLogin = sendOptions.allowPlainLogin || options.allowPlainLogin;
-        if (options.rate) sendOptions.mailsPerMinute = *options.rate;
-        ApplySignInFlags(options, sendOptions);
-        ApplySentCopyFlags(options, sendOptions);
+        ApplyCliOptions(options, sendOptions);
     } catch (const std::exception& error) {
         err << "Fehler: " << error.what() << '\n';
         return kExitProblem;

@@ -58,6 +58,8 @@ inline constexpr int kExitUsage = 2;      // wrong arguments or missing account 
 
 // Parses the arguments (without the program name); throws std::invalid_argument with a German text.
 CliOptions ParseCliOptions(const std::vector<std::string>& args);
+// The options file's sending options with what the arguments set for this run.
+void ApplyCliOptions(const CliOptions& flags, SendOptions& options);
 
 class SecretStore;
 

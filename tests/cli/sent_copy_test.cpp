@@ -6,6 +6,7 @@
 #include "mailing/file_io.h"
 #include "mailing/list_file.h"
 #include "mailing/run_journal.h"
+#include "mailing/send_options.h"
 #include "mailing/send_time.h"
 #include "mailing/settings_file.h"
 #include "mailing/smtp_transport.h"
@@ -264,6 +265,50 @@ TEST_F(SentCopyTest, AResumedRunAddsTheMissingCopyFromTheSpoolAndNoneTwice) {
     EXPECT_EQ(out.str().find("Kopie"), std::string::npos) << out.str();
     EXPECT_FALSE(PathExists(temp.File("sendlist.csv.journal")));
     EXPECT_FALSE(PathExists(CopySpoolFolder(temp.File("sendlist.csv"))));
+}
+
+// The options of the copy from the options file, the arguments over them for one run, the defaults for
+// what neither sets; and the file written back reads as it was.
+TEST(SentCopyOptions, FileArgumentsAndDefaults) {
+    const std::string file =
+        "sent-copy=ja\r\nimap-host= mail.example.de \r\nimap-port=143\r\nsent-folder=Gesendete Objekte\r\n";
+    const struct {
+        std::string optionsFile;
+        std::vector<std::string> args;
+        std::string smtpHost;
+        bool on;
+        std::string host;
+        int port;
+        std::string folder;
+    } cases[] = {
+        {"", {}, "smtp.example.de", false, "imap.example.de", 993, ""},
+        {"", {"--sent-copy"}, "SMTP.Example.de", true, "imap.Example.de", 993, ""},
+        {"", {}, "mail.example.de", false, "mail.example.de", 993, ""},
+        {"", {}, "smtp.office365.com", false, "outlook.office365.com", 993, ""},
+        {file, {}, "smtp.example.de", true, "mail.example.de", 143, "Gesendete Objekte"},
+        {file,
+         {"--no-sent-copy", "--imap-host", "imap2.example.de", "--imap-port", "0", "--sent-folder", "Entwürfe/Gesendet"},
+         "smtp.example.de", false, "imap2.example.de", 993, "Entwürfe/Gesendet"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.optionsFile + " " + (c.args.empty() ? "" : c.args[0]) + " " + c.smtpHost);
+        const ParsedOptions parsed = ParseOptionsText(c.optionsFile);
+        ASSERT_EQ(parsed.damagedLine, 0);
+        EXPECT_EQ(ParseOptionsText(FormatOptionsText(parsed.options, {})).options, parsed.options);
+        SendOptions options = parsed.options;
+        ApplyCliOptions(ParseCliOptions(c.args), options);
+        const SentCopyAccount account = SentCopyAccountFor({c.smtpHost, "ich@example.de", "geheim", "587"}, options, nullptr);
+        EXPECT_EQ(options.sentCopy, c.on);
+        EXPECT_EQ(account.host, c.host);
+        EXPECT_EQ(account.port, c.port);
+        EXPECT_EQ(account.folder, c.folder);
+        EXPECT_EQ(account.password, "geheim");
+    }
+    for (const char* damaged : {"imap-port=70000\r\n", "imap-port=-1\r\n", "sent-copy=vielleicht\r\n"})
+        EXPECT_EQ(ParseOptionsText(damaged).damagedLine, 1) << damaged;
+    for (const std::vector<std::string>& wrong : std::vector<std::vector<std::string>>{
+             {"--imap-port", "x"}, {"--imap-port", "65536"}, {"--sent-copy", "--no-sent-copy"}, {"--imap-host"}})
+        EXPECT_THROW(ParseCliOptions(wrong), std::invalid_argument) << wrong[0];
 }
 
 }  // namespace

@@ -1,4 +1,7 @@
 #include "signin/oauth_provider.h"
+#include "signin/oauth_token_source.h"
+#include "signin/secret_store.h"
+#include "tests/support/temp_dir.h"
 
 #include <gtest/gtest.h>
 
@@ -83,4 +86,55 @@ TEST(OAuthProvider, ASignInFitsTheEndpointClientAndServerItWasMadeFor) {
     settings.method = SignInMethod::Google;
     EXPECT_FALSE(ServerMismatch(BindingFor(settings), "Google", "smtp.gmail.com", 465));
     EXPECT_TRUE(ServerMismatch(BindingFor(settings), "Google", "mail.example.org", 587));
+}
+
+// A sign-in's token goes to the provider's own IMAP server for the copies in the Sent folder (another
+// provider's: the IMAP server of the SMTP server it was made for), to no other IMAP server, and the IMAP
+// server counts for no SMTP login.
+TEST(OAuthProvider, TheTokenGoesOnlyToTheIMAPServerOfTheSameProvider) {
+    TempDir temp;
+    auto store = std::make_shared<SecretStore>(temp.Path(), SecretStore::Keyring::FileOnly);
+    auto source = [&](SignInMethod method) {
+        OAuthSettings settings;
+        settings.method = method;
+        settings.clientId = "app";
+        settings.tokenUrl = "https://login.example.org/token";
+        settings.account = "ich@example.org";
+        settings.smtpHost = "smtp.example.org";
+        settings.smtpPort = 587;
+        store->Write(RefreshTokenKey(settings.account), EncodeBoundSecret(BindingFor(settings), "rt"));
+        return std::make_shared<OAuthTokenSource>(settings, store);
+    };
+    enum Login { Imap, Smtp };
+    const struct {
+        SignInMethod method;
+        Login login;
+        std::string host;
+        bool accepted;
+    } cases[] = {
+        {SignInMethod::Microsoft, Imap, "outlook.office365.com", true},
+        {SignInMethod::Microsoft, Imap, "Outlook.Office365.com ", true},
+        {SignInMethod::Microsoft, Imap, "imap.office365.com", false},
+        {SignInMethod::Microsoft, Imap, "imap.gmail.com", false},
+        {SignInMethod::Microsoft, Smtp, "outlook.office365.com", false},
+        {SignInMethod::Google, Imap, "imap.gmail.com", true},
+        {SignInMethod::Google, Imap, "smtp.gmail.com", false},
+        {SignInMethod::Google, Imap, "imap.example.org", false},
+        {SignInMethod::Google, Smtp, "imap.gmail.com", false},
+        {SignInMethod::OtherOAuth2, Imap, "imap.example.org", true},
+        {SignInMethod::OtherOAuth2, Imap, "smtp.example.org", true},
+        {SignInMethod::OtherOAuth2, Imap, "imap.example.org.evil.test", false},
+        {SignInMethod::OtherOAuth2, Imap, "mail.example.org", false},
+        {SignInMethod::OtherOAuth2, Smtp, "imap.example.org", false},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(std::string(SignInMethodName(c.method)) + (c.login == Imap ? " IMAP " : " SMTP ") + c.host);
+        const auto tokens = source(c.method);
+        const std::optional<std::string> refusal =
+            c.login == Imap ? tokens->IMAPRefusal(c.host, 993) : tokens->Refusal(c.host, 587);
+        EXPECT_EQ(!refusal, c.accepted) << refusal.value_or("");
+        if (refusal && c.login == Imap) {
+            EXPECT_NE(refusal->find("gilt nur für den IMAP-Server"), std::string::npos);
+        }
+    }
 }
