@@ -95,7 +95,10 @@ void TFormCheck::SetReport(const CheckReport& report, Purpose purpose) {
                : notes == 1 ? QString::fromUtf8("Keine Befunde, 1 Info.")
                             : QString::fromUtf8("Keine Befunde, %1 Infos.").arg(notes);
     }
-    LabelSummary->setText(head + QLatin1Char(' ') + Utf8(report.SummaryText()));
+    QString summary = head + QLatin1Char(' ') + Utf8(report.SummaryText());
+    for (const std::string& note : report.notes) summary += QLatin1Char('
+') + Utf8(note);
+    LabelSummary->setText(summary);
 
     TableFindings->setRowCount(0);
     TableFindings->setRowCount(static_cast<int>(report.findings.size()));

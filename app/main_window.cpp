@@ -159,19 +159,6 @@ MailFields TFormNewMail::CurrentFields() const {
     return fields;
 }
 
-bool TFormNewMail::SendOneMessage() {
-    // An error that leaves the send (a wrong port, an address that cannot be parsed) counts as failed too.
-    sendFailed_ = true;
-    MailFields fields = CurrentFields();
-    fields.accessTokens = AccessTokens();
-    if (const std::optional<std::string> refusal = SignInRefusal(fields.account, fields.accessTokens.get())) {
-        services::Messages().Error(FromLocal(*refusal));
-        return false;
-    }
-    sendFailed_ = !::SendOneMessage(fields, Transport(), frontEnd_);
-    return !sendFailed_;
-}
-
 void TFormNewMail::RunCommand(void (TFormNewMail::*handler)()) {
     // A close asked for during a run or a test mail takes effect once the command is over and the user
     // has seen its messages, the error display's included.
@@ -195,6 +182,7 @@ void TFormNewMail::BtnMailClick() {
     BusyScope busy(*this);
     const UserFieldsScope userFields(*this);
     MailingRun run(frontEnd_, Transport(), dataFolder_);
+    run.SetImapClients(imapClients_);
     run.StartMailing();
 }
 

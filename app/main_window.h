@@ -7,6 +7,7 @@
 #include "mailing/mailing_check.h"
 #include "mailing/send_one.h"
 #include "mailing/options_file.h"
+#include "mailing/sent_folder.h"
 #include "mailing/settings_file.h"
 
 #include <QMainWindow>
@@ -76,7 +77,8 @@ public:
     void BitBtnDefaultClick();  // the standard text
     void LoadStandardText();
 
-    // Sends the mail the window's fields describe; false (SendFailed) when it did not go out.
+    // Sends the mail the window's fields describe; false (SendFailed) when it did not go out. With the
+    // option "Kopie in den Ordner „Gesendet“" the mail's copy goes there; a failed copy is a warning.
     bool SendOneMessage();
     bool SendFailed() const { return sendFailed_; }
 
@@ -88,6 +90,8 @@ public:
     }
     MailTransport& Transport();
     void SetOnlineChecker(std::unique_ptr<OnlineChecker> checker) { onlineChecker_ = std::move(checker); }
+    // How the copies in the Sent folder get their IMAP client; tests give one that trusts their certificate.
+    void SetImapClients(ImapClientFactory clients) { imapClients_ = std::move(clients); }
 
     bool StopRequested() const { return stopRequested_; }
     void SetStopRequested(bool stop) { stopRequested_ = stop; }
@@ -157,6 +161,10 @@ private:
     // With the option "Vor jedem Mailing prüfen": checks the mailing and, when anything is found, asks
     // whether to send anyway. True when the run may start.
     bool CheckBeforeRun();
+    // The copy of the test mail in the Sent folder (main_window_sent_copy); a failure is a warning.
+    void CopyTestMail(const std::string& message);
+    // "Mailing prüfen" with the copy on: whether the Sent folder is found, into the report.
+    void CheckSentFolderInto(CheckReport& report);
 
     // The recipient, subject, attachment and text the user had, put back after a run (main_window_guards).
     struct UserFields {
@@ -185,6 +193,7 @@ private:
     std::unique_ptr<ThreadedTransport> transport_;
     std::function<std::unique_ptr<MailTransport>()> transportFactory_;
     std::unique_ptr<OnlineChecker> onlineChecker_;
+    ImapClientFactory imapClients_ = DefaultImapClients();
     bool stopRequested_ = false;
     bool sendFailed_ = false;
     bool busy_ = false;

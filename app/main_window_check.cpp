@@ -53,6 +53,7 @@ void TFormNewMail::BitBtnCheckMailingClick() {
     {
         BusyCursor busy;
         report = CheckMailing(input);
+        if (sendOptions_.sentCopy) CheckSentFolderInto(report);
     }
     CheckWindow().ShowReport(report, TFormCheck::Purpose::Check);
 }

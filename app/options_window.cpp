@@ -1,6 +1,7 @@
 #include "app/options_window.h"
 
 #include "mailing/send_one.h"
+#include "mailing/sent_folder.h"
 
 #include "mailing/list_file.h"
 #include "mailing/text_codec.h"
@@ -13,6 +14,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QIntValidator>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -44,6 +46,16 @@ const char* const kCheckHint =
 const char* const kSavedWith =
     "Die Optionen gelten ab der nächsten Mail. Gespeichert werden sie mit \"Einstellungen speichern\" "
     "und \"Beenden\".";
+
+const char* const kSentCopy = "Kopie in den Ordner „Gesendet“ ablegen";
+const char* const kSentCopyHint =
+    "Jede Mail, die der Server angenommen hat, legt Postira über IMAP in diesem Ordner ab, mit der "
+    "Anmeldung des Kontos (Port 993 mit TLS, 143 mit STARTTLS). Eine fehlende Kopie hält keine Mail auf.";
+const char* const kSentCopyProvider =
+    "Microsoft 365 und Google legen gesendete Mails selbst im Ordner „Gesendet“ ab; mit dieser Option "
+    "stünde jede Mail dort zweimal.";
+const char* const kSentFolderPlaceholder = "der vom Server als „Gesendet“ markierte";
+const char* const kImapHostPlaceholder = "wie der SMTP-Server";
 
 const char* const kSignInGroup = "Anmeldung am Server";
 // The methods in the order of the SignInMethod values.
@@ -186,6 +198,8 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
     layout->addSpacing(12);
     layout->addWidget(group);
     layout->addSpacing(12);
+    BuildSentCopyRows(layout);
+    layout->addSpacing(12);
     layout->addWidget(Explanation(kSavedWith, "LabelSavedWith", this));
     layout->addStretch(1);
     layout->addLayout(buttons);
@@ -220,6 +234,10 @@ void TFormOptions::SetOptions(const SendOptions& options) {
     EditDeviceUrl->setText(Text(options.deviceUrl));
     EditScope->setText(Text(options.scope));
     CheckPasswordInKeyring->setChecked(options.passwordInKeyring);
+    CheckSentCopy->setChecked(options.sentCopy);
+    EditImapHost->setText(Text(options.imapHost));
+    EditImapPort->setText(options.imapPort > 0 ? QString::number(options.imapPort) : QString());
+    EditSentFolder->setText(Text(options.sentFolder));
     MethodChosen();
 }
 
@@ -241,7 +259,52 @@ SendOptions TFormOptions::Options() const {
     options.deviceUrl = EditDeviceUrl->text().trimmed().toStdString();
     options.scope = EditScope->text().trimmed().toStdString();
     options.passwordInKeyring = CheckPasswordInKeyring->isChecked();
+    options.sentCopy = CheckSentCopy->isChecked();
+    options.imapHost = EditImapHost->text().trimmed().toStdString();
+    options.imapPort = EditImapPort->text().trimmed().toInt();  // empty: 0, the default port
+    options.sentFolder = EditSentFolder->text().trimmed().toStdString();
     return options;
+}
+
+void TFormOptions::BuildSentCopyRows(QBoxLayout* layout) {
+    CheckSentCopy = new QCheckBox(QString::fromUtf8(kSentCopy), this);
+    CheckSentCopy->setObjectName(QStringLiteral("CheckSentCopy"));
+    EditImapHost = Field("EditImapHost", this);
+    EditImapPort = Field("EditImapPort", this);
+    EditImapPort->setValidator(new QIntValidator(0, 65535, EditImapPort));
+    EditImapPort->setPlaceholderText(QString::number(kImapDefaultPort));
+    EditImapPort->setMaximumWidth(70);
+    EditSentFolder = Field("EditSentFolder", this);
+    EditSentFolder->setPlaceholderText(QString::fromUtf8(kSentFolderPlaceholder));
+    LabelSentCopyProvider = Explanation(kSentCopyProvider, "LabelSentCopyProvider", this);
+
+    auto* server = new QHBoxLayout;
+    server->addWidget(EditImapHost, 1);
+    server->addWidget(new QLabel(QStringLiteral("Port:"), this));
+    server->addWidget(EditImapPort);
+    auto* form = new QFormLayout;
+    form->setContentsMargins(20, 0, 0, 0);
+    form->addRow(QStringLiteral("IMAP-Server:"), server);
+    form->addRow(QStringLiteral("Ordner:"), EditSentFolder);
+    layout->addWidget(CheckSentCopy);
+    layout->addLayout(form);
+    auto* hint = Explanation(kSentCopyHint, "LabelSentCopy", this);
+    hint->setContentsMargins(20, 0, 0, 0);
+    layout->addWidget(hint);
+    LabelSentCopyProvider->setContentsMargins(20, 0, 0, 0);
+    layout->addWidget(LabelSentCopyProvider);
+    connect(CheckSentCopy, &QCheckBox::toggled, this, [this] { ShowSentCopyRows(); });
+}
+
+void TFormOptions::ShowSentCopyRows() {
+    const bool on = CheckSentCopy->isChecked();
+    for (QLineEdit* field : {EditImapHost, EditImapPort, EditSentFolder}) field->setEnabled(on);
+    const std::string host = DefaultImapHost(account_.host);
+    EditImapHost->setPlaceholderText(host.empty() ? QString::fromUtf8(kImapHostPlaceholder) : FromLocal(host));
+    // Their servers file every mail sent through them: a copy of Postira's would stand there twice. The
+    // option stays as the user set it.
+    const SignInMethod method = static_cast<SignInMethod>(ComboSignIn->currentIndex());
+    LabelSentCopyProvider->setVisible(method == SignInMethod::Microsoft || method == SignInMethod::Google);
 }
 
 std::optional<TFormOptions::Choice> TFormOptions::Edit(const SendOptions& options, const AccountSettings& account) {
@@ -325,6 +388,7 @@ void TFormOptions::MethodChosen(bool byUser) {
     findChild<QLabel*>(QStringLiteral("LabelOAuth"))->setVisible(oauth);
     CheckPasswordInKeyring->setVisible(!oauth);
     LabelPasswordFile->setVisible(!oauth);
+    ShowSentCopyRows();
 
     // A known provider brings its server; the account fields get it when the user confirms.
     const OAuthEndpoints endpoints = EffectiveEndpoints(OAuthSettingsFrom(options, ""));

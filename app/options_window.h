@@ -17,6 +17,7 @@
 #include <optional>
 
 class AccountSecrets;
+class QBoxLayout;
 class QCheckBox;
 class QComboBox;
 class QFormLayout;
@@ -58,6 +59,11 @@ public:
     QPushButton* ButtonSignIn = nullptr;
     QPushButton* ButtonSignOut = nullptr;
     QLabel* LabelSignInState = nullptr;
+    QCheckBox* CheckSentCopy = nullptr;
+    QLineEdit* EditImapHost = nullptr;  // its placeholder: the IMAP server that goes with the SMTP host
+    QLineEdit* EditImapPort = nullptr;
+    QLineEdit* EditSentFolder = nullptr;
+    QLabel* LabelSentCopyProvider = nullptr;  // Microsoft 365 and Google file sent mails themselves
     QCheckBox* CheckPasswordInKeyring = nullptr;
     QLabel* LabelPasswordFile = nullptr;  // the settings file's cipher only veils the password
     QLabel* LabelSecretFile = nullptr;
@@ -76,6 +82,9 @@ private:
     void SwitchMethodFields();
     // The sign-in fields that are needed and empty, by their labels.
     QStringList MissingSignInFields() const;
+    // The rows of the copy in the Sent folder, made into `layout`.
+    void BuildSentCopyRows(QBoxLayout* layout);
+    void ShowSentCopyRows();
 
     SendOptions shown_;
     std::optional<std::string> clientSecretShown_;  // as read from the keyring; nothing before it is shown

@@ -6,7 +6,7 @@
 #include <exception>
 #include <thread>
 
-void ThreadedTransport::RunAside(const std::function<void()>& work) {
+void RunAside(const std::function<void()>& work) {
     QEventLoop loop;
     std::exception_ptr failure;
     std::thread worker([&] {

@@ -8,6 +8,10 @@
 #include <functional>
 #include <memory>
 
+// Runs `work` on a worker thread and handles window events until it is done; an exception of the work
+// is raised again here.
+void RunAside(const std::function<void()>& work);
+
 class ThreadedTransport : public MailTransport {
 public:
     explicit ThreadedTransport(std::unique_ptr<MailTransport> inner) : inner_(std::move(inner)) {}
@@ -25,9 +29,5 @@ public:
     MailTransport& Inner() { return *inner_; }
 
 private:
-    // Runs `work` on a worker thread and handles window events until it is done; an exception of the
-    // work is raised again here.
-    void RunAside(const std::function<void()>& work);
-
     std::unique_ptr<MailTransport> inner_;
 };

@@ -268,11 +268,12 @@ bool MailingRun::PrepareRun(ListLock& lock) {
 
 void MailingRun::StartCopies() {
     // A dry run sends nothing, so it has nothing to copy.
-    if (!journal_ || !frontEnd_.Options().sentCopy) return;
-    copies_ = std::make_unique<SentCopies>(
-        SentCopyAccountFor(frontEnd_.Account(), frontEnd_.Options(), frontEnd_.AccessTokens()), imapClients_,
-        listPath_, *journal_);
-    transport_.KeepSentMessages(true);
+    if (journal_ && frontEnd_.Options().sentCopy) {
+        copies_ = std::make_unique<SentCopies>(
+            SentCopyAccountFor(frontEnd_.Account(), frontEnd_.Options(), frontEnd_.AccessTokens()), imapClients_,
+            listPath_, *journal_);
+    }
+    transport_.KeepSentMessages(copies_ != nullptr);
 }
 
 void MailingRun::FinishCopies() {

@@ -267,6 +267,27 @@ TEST_F(SentCopyTest, AResumedRunAddsTheMissingCopyFromTheSpoolAndNoneTwice) {
     EXPECT_FALSE(PathExists(CopySpoolFolder(temp.File("sendlist.csv"))));
 }
 
+// The check logs in once and lists the folders: the folder found is a note below the sum, a server
+// without a Sent folder a finding of the account. It appends nothing and sends nothing.
+TEST_F(SentCopyTest, TheCheckTellsWhetherTheSentFolderIsFound) {
+    using namespace imap_script;
+    ImapScript none = ImapCopies({});
+    none.back() = Send("* LIST (\\HasNoChildren) \"/\" INBOX\nA002 OK");
+    ScriptedSmtpServer smtp({smtp_script::Silent()});
+    ScriptedImapServer imap({ImapCopies({}), none});
+    EXPECT_EQ(Run(smtp, imap, {"--check"}), 0) << out.str();
+    EXPECT_TRUE(out.str().starts_with("3 Mails würden gesendet") &&
+                out.str().ends_with(" annimmt.\nDie Kopien der Mails kommen in den Ordner „Gesendet“ auf 127.0.0.1.\n"))
+        << out.str();
+    EXPECT_EQ(Run(smtp, imap, {"--check"}), 1);
+    EXPECT_TRUE(out.str().starts_with("Konto: Kein Ordner für die Kopien auf dem IMAP-Server 127.0.0.1: Der IMAP-Server "
+                                      "nennt keinen Ordner für gesendete Mails."))
+        << out.str();
+    EXPECT_TRUE(imap.Finish());
+    EXPECT_TRUE(imap.Appends().empty());
+    EXPECT_EQ(sends, 0);
+}
+
 // The options of the copy from the options file, the arguments over them for one run, the defaults for
 // what neither sets; and the file written back reads as it was.
 TEST(SentCopyOptions, FileArgumentsAndDefaults) {
