@@ -96,8 +96,7 @@ void TFormCheck::SetReport(const CheckReport& report, Purpose purpose) {
                             : QString::fromUtf8("Keine Befunde, %1 Infos.").arg(notes);
     }
     QString summary = head + QLatin1Char(' ') + Utf8(report.SummaryText());
-    for (const std::string& note : report.notes) summary += QLatin1Char('
-') + Utf8(note);
+    for (const std::string& note : report.notes) summary += QLatin1Char('\n') + Utf8(note);
     LabelSummary->setText(summary);
 
     TableFindings->setRowCount(0);
