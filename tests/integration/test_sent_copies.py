@@ -100,7 +100,9 @@ def check_kill_and_resume(servers, tmp):
     time.sleep(3)
     process.send_signal(signal.SIGKILL)
     process.wait()
-    sent_first = sum(1 for result in list_results(data) if result[:2].isdigit())
+    # A killed run writes no list: what it sent stands in its journal, and in the INBOX.
+    time.sleep(1)
+    sent_first = servers.message_count() - before
     code, out = run(data, servers, "--resume")
     check(code == 0, "resumed run: exit %d: %s" % (code, out))
     mails = servers.wait_for_delivery(before + count)
