@@ -50,7 +50,8 @@ const char* const kSavedWith =
 const char* const kSentCopy = "Kopie in den Ordner „Gesendet“ ablegen";
 const char* const kSentCopyHint =
     "Jede Mail, die der Server angenommen hat, legt Postira über IMAP in diesem Ordner ab, mit der "
-    "Anmeldung des Kontos (Port 993 mit TLS, 143 mit STARTTLS). Eine fehlende Kopie hält keine Mail auf.";
+    "Anmeldung des Kontos (Port 993 mit TLS, 143 mit STARTTLS). Fehlt eine Kopie, geht der Versand "
+    "trotzdem weiter; die Zusammenfassung nennt sie.";
 const char* const kSentCopyProvider =
     "Microsoft 365 und Google legen gesendete Mails selbst im Ordner „Gesendet“ ab; mit dieser Option "
     "stünde jede Mail dort zweimal.";
@@ -179,26 +180,37 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
     buttons->addWidget(ButtonOK);
     buttons->addWidget(ButtonCancel);
 
-    auto* layout = new QVBoxLayout(this);
-    layout->addWidget(CheckPlainLogin);
+    // Two columns: how mails go on the left, the server's sign-in and the Sent folder on the right, so
+    // that the window with a sign-in method's rows still fits a screen 768 pixels high.
+    auto* left = new QVBoxLayout;
+    left->addWidget(CheckPlainLogin);
     auto* hint = Explanation(kPlainLoginHint, "LabelPlainLogin", this);
     hint->setContentsMargins(20, 0, 0, 0);
-    layout->addWidget(hint);
-    layout->addSpacing(12);
+    left->addWidget(hint);
+    left->addSpacing(12);
     auto* rate = new QHBoxLayout;
     rate->addWidget(new QLabel(QString::fromUtf8(kRateBefore), this));
     rate->addWidget(SpinRate);
     rate->addWidget(new QLabel(QString::fromUtf8(kRateAfter), this));
     rate->addStretch(1);
-    layout->addLayout(rate);
-    layout->addWidget(Explanation(kRateHint, "LabelRate", this));
-    layout->addSpacing(12);
-    layout->addWidget(CheckBeforeRun);
-    layout->addWidget(Explanation(kCheckHint, "LabelCheck", this));
-    layout->addSpacing(12);
-    layout->addWidget(group);
-    layout->addSpacing(12);
-    BuildSentCopyRows(layout);
+    left->addLayout(rate);
+    left->addWidget(Explanation(kRateHint, "LabelRate", this));
+    left->addSpacing(12);
+    left->addWidget(CheckBeforeRun);
+    left->addWidget(Explanation(kCheckHint, "LabelCheck", this));
+    left->addStretch(1);
+    auto* right = new QVBoxLayout;
+    right->addWidget(group);
+    right->addSpacing(12);
+    BuildSentCopyRows(right);
+    right->addStretch(1);
+    auto* columns = new QHBoxLayout;
+    columns->addLayout(left, 1);
+    columns->addSpacing(16);
+    columns->addLayout(right, 1);
+
+    auto* layout = new QVBoxLayout(this);
+    layout->addLayout(columns);
     layout->addSpacing(12);
     layout->addWidget(Explanation(kSavedWith, "LabelSavedWith", this));
     layout->addStretch(1);
@@ -209,12 +221,19 @@ TFormOptions::TFormOptions(QWidget* parent) : QDialog(parent) {
 void TFormOptions::FitHeight() {
     // The wrapped explanations need the height that goes with the window's width, not with their own;
     // the rows of the sign-in method change it.
-    constexpr int kWidth = 480;
+    constexpr int kWidth = 900;
     // A layout caches its heights; the nested ones must forget theirs too, not only the window's.
     for (QLayout* nested : findChildren<QLayout*>()) nested->invalidate();
     layout()->invalidate();
     layout()->activate();
     setFixedSize(kWidth, heightForWidth(kWidth));
+}
+
+void TFormOptions::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // Before the window is first shown its labels have not their style's fonts yet, so the height fitted
+    // for the options handed in was too small for the rows of a sign-in method: fitted again now.
+    FitHeight();
 }
 
 void TFormOptions::SetOptions(const SendOptions& options) {

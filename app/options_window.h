@@ -70,6 +70,9 @@ public:
     QPushButton* ButtonOK = nullptr;
     QPushButton* ButtonCancel = nullptr;
 
+protected:
+    void showEvent(QShowEvent* event) override;
+
 private:
     // Shows the rows of the chosen method; `byUser`: the user picked it in the list just now.
     void MethodChosen(bool byUser = false);
