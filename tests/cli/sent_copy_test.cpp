@@ -17,34 +17,9 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <regex>
 #include <sstream>
 
 namespace {
-
-// The real SMTP client, counting its sends so that the test can stop the run after one of them.
-class CountingTransport : public MailTransport {
-public:
-    CountingTransport(std::unique_ptr<MailTransport> inner, std::atomic<int>& count)
-        : inner_(std::move(inner)), count_(count) {}
-    bool IsConnected() override { return inner_->IsConnected(); }
-    bool Transmit(const OutgoingMail& mail) override {
-        const bool sent = inner_->Transmit(mail);
-        ++count_;
-        return sent;
-    }
-    void AnnounceNext(const std::optional<OutgoingMail>& next) override { inner_->AnnounceNext(next); }
-    void CloseSession() override { inner_->CloseSession(); }
-    std::string LastErrorText() const override { return inner_->LastErrorText(); }
-    SendFailure LastFailure() const override { return inner_->LastFailure(); }
-    void KeepSentMessages(bool keep) override { inner_->KeepSentMessages(keep); }
-    std::string TakeSentMessage() override { return inner_->TakeSentMessage(); }
-
-private:
-    std::unique_ptr<MailTransport> inner_;
-    std::atomic<int>& count_;
-};
 
 std::string Address(int mail) { return "r" + std::to_string(mail) + "@x.de"; }
 
@@ -128,7 +103,7 @@ protected:
         std::string list;
         for (int mail = 1; mail <= 3; ++mail) list += "N;V" + std::to_string(mail) + ";" + Address(mail) + ";S;;x;;\r\n";
         temp.Write("sendlist.csv", list);
-        transports.smtp = [this] { return std::make_unique<CountingTransport>(CreateSmtpTransport(), sends); };
+        transports.smtp = [] { return CreateSmtpTransport(); };
         transports.secretStore = [this](const std::string&) { return store; };
     }
 
@@ -140,7 +115,10 @@ protected:
         err.str("");
         args.insert(args.end(), {"--data-dir", temp.Path(), "--sent-copy", "--imap-host", "127.0.0.1", "--imap-port",
                                  std::to_string(imap.Port())});
-        return RunCli(args, out, err, transports, [this] { return stopAfter > 0 && sends >= stopAfter; });
+        // Stopped as with Strg+C once the line has gone out.
+        const std::string stopAt = std::to_string(stopAfter) + ": gesendet an";
+        return RunCli(args, out, err, transports,
+                      [&] { return stopAfter > 0 && out.str().find(stopAt) != std::string::npos; });
     }
 
     // Every line shows its send time, and each copy is the message the SMTP server received, flagged
@@ -152,11 +130,10 @@ protected:
         for (size_t i = 0; i < mails.size(); ++i) {
             SCOPED_TRACE("mail " + std::to_string(mails[i]));
             const std::string sendTime = SplitListLine(lines.lines.at(mails[i] - 1)).Result;
-            const std::string date = std::regex_replace(ImapDateOf(sendTime), std::regex(R"(\+)"), R"(\+)");
-            EXPECT_TRUE(std::regex_match(appends[i].line,
-                                         std::regex(R"(A00\d APPEND "Gesendet" \(\\Seen\) ")" + date + R"(" \{\d+\})")))
-                << appends[i].line;
-            EXPECT_EQ(appends[i].message, messages.at(mails[i] - 1));
+            const std::string& message = messages.at(mails[i] - 1);
+            EXPECT_EQ(appends[i].line.substr(5), "APPEND \"Gesendet\" (\\Seen) \"" + ImapDateOf(sendTime) + "\" {" +
+                                                     std::to_string(message.size()) + "}");
+            EXPECT_EQ(appends[i].message, message);
             EXPECT_NE(appends[i].message.find("To: " + Address(mails[i])), std::string::npos);
         }
     }
@@ -164,7 +141,6 @@ protected:
     TempDir temp;
     std::shared_ptr<SecretStore> store = std::make_shared<SecretStore>(temp.Path(), SecretStore::Keyring::FileOnly);
     CliTransports transports;
-    std::atomic<int> sends{0};
     int stopAfter = 0;
     std::ostringstream out, err;
 };
@@ -285,7 +261,6 @@ TEST_F(SentCopyTest, TheCheckTellsWhetherTheSentFolderIsFound) {
         << out.str();
     EXPECT_TRUE(imap.Finish());
     EXPECT_TRUE(imap.Appends().empty());
-    EXPECT_EQ(sends, 0);
 }
 
 // The options of the copy from the options file, the arguments over them for one run, the defaults for
