@@ -120,6 +120,7 @@ std::optional<SpooledCopy> CopySpool::Read(const std::string& file, bool withMes
     size_t length = 0;
     if (end == std::string::npos || !ParseHeader(std::string_view(bytes).substr(0, end), copy, length)) return std::nullopt;
     copy.file = file;
+    copy.size = length;
     if (withMessage) {
         if (bytes.size() - end - 1 != length) return std::nullopt;
         copy.message = bytes.substr(end + 1);

@@ -24,6 +24,7 @@ struct SpooledCopy {
     std::time_t sentAt = 0;
     int lineNumber = 0;
     std::string address;
+    size_t size = 0;      // the message's length
     std::string message;  // only when read with the message
 };
 

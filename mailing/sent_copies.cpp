@@ -23,7 +23,8 @@ constexpr int kMostFailures = 2;
 SentCopies::SentCopies(SentCopyAccount account, ImapClientFactory clients, const std::string& listPath,
                        RunJournal& journal)
     : session_(std::move(account), std::move(clients), kRunImapLimits), spool_(listPath), journal_(journal) {
-    for (const SpooledCopy& copy : spool_.Waiting()) waiting_.push_back({copy.file, copy.lineNumber, copy.address});
+    for (const SpooledCopy& copy : spool_.Waiting())
+        waiting_.push_back({copy.file, copy.lineNumber, copy.address, copy.size});
     thread_ = std::thread([this] { Work(); });
 }
 
@@ -34,13 +35,13 @@ SentCopies::~SentCopies() {
 
 std::optional<std::string> SentCopies::Spool(int lineNumber, const std::string& address, std::string message,
                                              std::time_t sentAt) {
-    const Job job{"", lineNumber, address};
+    const Job job{"", lineNumber, address, 0};
     if (message.empty()) {
         AddMissing(job, kNotKept);
         return std::nullopt;
     }
     try {
-        return spool_.Write({"", sentAt, lineNumber, address, std::move(message)});
+        return spool_.Write({"", sentAt, lineNumber, address, 0, std::move(message)});
     } catch (const std::exception& error) {
         AddMissing(job, error.what());
         return std::nullopt;
@@ -49,7 +50,7 @@ std::optional<std::string> SentCopies::Spool(int lineNumber, const std::string& 
 
 void SentCopies::Queue(const std::string& file, const std::function<void()>& pause) {
     const std::optional<SpooledCopy> copy = spool_.Read(file, false);
-    const Job job{file, copy ? copy->lineNumber : 0, copy ? copy->address : ""};
+    const Job job{file, copy ? copy->lineNumber : 0, copy ? copy->address : "", copy ? copy->size : 0};
     std::unique_lock lock(mutex_);
     while (waiting_.size() >= kMaxWaiting && !ended_) {
         lock.unlock();
@@ -72,14 +73,13 @@ void SentCopies::Work() {
     for (;;) {
         changed_.wait(lock, [this] { return stopping_ || !waiting_.empty(); });
         if (stopping_) break;
-        const Job job = std::move(waiting_.front());
-        waiting_.pop_front();
-        working_ = true;
+        const std::vector<Job> jobs = TakeBatch();
+        working_ = jobs.size();
         lock.unlock();
-        Copy(job);
+        Copy(jobs);
         lock.lock();
-        working_ = false;
-        ++done_;
+        working_ = 0;
+        done_ += jobs.size();
         changed_.notify_all();
     }
     for (const Job& job : waiting_) missing_.push_back({job.lineNumber, job.address, kNotInTime});
@@ -91,23 +91,59 @@ void SentCopies::Work() {
     changed_.notify_all();
 }
 
-void SentCopies::Copy(const Job& job) {
-    if (givenUp_) return AddMissing(job, kGivenUp);
-    const std::optional<SpooledCopy> copy = spool_.Read(job.file, true);
-    if (!copy) return AddMissing(job, kSpoolUnreadable);
+std::vector<SentCopies::Job> SentCopies::TakeBatch() {
+    // The session is this thread's alone; the lock held guards the queue.
+    const size_t most = session_.TakesSeveral() ? kMostPerAppend : 1;
+    std::vector<Job> jobs;
+    size_t bytes = 0;
+    while (!waiting_.empty() && jobs.size() < most &&
+           (jobs.empty() || bytes + waiting_.front().size <= kMostBytesPerAppend)) {
+        bytes += waiting_.front().size;
+        jobs.push_back(std::move(waiting_.front()));
+        waiting_.pop_front();
+    }
+    return jobs;
+}
+
+void SentCopies::Copy(const std::vector<Job>& jobs) {
+    if (givenUp_) {
+        for (const Job& job : jobs) AddMissing(job, kGivenUp);
+        return;
+    }
+    std::vector<Job> readable;
+    std::vector<SpooledCopy> copies;
+    for (const Job& job : jobs) {
+        std::optional<SpooledCopy> copy = spool_.Read(job.file, true);
+        if (!copy) {
+            AddMissing(job, kSpoolUnreadable);
+            continue;
+        }
+        readable.push_back(job);
+        copies.push_back(std::move(*copy));
+    }
+    if (readable.empty()) return;
+    std::vector<TIdIMAP::AppendedMessage> messages;
+    for (const SpooledCopy& copy : copies) messages.push_back({copy.message, copy.sentAt});
     for (;;) {
         try {
-            session_.Append(copy->message, copy->sentAt);
+            session_.Append(messages);
             failures_ = 0;
-            return Done(job);
+            for (const Job& job : readable) Done(job);
+            return;
         } catch (const std::exception& error) {
             givenUp_ = ++failures_ >= kMostFailures;
             if (session_.AppendMayHaveStored()) {
-                // A second APPEND could put the copy there twice; as with a mail in doubt, none follows.
-                AddMissing(job, error.what() + std::string(kMaybeStored));
-                return Done(job);
+                // A second APPEND could put the copies there twice; as with a mail in doubt, none follows.
+                for (const Job& job : readable) {
+                    AddMissing(job, error.what() + std::string(kMaybeStored));
+                    Done(job);
+                }
+                return;
             }
-            if (givenUp_) return AddMissing(job, error.what());
+            if (givenUp_) {
+                for (const Job& job : readable) AddMissing(job, error.what());
+                return;
+            }
         }
     }
 }
@@ -144,7 +180,7 @@ void SentCopies::Finish(const std::function<bool(size_t left)>& pause) {
         size_t left = 0;
         {
             std::lock_guard lock(mutex_);
-            left = waiting_.size() + (working_ ? 1 : 0);
+            left = waiting_.size() + working_;
             if (done_ != doneSeen) {
                 doneSeen = done_;
                 lastDone = Clock::now();
@@ -160,7 +196,7 @@ void SentCopies::Finish(const std::function<bool(size_t left)>& pause) {
         {
             std::lock_guard lock(mutex_);
             if (ended_) break;
-            left = working_ ? 1 : 0;
+            left = working_;
         }
         pause(left);
     }

@@ -38,6 +38,11 @@ public:
     // a copy done (longer than one APPEND may take), and at most this long in all.
     static constexpr std::chrono::seconds kEndStall{150};
     static constexpr std::chrono::seconds kEndLimit{600};
+    // Where the server takes several messages in one APPEND, the copies waiting go together, up to this
+    // many and this many bytes: one answer of the server for all of them instead of one wait for each,
+    // and a bounded command (a copy larger than that goes alone).
+    static constexpr size_t kMostPerAppend = 100;
+    static constexpr size_t kMostBytesPerAppend = 8 * 1024 * 1024;
 
     // Connects at once; the copies that an earlier run left in the list's spool go first.
     SentCopies(SentCopyAccount account, ImapClientFactory clients, const std::string& listPath, RunJournal& journal);
@@ -64,11 +69,14 @@ private:
         std::string file;
         int lineNumber = 0;
         std::string address;
+        size_t size = 0;
     };
 
     void Work();
-    // Appends one copy, trying once more on a new connection after a failure.
-    void Copy(const Job& job);
+    // The copies for the next APPEND, taken from the waiting ones (the lock held).
+    std::vector<Job> TakeBatch();
+    // Appends copies in one command, trying once more on a new connection after a failure.
+    void Copy(const std::vector<Job>& jobs);
     // The copy is in the folder: recorded in the journal, its spool file removed.
     void Done(const Job& job);
     void AddMissing(const Job& job, const std::string& reason);
@@ -84,7 +92,7 @@ private:
     mutable std::mutex mutex_;
     std::condition_variable changed_;
     std::deque<Job> waiting_;
-    bool working_ = false;  // the thread is at a copy
+    size_t working_ = 0;  // the copies the thread is at
     bool stopping_ = false;
     bool ended_ = false;
     size_t done_ = 0;  // copies the thread has finished with, stored or not

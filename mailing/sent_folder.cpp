@@ -70,11 +70,15 @@ void SentFolderSession::Open() {
     imap_ = std::move(imap);
 }
 
-void SentFolderSession::Append(std::string_view message, std::time_t sentAt) {
+void SentFolderSession::Append(std::string_view message, std::time_t sentAt) { Append({{message, sentAt}}); }
+
+bool SentFolderSession::TakesSeveral() const { return imap_ && imap_->HasCapability("MULTIAPPEND"); }
+
+void SentFolderSession::Append(const std::vector<TIdIMAP::AppendedMessage>& messages) {
     appendMayHaveStored_ = false;
     Open();
     try {
-        imap_->Append(folder_, message, sentAt);
+        imap_->Append(folder_, messages);
     } catch (const EIdIMAPAppendRefused&) {
         // The server said NO or BAD: it has not stored the copy, whatever it had read of it.
         Close();

@@ -15,6 +15,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 // The IMAP port when none is set: TLS from the first byte (RFC 8314).
 inline constexpr int kImapDefaultPort = TIdIMAP::kImplicitTLSPort;
@@ -68,6 +69,10 @@ public:
     // Appends the message, flagged \Seen, with the time it was sent; opens first when needed. Throws the
     // client's errors; the connection is then closed.
     void Append(std::string_view message, std::time_t sentAt);
+    // The same for several messages in one command, stored all or none (TakesSeveral).
+    void Append(const std::vector<TIdIMAP::AppendedMessage>& messages);
+    // The connection is open and its server takes several messages in one APPEND (MULTIAPPEND).
+    bool TakesSeveral() const;
     // Whether the failed Append had sent the whole message: the server may have stored it all the same.
     bool AppendMayHaveStored() const { return appendMayHaveStored_; }
     void Close();

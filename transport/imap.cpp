@@ -52,6 +52,7 @@ const char* const kNoTokenLogin = "Der IMAP-Server bietet keine Anmeldung mit OA
 const char* const kNulInLogin =
     "Benutzername oder Passwort enthalten ein Nullzeichen und können nicht an den IMAP-Server gehen.";
 const char* const kNulInMessage = "die Mail enthält ein Nullbyte, das IMAP nicht übertragen kann";
+const char* const kNoMultiAppend = "der Server nimmt nicht mehrere Mails in einem Befehl an (MULTIAPPEND)";
 
 constexpr const char* kMonths[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                    "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
@@ -549,26 +550,36 @@ std::string TIdIMAP::WireName(const std::string& mailboxUtf8) const {
 }
 
 void TIdIMAP::Append(const std::string& mailboxUtf8, std::string_view message, std::time_t sentAt) {
+    Append(mailboxUtf8, std::vector<AppendedMessage>{{message, sentAt}});
+}
+
+void TIdIMAP::Append(const std::string& mailboxUtf8, const std::vector<AppendedMessage>& messages) {
     appendDataSent_ = false;
     // A literal carries any byte but NUL (RFC 3501, 4.3); a message with one would be refused or cut.
-    if (HasNul(message)) throw EIdIMAPAppendRefused(kNulInMessage);
+    for (const AppendedMessage& appended : messages) {
+        if (HasNul(appended.message)) throw EIdIMAPAppendRefused(kNulInMessage);
+    }
     const std::string wireName = WireName(mailboxUtf8);
     Login();
-    std::tm local{};
-    const std::string dateTime =
-        localtime_r(&sentAt, &local) != nullptr
-            ? FormatIMAPDateTime(sentAt, std::chrono::minutes(local.tm_gmtoff / 60))
-            : std::string();
+    if (messages.size() > 1 && !HasCapability("MULTIAPPEND")) throw EIdIMAPAppendRefused(kNoMultiAppend);
     Exchange exchange{"APPEND"};
     CommandText command;
     command << "APPEND ";
     // A listed name that is not modified UTF-7 may hold 8-bit bytes: then it goes as a literal.
     command.AddString(wireName);
-    command << " (\\Seen) ";
-    if (!dateTime.empty()) command << "\"" << dateTime << "\" ";
-    command.literals.push_back(message);
-    command.texts.emplace_back();
-    // The last literal is the message: once its bytes are out, the server may store it whatever follows.
+    for (const AppendedMessage& appended : messages) {
+        std::tm local{};
+        const std::string dateTime =
+            localtime_r(&appended.sentAt, &local) != nullptr
+                ? FormatIMAPDateTime(appended.sentAt, std::chrono::minutes(local.tm_gmtoff / 60))
+                : std::string();
+        command << " (\\Seen) ";
+        if (!dateTime.empty()) command << "\"" << dateTime << "\" ";
+        command.literals.push_back(appended.message);
+        command.texts.emplace_back();
+    }
+    // The last literal is the last message: once its bytes are out, the server may store them whatever
+    // follows.
     TIdIMAPResponse response;
     try {
         response = Run(exchange, command, AppendEndTimeLimit);

@@ -177,6 +177,15 @@ public:
     // was sent; returns when the server has confirmed it. Logs in first when needed. A refusal raises
     // EIdIMAPAppendRefused; the session stays usable.
     void Append(const std::string& mailboxUtf8, std::string_view message, std::time_t sentAt);
+    // One message to append and the time it was sent.
+    struct AppendedMessage {
+        std::string_view message;
+        std::time_t sentAt = 0;
+    };
+    // The same for several messages in one command (MULTIAPPEND, RFC 3502), which the server stores all
+    // or none of: one answer for all of them instead of one wait for each. Only where the server offers
+    // MULTIAPPEND, unless there is just one message.
+    void Append(const std::string& mailboxUtf8, const std::vector<AppendedMessage>& messages);
     void Noop();
     // LOGOUT when connected, a short wait for its answer, then the connection is closed. Never raises.
     void CloseSession();

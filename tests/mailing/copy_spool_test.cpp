@@ -24,8 +24,8 @@ TEST(CopySpool, PrivateWholeAndSettledByTheJournal) {
     temp.Write("nachbar.txt", "bleibt");
     const std::string folder = CopySpoolFolder(list);
     CopySpool spool(list);
-    const std::string first = spool.Write({"", 1796716540, 1, "a@x.de, Max <m@x.de>", "From: a\r\n\r\nHallo\r\n"});
-    const std::string second = spool.Write({"", 1796716541, 2, "b@x.de", "From: b\r\n\r\nText\r\n"});
+    const std::string first = spool.Write({"", 1796716540, 1, "a@x.de, Max <m@x.de>", 0, "From: a\r\n\r\nHallo\r\n"});
+    const std::string second = spool.Write({"", 1796716541, 2, "b@x.de", 0, "From: b\r\n\r\nText\r\n"});
     EXPECT_EQ(Mode(folder), 0700u);
     EXPECT_EQ(Mode(folder + first), 0600u);
     const std::optional<SpooledCopy> read = spool.Read(first, true);
@@ -33,13 +33,14 @@ TEST(CopySpool, PrivateWholeAndSettledByTheJournal) {
     EXPECT_EQ(read->sentAt, 1796716540);
     EXPECT_EQ(read->lineNumber, 1);
     EXPECT_EQ(read->address, "a@x.de, Max <m@x.de>");
+    EXPECT_EQ(read->size, read->message.size());
     EXPECT_EQ(read->message, "From: a\r\n\r\nHallo\r\n");
 
     // A file cut short (a power loss) gives no copy to append; the spool goes on numbering after it.
     const std::string bytes = ReadWholeFile(folder + second);
     WriteFileAtomic(folder + second, bytes.substr(0, bytes.size() - 3), 0600);
     EXPECT_FALSE(spool.Read(second, true));
-    EXPECT_EQ(CopySpool(list).Write({"", 0, 3, "c@x.de", "x"}), "3.kopie");
+    EXPECT_EQ(CopySpool(list).Write({"", 0, 3, "c@x.de", 0, "x"}), "3.kopie");
 
     // The journal's copy records remove their files, and only files of the spool.
     RewriteJournalAsKept(list, {{'L', 0, "A;a;a@x.de;S;;x;;"}}, {first, "../nachbar.txt", "../sendlist.csv"});

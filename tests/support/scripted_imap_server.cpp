@@ -24,20 +24,25 @@ ImapStep WaitFor(std::function<bool()> condition) { return {ImapStep::Kind::Wait
 
 namespace {
 
-// Reads an APPEND: its line, the go-ahead where the literal synchronises, the literal and the line end.
-ImapAppend TakeAppend(TlsTestServer::Peer& peer, std::string& tag) {
-    ImapAppend append;
-    append.line = peer.ReadLine();
-    const size_t open = append.line.rfind('{');
-    tag = append.line.substr(0, append.line.find(' '));
-    if (append.line.find(" APPEND ") == std::string::npos || open == std::string::npos || append.line.back() != '}')
-        throw std::runtime_error("expected an APPEND, got \"" + append.line + "\"");
-    const bool synchronizing = append.line[append.line.size() - 2] != '+';
-    const size_t size = std::stoul(append.line.substr(open + 1));
-    if (synchronizing) peer.Send("+ go ahead\r\n");
-    append.message = peer.ReadBytes(size);
-    peer.ExpectLine("");
-    return append;
+// Reads an APPEND: its line, then for each message the go-ahead where its literal synchronises, the
+// literal, and what follows it (the next message's flags and date, or the end of the line).
+std::vector<ImapAppend> TakeAppend(TlsTestServer::Peer& peer, std::string& tag) {
+    std::string line = peer.ReadLine();
+    tag = line.substr(0, line.find(' '));
+    const size_t command = line.find(" APPEND ");
+    const size_t options = line.find(" (", command == std::string::npos ? 0 : command);
+    if (command == std::string::npos || options == std::string::npos)
+        throw std::runtime_error("expected an APPEND, got \"" + line + "\"");
+    const std::string start = line.substr(0, options);  // tag, APPEND and the mailbox
+    std::vector<ImapAppend> appends;
+    for (std::string rest = line.substr(options); !rest.empty(); rest = peer.ReadLine()) {
+        const size_t open = rest.rfind('{');
+        if (open == std::string::npos || rest.back() != '}') throw std::runtime_error("no literal in \"" + rest + "\"");
+        if (rest[rest.size() - 2] != '+') peer.Send("+ go ahead\r\n");
+        ImapAppend append{start + rest, peer.ReadBytes(std::stoul(rest.substr(open + 1)))};
+        appends.push_back(std::move(append));
+    }
+    return appends;
 }
 
 }  // namespace
@@ -88,10 +93,14 @@ void ScriptedImapServer::Play(TlsTestServer::Peer& peer) {
             return;
         case Kind::Append: {
             std::string tag;
-            ImapAppend append = TakeAppend(peer, tag);
+            std::vector<ImapAppend> appends = TakeAppend(peer, tag);
             {
                 std::lock_guard lock(mutex_);
-                appends_.push_back(std::move(append));
+                for (ImapAppend& append : appends) {
+                    append.command = commands_;
+                    appends_.push_back(std::move(append));
+                }
+                ++commands_;
             }
             peer.Send(tag + " " + current.text + "\r\n");
             break;

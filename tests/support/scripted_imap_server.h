@@ -35,17 +35,20 @@ ImapStep Quiet(int milliseconds);
 ImapStep StartTLS();
 // Answers nothing more and reads until the client closes.
 ImapStep Silent();
-// An APPEND of any mailbox, flags and date: a go-ahead for a synchronising literal, the literal, and the
-// tagged answer with `status` ("OK", "NO [OVERQUOTA] full").
+// An APPEND of any mailbox, flags and date, with one message or several (MULTIAPPEND): a go-ahead for
+// each synchronising literal, the literals, and the tagged answer with `status` ("OK", "NO [OVERQUOTA]
+// full").
 ImapStep AppendCopy(std::string status);
 // Goes on only once the condition holds (polled, for at most 10 s).
 ImapStep WaitFor(std::function<bool()> condition);
 }  // namespace imap_script
 
-// An APPEND the server took: its command line and the message of its literal.
+// A message of an APPEND the server took: its command line as if it had come alone, the message of its
+// literal, and which APPEND it came with (counted from 0 over all connections).
 struct ImapAppend {
     std::string line;
     std::string message;
+    size_t command = 0;
 };
 
 class ScriptedImapServer {
@@ -69,5 +72,6 @@ private:
     std::vector<std::string> received_;
     mutable std::mutex mutex_;
     std::vector<ImapAppend> appends_;
+    size_t commands_ = 0;
     TlsTestServer server_;
 };
