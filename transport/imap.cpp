@@ -310,17 +310,10 @@ void TIdIMAP::PrepareTLS() {
     tls->HandshakeTimeout = ReplyTimeLimit > 0 ? ReplyTimeLimit : WaitForever;
 }
 
-void TIdIMAP::LimitSendWaits() {
-    auto* socket = dynamic_cast<TIdIOHandlerSocket*>(IOHandler());
-    if (socket == nullptr || socket->Binding() == nullptr || ReplyTimeLimit <= 0) return;
-    timeval limit{ReplyTimeLimit / 1000, static_cast<suseconds_t>((ReplyTimeLimit % 1000) * 1000)};
-    setsockopt(socket->Binding()->Handle(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
-
 void TIdIMAP::OpenSession(int32_t connectTimeoutMs) {
     PrepareTLS();
     OpenConnection(connectTimeoutMs);
-    LimitSendWaits();
+    LimitSendWaits(ReplyTimeLimit);
     // Nothing of an earlier connection counts on this one.
     loggedIn_ = false;
     capabilitiesKnown_ = false;

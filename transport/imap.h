@@ -261,8 +261,6 @@ private:
     std::string WireName(const std::string& mailboxUtf8) const;
     // Gives a closed connection a TLS adapter with the session's settings.
     void PrepareTLS();
-    // A server that stops reading must not hold a send for ever either.
-    void LimitSendWaits();
 
     TIdIMAPReplyReader reader_;
     unsigned tagCount_ = 0;

@@ -129,17 +129,10 @@ int16_t TIdSMTP::Command(const std::string& line, const std::vector<int16_t>& ex
     return ReadReplyWithin(expected, limitMs);
 }
 
-void TIdSMTP::LimitSendWaits() {
-    auto* socket = dynamic_cast<TIdIOHandlerSocket*>(IOHandler());
-    if (socket == nullptr || socket->Binding() == nullptr || ReplyTimeLimit <= 0) return;
-    timeval limit{ReplyTimeLimit / 1000, static_cast<suseconds_t>((ReplyTimeLimit % 1000) * 1000)};
-    setsockopt(socket->Binding()->Handle(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
-}
-
 void TIdSMTP::OpenSession(int32_t timeoutMs) {
     PrepareTLS();
     OpenConnection(timeoutMs);
-    LimitSendWaits();
+    LimitSendWaits(ReplyTimeLimit);
     // A new connection needs a login of its own, also when the last one was closed by the server
     // rather than by CloseSession.
     loggedIn_ = false;

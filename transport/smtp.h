@@ -155,9 +155,6 @@ private:
     int16_t Command(const std::string& line, const std::vector<int16_t>& expected, int32_t limitMs);
     // A 421 raises whatever was expected: the server is closing the connection (RFC 5321, 3.8).
     int16_t ReadReplyWithin(const std::vector<int16_t>& expected, int32_t limitMs);
-    // A server that stops reading must not hold a send for ever either: a send call that cannot hand
-    // over a single byte within ReplyTimeLimit fails with a socket error.
-    void LimitSendWaits();
     // The MAIL FROM and RCPT TO lines of the message, and DATA, with the codes each must be answered by.
     struct EnvelopeCommand {
         std::string line;

@@ -8,6 +8,8 @@
 #include <cstring>
 #include <exception>
 #include <strings.h>
+#include <sys/socket.h>
+#include <sys/time.h>
 
 EIdAlreadyConnected::EIdAlreadyConnected() : EIdException("Verbindung besteht bereits.") {}
 EIdNotConnected::EIdNotConnected() : EIdException("Nicht verbunden") {}
@@ -356,4 +358,11 @@ void TIdTCPClient::OpenConnection(int32_t timeoutMs) {
         DropSocket();
         throw;
     }
+}
+
+void TIdTCPClient::LimitSendWaits(int32_t limitMs) {
+    auto* socket = dynamic_cast<TIdIOHandlerSocket*>(IOHandler());
+    if (socket == nullptr || socket->Binding() == nullptr || limitMs <= 0) return;
+    timeval limit{limitMs / 1000, static_cast<suseconds_t>((limitMs % 1000) * 1000)};
+    setsockopt(socket->Binding()->Handle(), SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
 }

@@ -162,4 +162,9 @@ public:
 
     // Connects to Host and Port; the connect runs with the time limit given (ms; -1 and 0: none).
     virtual void OpenConnection(int32_t timeoutMs);
+
+protected:
+    // A server that stops reading must not hold a send for ever: a send call that cannot hand over a
+    // single byte within limitMs (ms; 0 and below: no limit) fails with a socket error.
+    void LimitSendWaits(int32_t limitMs);
 };
